@@ -1,0 +1,72 @@
+# Kelvane: the two commands of the quick start are `make run` and `make test`.
+SHELL := /bin/bash
+JOBS  ?= $(shell nproc)
+BUILD ?= build
+ASAN  ?= build-asan
+FUZZB ?= build-fuzz
+CMAKE_FLAGS ?=
+
+# Debian packages the build, the tests and `make run` need; installed when missing.
+PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+            qt6-base-dev libgl-dev openssl libssl-dev binutils clang libclang-rt-14-dev \
+            fonts-dejavu-core xauth xvfb
+
+.PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:$$missing"; \
+	    SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	    $$SUDO apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+$(ASAN)/build.ninja:
+	cmake -S . -B $(ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON -DKELVANE_BENCH=OFF $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+asan: deps $(ASAN)/build.ninja
+	cmake --build $(ASAN) -j $(JOBS)
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: asan
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Every test, in a normal build and under AddressSanitizer + UndefinedBehaviorSanitizer.
+test: test-normal test-asan
+
+run: build
+	@./tools/run.sh $(BUILD)
+
+bench: build
+	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; "$$b" || exit 1; done
+
+# libFuzzer targets with clang, each for a bounded time (FUZZ_SECONDS).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZB) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DKELVANE_FUZZ=ON -DKELVANE_GUI=OFF -DKELVANE_TESTS=OFF -DKELVANE_BENCH=OFF
+	cmake --build $(FUZZB) -j $(JOBS)
+	@mkdir -p fuzz-out; for f in $(FUZZB)/fuzz/fuzz_*; do \
+	    n=$$(basename $$f); mkdir -p fuzz-out/$$n; \
+	    echo "== $$n ($(FUZZ_SECONDS) s)"; \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 fuzz-out/$$n fuzz/corpus/$${n#fuzz_} 2>&1 | grep -E "stat::number_of_executed_units|ERROR|SUMMARY" ; \
+	done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(FUZZB)

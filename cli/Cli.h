@@ -1,0 +1,49 @@
+// kelvane-cli: one subcommand per file, each registering itself with KELVANE_CLI_COMMAND.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Arguments after the subcommand name, with helpers for the usual flag forms.
+class Args {
+public:
+    explicit Args(std::vector<std::string> args) : args_(std::move(args)) {}
+
+    // "--name" present (removed once taken).
+    bool Flag(const std::string& name);
+    // "--name VALUE" or "--name=VALUE"; false when absent. A flag without its value is an
+    // error reported through Error().
+    bool Option(const std::string& name, std::string& value);
+    // What is left after the flags were taken; an unknown "--x" left over is an error.
+    std::vector<std::string> Positional();
+
+    bool HasError() const { return !error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+private:
+    std::vector<std::string> args_;
+    std::string error_;
+};
+
+using Runner = int (*)(Args&);
+
+struct Command {
+    const char* name;
+    const char* usage; // one line: "show FILE | show --default"
+    Runner run;
+};
+
+// Registers a subcommand; used through KELVANE_CLI_COMMAND.
+bool Register(const Command& command);
+
+// Message on standard error with the program's name in front; returns the exit code.
+int Fail(const std::string& message, int code = 1);
+
+} // namespace cli
+
+#define KELVANE_CLI_CAT2(a, b) a##b
+#define KELVANE_CLI_CAT(a, b) KELVANE_CLI_CAT2(a, b)
+#define KELVANE_CLI_COMMAND(name, usage, fn)                                                       \
+    static const bool KELVANE_CLI_CAT(registered_, __LINE__) = ::cli::Register({name, usage, fn})

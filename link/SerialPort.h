@@ -1,0 +1,75 @@
+// The one serial line to the machine: raw 8N1 on a POSIX tty, echo removed on write.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What the link needs of a serial line; the real port and test fakes implement it.
+class ISerialPort {
+public:
+    using WallClock = std::chrono::system_clock;
+
+    virtual ~ISerialPort() = default;
+
+    // 1 on success or when already open, 0 on failure.
+    virtual int Open(const std::string& device, int baudRate) = 0;
+    // Always 1; drops RTS and DTR before closing.
+    virtual int Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // Also raises RTS and DTR.
+    virtual bool SetBaudRate(int baudRate) = 0;
+    virtual int SetRts(bool on) = 0;
+    virtual int SetDtr(bool on) = 0;
+    // Bytes the device accepted; waits for and removes as many echoed bytes.
+    virtual int Write(const uint8_t* data, size_t count) = 0;
+    // 0 or 1; no echo removal.
+    virtual int WriteByte(uint8_t byte) = 0;
+    // Bytes taken from the input queue, possibly 0; never waits.
+    virtual int Read(uint8_t* buffer, size_t max) = 0;
+    virtual void Flush() = 0;
+    // Waits until input is queued (true) or the deadline has passed or the line is gone
+    // (false). A false answer is final: the caller gives up on the bytes it waits for.
+    virtual bool WaitReadable(WallClock::time_point deadline) = 0;
+};
+
+class SerialPort : public ISerialPort {
+public:
+    SerialPort() = default;
+    ~SerialPort() override;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    int Open(const std::string& device, int baudRate) override;
+    int Close() override;
+    bool IsOpen() const override { return isOpen != 0; }
+    bool SetBaudRate(int baudRate) override;
+    int SetRts(bool on) override;
+    int SetDtr(bool on) override;
+    int Write(const uint8_t* data, size_t count) override;
+    int WriteByte(uint8_t byte) override;
+    int Read(uint8_t* buffer, size_t max) override;
+    void Flush() override;
+    bool WaitReadable(WallClock::time_point deadline) override;
+
+    // File descriptor of the open device, -1 when closed.
+    int Handle() const { return handle; }
+    // False on a device without modem lines (a pseudo-terminal): RTS and DTR are no-ops there.
+    bool HasModemLines() const { return hasModemLines; }
+    // Text of the last failure of Open or of a line setting, for diagnostics.
+    const std::string& LastError() const { return lastError; }
+
+    // Supported line speeds: 9600, 19200, 115200, 230400.
+    static bool IsSupportedBaudRate(int baudRate);
+
+private:
+    int SetModemLine(int line, bool on);
+    bool Fail(const char* what);
+
+    int handle = -1;
+    int isOpen = 0;
+    uint8_t dataBits = 8;
+    bool hasModemLines = true;
+    std::string lastError;
+};

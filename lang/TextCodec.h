@@ -1,0 +1,16 @@
+// Conversions between the text forms of the program: UTF-8 (std::string, everywhere in the
+// program), UTF-16 (language tables, report files) and the 8-bit text of old Windows files.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Ill-formed sequences become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+// Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+bool IsValidUtf8(std::string_view text);
+// Windows-1252 (bytes 0x80..0x9F as that code page has them, the rest as Latin-1).
+std::u16string Windows1252ToUtf16(std::string_view text);
+// 8-bit text from a file: UTF-8 when it is valid UTF-8, else Windows-1252.
+std::u16string EightBitToUtf16(std::string_view text);

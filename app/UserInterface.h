@@ -1,0 +1,60 @@
+// Everything the main controller asks of the user or shows to the user goes through this one
+// interface: message boxes, the two password dialogs, the file dialogs and the transfer
+// progress. The window answers it with real dialogs, the command-line program with its flags,
+// the tests with a script.
+//
+// Texts handed over are already translated: the controller passes every German text through
+// Translate before it calls here. Dialog captions and labels (the password dialogs' texts, the
+// file filter) are the implementation's business.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+class cUserInterface {
+public:
+    enum class Buttons { Ok, OkCancel, YesNo };
+    enum class Icon { None, Information, Warning };
+    enum class Answer { Ok, Cancel, Yes, No };
+
+    // What a file dialog starts with.
+    struct FileRequest {
+        std::filesystem::path folder; // the dialog starts here
+        std::string proposedName;     // file name shown at the start, may be ""
+        std::string filter = "Config Files (*.bin)|*.bin|";
+        std::string defaultExtension = "bin"; // appended to a name without extension
+    };
+
+    // The three fields of the dialog "Passwort ändern", as typed. The controller applies the
+    // fields' limits itself (old and new at most 8 characters, repetition unlimited), so an
+    // answer may carry longer texts.
+    struct PasswordChange {
+        std::string oldPassword;
+        std::string newPassword;
+        std::string repetition;
+    };
+
+    virtual ~cUserInterface() = default;
+
+    // One message box. With Buttons::Ok the answer is Ok; a box closed without a choice
+    // answers Cancel (OkCancel) or No (YesNo).
+    virtual Answer ShowMessage(const std::string& text, Buttons buttons = Buttons::Ok,
+                               Icon icon = Icon::None) = 0;
+
+    // The password dialog "Passwort" ("Bitte geben Sie Ihr Passwort ein", one masked field of
+    // at most 8 characters). False when it was not confirmed.
+    virtual bool AskPassword(std::string& password) = 0;
+
+    // The dialog "Passwort ändern". False when it was cancelled.
+    virtual bool AskPasswordChange(PasswordChange& entry) = 0;
+
+    // Open and save dialogs. False, or true with an empty path, when nothing was chosen. The
+    // save dialog asks before it replaces an existing file.
+    virtual bool AskOpenFile(const FileRequest& request, std::string& path) = 0;
+    virtual bool AskSaveFile(const FileRequest& request, std::string& path) = 0;
+
+    // Pane 0 of the status bar ("" empties it) and the progress bar in pane 1 (0..100).
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void ShowProgress(bool visible) = 0;
+    virtual void SetProgress(int percent) = 0;
+};

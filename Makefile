@@ -11,7 +11,7 @@ PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchm
             qt6-base-dev libgl-dev openssl libssl-dev binutils clang libclang-rt-14-dev \
             fonts-dejavu-core xauth xvfb
 
-.PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean
+.PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual
 
 all: build
 
@@ -64,6 +64,11 @@ fuzz: deps
 	    echo "== $$n ($(FUZZ_SECONDS) s)"; \
 	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 fuzz-out/$$n fuzz/corpus/$${n#fuzz_} 2>&1 | grep -E "stat::number_of_executed_units|ERROR|SUMMARY" ; \
 	done
+
+# The manual is committed; remake it after editing doc/manual.ms (needs Debian's groff).
+manual:
+	@command -v gropdf >/dev/null || { SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; $$SUDO apt-get install -y -qq groff; }
+	preconv -e utf-8 doc/manual.ms | groff -ms -Tpdf -P-pa4 > data/doc/manual.pdf.tmp && mv data/doc/manual.pdf.tmp data/doc/manual.pdf
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,59 @@
+#include "files/crypto/Password.h"
+
+#include "files/crypto/Rijndael.h"
+
+#include <cstring>
+
+namespace {
+
+// Stored masked so the key does not stand in the binary as one contiguous run; assembled
+// byte by byte when needed.
+constexpr uint8_t kMask = 0x5A;
+constexpr uint8_t kMaskedKey[cPassword::kFileKeyLength] = {
+    0x00 ^ kMask, 0x8f ^ kMask, 0x96 ^ kMask, 0x3f ^ kMask, 0x7b ^ kMask, 0x52 ^ kMask,
+    0x70 ^ kMask, 0x82 ^ kMask, 0x5e ^ kMask, 0xa0 ^ kMask, 0x6a ^ kMask, 0x58 ^ kMask,
+    0xd5 ^ kMask, 0x20 ^ kMask, 0x70 ^ kMask, 0x1e ^ kMask, 0x48 ^ kMask, 0xbc ^ kMask,
+    0x66 ^ kMask, 0x5a ^ kMask, 0xd6 ^ kMask, 0x01 ^ kMask, 0xd5 ^ kMask, 0x05 ^ kMask,
+    0xbb ^ kMask, 0xfd ^ kMask, 0x3e ^ kMask, 0xcf ^ kMask, 0x43 ^ kMask, 0x39 ^ kMask,
+    0xee ^ kMask, 0xdc ^ kMask};
+
+constexpr uint8_t kInitialVector[cPassword::kInitialVectorLength] = {
+    0xa9, 0x72, 0x8f, 0x2e, 0x9a, 0xc9, 0x8d, 0x04, 0x36, 0x11, 0xd2, 0xf6, 0xed, 0x17, 0x8b, 0xde};
+
+} // namespace
+
+void cPassword::GetFileKey(uint8_t* out, size_t length) const {
+    if (out == nullptr || length == 0) {
+        return;
+    }
+    std::memset(out, 0, length);
+    const size_t n = length < kFileKeyLength ? length : kFileKeyLength;
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint8_t>(kMaskedKey[i] ^ kMask);
+    }
+}
+
+const uint8_t* cPassword::InitialVector() {
+    return kInitialVector;
+}
+
+int cPassword::PasswordDigest(std::u16string_view password, uint8_t* out, size_t outLength) const {
+    uint8_t key[kFileKeyLength];
+    GetFileKey(key, sizeof key);
+    CRijndael aes;
+    aes.InitKey(key, kInitialVector, static_cast<int>(kFileKeyLength), 16);
+    std::memset(key, 0, sizeof key);
+
+    uint8_t plain[16] = {};
+    for (size_t i = 0; i < password.size() && i < 8; ++i) {
+        plain[i] = static_cast<uint8_t>(password[i] & 0xFF);
+    }
+    uint8_t cipher[16];
+    aes.EncryptBuffer(plain, cipher, sizeof plain, CRijndael::CBC);
+
+    const size_t n = outLength < kDigestLength ? outLength : kDigestLength;
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint8_t>(cipher[i] + cipher[i + 8]);
+    }
+    return 0;
+}

@@ -114,7 +114,6 @@ private:
     int ReceiveAck(bool loaderAck);
     void Drain();
     void Pause(int milliseconds);
-    int WriteAll(const uint8_t* data, size_t count);
 
     uint8_t connected = 0;
     ISerialPort* port;

@@ -71,5 +71,6 @@ private:
     int isOpen = 0;
     uint8_t dataBits = 8;
     bool hasModemLines = true;
+    bool lineGone = false; // read or poll reported a hang-up or an I/O error
     std::string lastError;
 };

@@ -1,0 +1,412 @@
+#include "link/QVX.h"
+
+#include "link/IntHex.h"
+#include "link/ResultCodes.h"
+#include "model/AtomicFile.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <new>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint8_t kCmdBeginWrite = 0x00;
+constexpr uint8_t kCmdRead = 0x04;
+constexpr size_t kCommandFrameSize = 16;
+constexpr size_t kDataFrameSize = 264;
+constexpr size_t kDataPerFrame = 256;
+// Bounds a drain so a line that keeps talking cannot hold the link.
+constexpr size_t kDrainLimit = 100000;
+
+std::string ExecutableFolder() {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return "./";
+    std::string path(buf, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void PutBe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+uint8_t Xor(const uint8_t* p, size_t from, size_t to) {
+    uint8_t x = 0;
+    for (size_t i = from; i <= to; ++i)
+        x ^= p[i];
+    return x;
+}
+
+} // namespace
+
+cQVX_18::cQVX_18(ISerialPort* port, std::string folder)
+    : port(port), programFolder(folder.empty() ? ExecutableFolder() : std::move(folder)) {
+    if (programFolder.back() != '/')
+        programFolder += '/';
+}
+
+std::string cQVX_18::LoaderPath() const {
+    return programFolder + "BL.hex";
+}
+
+std::span<const uint8_t> cQVX_18::EmulationArea() const {
+    if (!emulationBuffer)
+        return {};
+    return {emulationBuffer->data(), emulationBuffer->size()};
+}
+
+void cQVX_18::Pause(int milliseconds) {
+    if (pause)
+        pause(milliseconds);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Waits with poll() until the whole-second wall clock has advanced by 2 from the start.
+int cQVX_18::Receive(uint8_t* buffer, size_t count, size_t& stored) {
+    stored = 0;
+    auto deadline = ISerialPort::WallClock::from_time_t(std::time(nullptr) + 2);
+    while (stored < count) {
+        int n = port->Read(buffer + stored, count - stored);
+        if (n > 0) {
+            stored += std::min(static_cast<size_t>(n), count - stored);
+            continue;
+        }
+        if (ISerialPort::WallClock::now() >= deadline || !port->WaitReadable(deadline))
+            return kResultTimeout;
+    }
+    return kResultOk;
+}
+
+void cQVX_18::Drain() {
+    uint8_t sink[256];
+    size_t total = 0;
+    while (total < kDrainLimit) {
+        int n = port->Read(sink, sizeof sink);
+        if (n <= 0)
+            break;
+        total += static_cast<size_t>(n);
+    }
+}
+
+int cQVX_18::ReceiveAck(bool loaderAck) {
+    uint8_t b = 0;
+    size_t got = 0;
+    int r = Receive(&b, 1, got);
+    if (r != kResultOk)
+        return r;
+    if (loaderAck)
+        return b == 0x01 ? kResultOk : kResultRefused;
+    return (b == 'U' || b == 'P') ? kResultOk : kResultRefused;
+}
+
+int cQVX_18::Connect() {
+    connected = 0;
+    port->SetBaudRate(19200);
+    Drain();
+
+    port->SetDtr(true);
+    const uint8_t wake = 0xFF;
+    port->Write(&wake, 1);
+    port->SetDtr(true);
+    Pause(20);
+    const uint8_t hello[2] = {0x00, 0xED};
+    port->Write(hello, 2);
+    Pause(50);
+
+    uint8_t answer[3] = {};
+    size_t got = 0;
+    int result = Receive(answer, 3, got);
+    uint16_t n = 0;
+    if (result == kResultOk && answer[0] == 0xA2)
+        n = static_cast<uint16_t>(answer[1] << 8 | answer[2]);
+    if (n > 40) {
+        const unsigned divisor = (230400u / 19200u) * 1024u / (unsigned(n) + 1u);
+        const uint8_t d[2] = {uint8_t(divisor >> 8), uint8_t(divisor)};
+        port->Write(d, 2);
+        Pause(20);
+        port->SetBaudRate(230400);
+        const uint8_t go = 0xF0;
+        port->Write(&go, 1);
+    }
+    Pause(30);
+    Drain();
+    port->Flush();
+
+    std::string path = LoaderPath();
+    if (result == kResultOk) {
+        result = DownloadLoader(path);
+        if (result == kResultOk)
+            connected = 1;
+    }
+    return result;
+}
+
+int cQVX_18::DownloadLoader(const std::string& path) {
+    std::vector<uint8_t> image;
+    try {
+        image.assign(kLoaderLimit, 0xFF);
+    } catch (const std::bad_alloc&) {
+        return kResultRefused;
+    }
+    cIntHex hex;
+    uint32_t size = 0, dropped = 0;
+    // A loader reaching outside its window would run incomplete: refuse it whole.
+    if (hex.Load(path, kLoaderAddress, image.data(), kLoaderLimit, size, &dropped) != 0 ||
+        dropped != 0 || size == 0 || size > kLoaderLimit)
+        return kResultRefused;
+
+    const uint8_t sz[4] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16),
+                           uint8_t(size >> 24)};
+    port->Write(sz, 4);
+    Pause(50);
+    int r = ReceiveAck(true);
+    if (r != kResultOk)
+        return r;
+    port->Write(image.data(), size);
+    r = ReceiveAck(true);
+    if (r != kResultOk)
+        return r;
+    return QueryLayout();
+}
+
+uint32_t cQVX_18::MemorySizeForCode(uint32_t code, uint32_t current) {
+    switch (code) {
+    case 0x3000:
+        return 0x2000;
+    case 0x5000:
+        return 0x4000;
+    case 0x9000:
+        return 0x8000;
+    case 0x11000:
+        return 0x10000;
+    case 0x21000:
+        return 0x20000;
+    case 0x33000:
+        return 0x32000;
+    default:
+        return current;
+    }
+}
+
+int cQVX_18::QueryLayout() {
+    uint8_t info[32];
+    int r = ReadMemory(kInfoAddress, sizeof info, info);
+    if (r != kResultOk)
+        return r;
+    memorySize = MemorySizeForCode(Le32(info + 24), memorySize);
+
+    if (!emulationBuffer) {
+        const uint32_t pointerAddress = memorySize + 0x10000E00u;
+        uint8_t p[2];
+        if ((r = ReadMemory(pointerAddress, 2, p)) != kResultOk)
+            return r;
+        const uint32_t pointer = (p[0] == 0x00 && p[1] == 0xFC) ? 0u : uint32_t(p[0]) << 8 | p[1];
+        uint8_t start[4], length[2];
+        if ((r = ReadMemory(pointerAddress + pointer, 4, start)) != kResultOk)
+            return r;
+        emulationStart = Le32(start);
+        if ((r = ReadMemory(pointerAddress + pointer + 4, 2, length)) != kResultOk)
+            return r;
+        emulationLength = static_cast<uint16_t>(length[0] | length[1] << 8);
+        try {
+            emulationBuffer.emplace(emulationLength, uint8_t(0));
+        } catch (const std::bad_alloc&) {
+            return kResultRefused;
+        }
+    }
+
+    uint8_t b[2];
+    if ((r = ReadMemory(kBlockAreaAddress, 2, b)) != kResultOk)
+        return r;
+    blockOffset = (b[0] == 0x20 && b[1] == 0x01) ? 0 : static_cast<uint16_t>(b[0] << 8 | b[1]);
+    blockAddress = kBlockAreaAddress + blockOffset;
+    areaEnd = memorySize + kApplicationAddress;
+    return kResultOk;
+}
+
+int cQVX_18::SendCommand(uint8_t code, uint32_t address, uint32_t length) {
+    uint8_t f[kCommandFrameSize] = {};
+    f[1] = code;
+    PutBe32(f + 2, address);
+    PutBe32(f + 6, length);
+    f[15] = Xor(f, 1, 14);
+    port->Write(f, sizeof f);
+    return ReceiveAck(false);
+}
+
+int cQVX_18::SendEnd() {
+    uint8_t f[kCommandFrameSize] = {};
+    f[0] = 0x02;
+    port->Write(f, sizeof f);
+    return ReceiveAck(false);
+}
+
+int cQVX_18::WriteDataBlock(uint32_t address, uint32_t count, const uint8_t* data) {
+    if (address % 4 != 0 || count == 0)
+        return kResultRefused;
+    uint8_t f[kDataFrameSize] = {};
+    f[0] = 0x01;
+    f[1] = 0x01;
+    std::copy_n(data, std::min<size_t>(count, kDataPerFrame), f + 2);
+    f[263] = Xor(f, 1, 262);
+    port->Write(f, sizeof f);
+    return ReceiveAck(false);
+}
+
+int cQVX_18::ReadMemory(uint32_t address, uint32_t count, uint8_t* destination) {
+    std::vector<uint8_t> reply;
+    try {
+        reply.resize(size_t(count) + 3);
+    } catch (const std::bad_alloc&) {
+        return kResultRefused;
+    }
+    int r = SendCommand(kCmdRead, address, count);
+    if (r != kResultOk)
+        return r;
+    size_t got = 0;
+    if ((r = Receive(reply.data(), reply.size(), got)) != kResultOk)
+        return r;
+    if (Xor(reply.data(), 1, size_t(count) + 1) != reply[size_t(count) + 2])
+        return kResultChecksum;
+    std::copy_n(reply.begin() + 2, count, destination);
+    return kResultOk;
+}
+
+int cQVX_18::ReadParameterBlock(Block destination) {
+    // The block would reach past the area read.
+    if (blockOffset > kMaxBlockOffset)
+        return kResultRefused;
+    int r = ReadMemory(kBlockAreaAddress, kBlockAreaSize, areaCache.data());
+    if (r != kResultOk)
+        return r;
+    areaCacheValid = true;
+    std::copy_n(areaCache.begin() + blockOffset, destination.size(), destination.begin());
+    return kResultOk;
+}
+
+int cQVX_18::WriteParameterBlock(ConstBlock source) {
+    // The whole block area goes back; without a read before, its rest is unknown.
+    if (!areaCacheValid)
+        return kResultRefused;
+    Pause(500);
+    int r = Connect();
+    if (r != kResultOk)
+        return r;
+    if (blockOffset > kMaxBlockOffset)
+        return kResultRefused;
+    std::copy(source.begin(), source.end(), areaCache.begin() + blockOffset);
+    if ((r = SendCommand(kCmdBeginWrite, kBlockAreaAddress, 0)) != kResultOk)
+        return r;
+    for (uint32_t k = 0; k < kBlockAreaSize / kDataPerFrame; ++k) {
+        r = WriteDataBlock(kBlockAreaAddress + k * kDataPerFrame, kDataPerFrame,
+                           areaCache.data() + k * kDataPerFrame);
+        if (r != kResultOk)
+            return r;
+    }
+    // The machine takes the block only with the end frame: its refusal is the result.
+    return SendEnd();
+}
+
+int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
+    Pause(500);
+    int r = Connect();
+    if (r != kResultOk)
+        return r;
+    const uint32_t end = (emulationStart != 0 && emulationStart != 0xFFFFFFFFu)
+                             ? emulationStart
+                             : memorySize + kApplicationAddress;
+    const uint64_t span = end > kApplicationAddress ? end - kApplicationAddress : 0;
+    if (image.size() < span)
+        return kResultRefused;
+    if ((r = SendCommand(kCmdBeginWrite, kApplicationAddress, 0)) != kResultOk)
+        return r;
+    if (statusBar)
+        statusBar->SetStatusText("Übertragung zur Maschine");
+    if (progressBar) {
+        progressBar->ShowProgress(true);
+        progressBar->SetProgress(0);
+    }
+    const uint64_t frames = span / kDataPerFrame;
+    int result = kResultOk;
+    uint64_t k = 0;
+    for (uint64_t offset = 0; offset < span; offset += kDataPerFrame) {
+        const size_t n =
+            static_cast<size_t>(std::min<uint64_t>(kDataPerFrame, image.size() - offset));
+        result = WriteDataBlock(kApplicationAddress + static_cast<uint32_t>(offset),
+                                static_cast<uint32_t>(n), image.data() + offset);
+        if (result != kResultOk)
+            break;
+        ++k;
+        if (progressBar)
+            progressBar->SetProgress(
+                frames ? static_cast<int>(std::min<uint64_t>(100, k * 100 / frames)) : 100);
+    }
+    const int endResult = SendEnd();
+    if (progressBar)
+        progressBar->ShowProgress(false);
+    if (statusBar)
+        statusBar->SetStatusText("");
+    return result != kResultOk ? result : endResult;
+}
+
+int cQVX_18::WriteAreaAndBlock(const std::array<uint8_t, 512>* block,
+                               std::span<const uint8_t> area) {
+    int r = WriteApplicationArea(area);
+    if (r == kResultOk && block)
+        r = WriteParameterBlock(ConstBlock(*block));
+    return r;
+}
+
+uint32_t cQVX_18::FindFasteningCounter(std::span<const uint8_t> area) {
+    uint32_t best = 0;
+    if (area.size() < 16)
+        return 0;
+    for (long offset = static_cast<long>(area.size()) - 16; offset > 0; offset -= 16) {
+        const uint8_t* rec = area.data() + offset;
+        if (rec[0] == 10)
+            best = std::max(best, Le32(rec + 4) % 65535u);
+    }
+    return best;
+}
+
+int cQVX_18::ReadFasteningCounter(uint32_t& counter) {
+    try {
+        if (!emulationBuffer || emulationBuffer->size() != emulationLength)
+            emulationBuffer.emplace(emulationLength, uint8_t(0));
+    } catch (const std::bad_alloc&) {
+        return kResultRefused;
+    }
+    int r = ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+    if (r != kResultOk)
+        return r;
+    counter = FindFasteningCounter(*emulationBuffer);
+    return kResultOk;
+}
+
+int cQVX_18::DumpEmulationArea(const std::string& path) {
+    try {
+        if (!emulationBuffer || emulationBuffer->size() != emulationLength)
+            emulationBuffer.emplace(emulationLength, uint8_t(0));
+    } catch (const std::bad_alloc&) {
+        return kResultRefused;
+    }
+    int r = ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+    if (r != kResultOk)
+        return r;
+    // A dump that cannot be written is a failure, and never a half-written file.
+    if (!WriteFileAtomic(path, emulationBuffer->data(), emulationBuffer->size()))
+        return kResultRefused;
+    return kResultOk;
+}

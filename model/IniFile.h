@@ -26,7 +26,8 @@ public:
     // Replaces the content with the file's. A missing file gives an empty content and false
     // with the reason in error; so does a file larger than kMaxFileSize.
     bool Load(const std::string& path, std::string* error = nullptr);
-    // Replaces the content with text (CR LF, LF or a lone CR end a line).
+    // Replaces the content with text (CR LF, LF or a lone CR end a line). ToString() gives
+    // the same text back until something is set.
     void Parse(std::string_view text);
     // The content as file text.
     std::string ToString() const;
@@ -67,6 +68,7 @@ private:
     struct Line {
         enum Kind { Other, Section, Key } kind = Other;
         std::string text;  // the line as it stands in the file, without line end
+        std::string eol;   // its line end as it was ("" for a last line without one)
         std::string name;  // section or key name, trimmed
         std::string value; // trimmed value (Key)
     };
@@ -78,7 +80,6 @@ private:
     static Line ParseLine(std::string_view text);
 
     std::vector<Line> lines_;
-    std::string eol_ = "\n";
+    std::string eol_ = "\n"; // for new lines: the file's first line end
     bool bom_ = false;
-    bool finalEol_ = true;
 };

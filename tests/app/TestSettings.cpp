@@ -30,6 +30,13 @@ protected:
         std::ifstream in(file, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
+    static void WriteBytes(const fs::path& p, const std::string& text) {
+        std::ofstream(p, std::ios::binary) << text;
+    }
+    static std::string ReadText(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
     Settings Load(const std::string& text) {
         Write(text);
         Settings s;
@@ -146,22 +153,33 @@ TEST_F(SettingsTest, SaveCreatesMissingFileAndRefusesBadValues) {
     EXPECT_FALSE(SaveComPortIndex("", 1));
 }
 
-TEST_F(SettingsTest, UnwritableOrUnreadableFileIsLeftAlone) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root ignores file permissions";
-    Write("[SETTINGS]\nSPRACHE=english\nMINE=keep\n");
-    // Unreadable: writing our key over it would lose the rest.
-    fs::permissions(file, fs::perms::owner_write);
+TEST_F(SettingsTest, UnreadableOrUnwritableFileIsLeftAlone) {
+    // Something that exists but cannot be read as a file (works for root too): writing our key
+    // over it would lose whatever it holds.
+    fs::create_directory(file);
     std::string error;
     EXPECT_FALSE(SaveComPortIndex(file, 2, &error));
     EXPECT_FALSE(error.empty());
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(Read(), "[SETTINGS]\nSPRACHE=english\nMINE=keep\n");
-    // Folder not writable: no new file, the old one as it was.
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(SaveLanguageName(file, "french", &error));
-    fs::permissions(dir, fs::perms::owner_all);
-    EXPECT_EQ(Read(), "[SETTINGS]\nSPRACHE=english\nMINE=keep\n");
+    EXPECT_TRUE(fs::is_directory(file));
+    Settings s;
+    EXPECT_EQ(LoadSettings(file, s), 0);
+    EXPECT_EQ(s.comPortIndex, 1);
+    fs::remove(file);
+
+    // The folder cannot be made: nothing is written, nothing is left behind.
+    WriteBytes(dir / "blocker", "a file where a folder should be");
+    error.clear();
+    EXPECT_FALSE(SaveLanguageName(dir / "blocker" / "x.ini", "english", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ReadText(dir / "blocker"), "a file where a folder should be");
+
+    if (geteuid() != 0) {
+        Write("[SETTINGS]\nSPRACHE=english\nMINE=keep\n");
+        fs::permissions(file, fs::perms::owner_write);
+        EXPECT_FALSE(SaveComPortIndex(file, 2));
+        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(Read(), "[SETTINGS]\nSPRACHE=english\nMINE=keep\n");
+    }
 }
 
 TEST_F(SettingsTest, ShippedDefaultsReadAsTheDefaults) {

@@ -1,0 +1,70 @@
+// kelvane-cli sha1 FILE...: the digest of each file as the program writes digests.
+#include "cli/Cli.h"
+#include "files/crypto/SHA1.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Digests one file in chunks; false with the reason when it cannot be read to its end.
+bool DigestFile(const std::string& name, SHA1::Digest& digest, std::string& reason) {
+    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        reason = std::strerror(EISDIR);
+        return false;
+    }
+    SHA1 sha;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        sha.AddBytes(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    digest = sha.Final();
+    return true;
+}
+
+int RunSha1(cli::Args& args) {
+    std::vector<std::string> files = args.Positional();
+    if (args.HasError())
+        return 2;
+    if (files.empty())
+        return cli::Fail("sha1 needs at least one file\nusage: kelvane-cli sha1 FILE...", 2);
+    int rc = 0;
+    for (const auto& name : files) {
+        SHA1::Digest digest;
+        std::string reason;
+        if (!DigestFile(name, digest, reason)) {
+            std::cout.flush();
+            cli::Fail("cannot read " + name + ": " + reason);
+            rc = 1;
+            continue;
+        }
+        std::cout << SHA1::ToText(digest) << "  " << name << "\n";
+    }
+    return rc;
+}
+
+} // namespace
+
+KELVANE_CLI_COMMAND("sha1", "sha1 FILE...", RunSha1);

@@ -83,7 +83,7 @@ int RunHex2bin(cli::Args& args) {
     // Loaded twice, over 0xFF and over 0x00: a byte the file places reads the same both times,
     // a gap does not. That finds the end of the data even where it is 0xFF.
     std::vector<uint8_t> ones(limit, 0xFF), zeros(limit, 0x00);
-    size_t count = 0, dropped = 0;
+    uint32_t count = 0, dropped = 0;
     int rc;
     {
         cIntHex reader;
@@ -96,7 +96,7 @@ int RunHex2bin(cli::Args& args) {
                          "); nothing written");
     {
         cIntHex reader;
-        size_t count2 = 0;
+        uint32_t count2 = 0;
         rc = reader.Load(in, static_cast<uint32_t>(base), zeros.data(), zeros.size(), count2);
     }
     if (rc != cIntHex::kOk)

@@ -1,0 +1,164 @@
+#include "pages/MaintenanceModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/Conversions.h"
+
+namespace {
+
+std::time_t Base2000() {
+    std::tm base{};
+    base.tm_year = 100;
+    base.tm_mon = 0;
+    base.tm_mday = 1;
+    base.tm_isdst = -1; // daylight saving as the platform decides
+    return std::mktime(&base);
+}
+
+} // namespace
+
+MaintenanceModel::MaintenanceModel(PageHost& h) : PageModel(h) {
+    for (int id : {kElAssembly, kCounter, kSinceService, kCalDate})
+        Enable(id, false);
+    ApplyEditable();
+}
+
+std::string MaintenanceModel::DateText(uint32_t calDate) {
+    if (calDate == 0)
+        return std::string();
+    const uint32_t days = calDate / 1440;
+    const uint32_t rest = calDate - days * 1440;
+    const uint32_t minutes = rest % 60;
+    const uint32_t hours = (rest - minutes) / 60;
+    const std::time_t t = Base2000() + (static_cast<std::time_t>(days) * 86400 +
+                                        static_cast<std::time_t>(hours) * 3600 +
+                                        static_cast<std::time_t>(minutes) * 60);
+    std::tm local{};
+    if (!localtime_r(&t, &local))
+        return std::string();
+    char buf[64];
+    const std::size_t n = std::strftime(buf, sizeof buf, "%d.%m.%Y  %H:%M", &local);
+    return std::string(buf, n);
+}
+
+uint32_t MaintenanceModel::MinutesSince2000(std::time_t when) {
+    const double seconds = std::difftime(when, Base2000());
+    if (seconds <= 0)
+        return 0;
+    const double minutes = std::floor(seconds / 60.0);
+    return minutes >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(minutes);
+}
+
+void MaintenanceModel::AttachRecord(ParameterBlock* img) {
+    image = img;
+    if (windowCreated)
+        LoadFromRecord();
+}
+
+void MaintenanceModel::SetReadOnly(bool on) {
+    editable = !on;
+    if (windowCreated) {
+        ApplyEditable();
+        ShowValuesNow();
+    }
+}
+
+void MaintenanceModel::ApplyEditable() {
+    for (int id : {kServiceDue, kReset, kSet, kCalName, kTorque, kPlace})
+        Enable(id, editable);
+}
+
+void MaintenanceModel::LoadFromRecord() {
+    if (!image)
+        return;
+    v.elAssembly = image->ElAssembly();
+    v.counter = fasteningCounter;
+    v.serviceDue = image->ServiceDueCounter();
+    serviceReset = image->ServiceResetCounter();
+    v.sinceService = std::max<std::int64_t>(0, static_cast<std::int64_t>(fasteningCounter) -
+                                                   static_cast<std::int64_t>(serviceReset));
+    v.calDate = DateText(image->CalDate());
+    v.torque = image->Torque() / 100.0;
+    v.calName = image->CalName();
+    v.place = image->Place();
+    ApplyEditable();
+    ShowValuesNow();
+}
+
+void MaintenanceModel::StoreToRecord() {
+    if (!image || !windowCreated)
+        return;
+    image->SetServiceDueCounter(
+        static_cast<uint32_t>(std::clamp<std::int64_t>(v.serviceDue, 0, 4294967295LL)));
+    image->SetServiceResetCounter(serviceReset);
+    image->SetTorque(static_cast<uint16_t>(ScaleToMachine(v.torque, 100, 65535)));
+    image->SetCalName(v.calName);
+    image->SetPlace(v.place);
+}
+
+bool MaintenanceModel::CorrectTorque() {
+    if (v.torque > kMaxTorque) {
+        v.torque = kMaxTorque;
+        return true;
+    }
+    if (v.torque < 0) {
+        v.torque = 0;
+        return true;
+    }
+    return false;
+}
+
+bool MaintenanceModel::LeavePage() {
+    if (CorrectTorque()) {
+        ShowValuesNow();
+        Alarm(kTorque);
+        return false;
+    }
+    StoreToRecord();
+    return true;
+}
+
+void MaintenanceModel::OnResetClicked() {
+    serviceReset = fasteningCounter;
+    v.sinceService = 0;
+    ShowValuesNow();
+    host.MarkChanged();
+}
+
+void MaintenanceModel::OnSetClicked(std::time_t now) {
+    const uint32_t minutes = MinutesSince2000(now);
+    if (image)
+        image->SetCalDate(minutes);
+    v.calDate = DateText(minutes);
+    ShowValuesNow();
+    host.MarkChanged();
+}
+
+void MaintenanceModel::OnServiceDueChanged(std::int64_t value) {
+    v.serviceDue = value;
+    // Marked as well, so closing asks before the new due count is lost.
+    host.MarkChanged();
+}
+
+void MaintenanceModel::OnCalNameChanged(const std::string& text) {
+    v.calName = text;
+    host.MarkChanged();
+}
+
+void MaintenanceModel::OnPlaceChanged(const std::string& text) {
+    v.place = text;
+    host.MarkChanged();
+}
+
+void MaintenanceModel::OnTorqueChanged(double nm) {
+    v.torque = nm;
+    host.MarkChanged();
+}
+
+void MaintenanceModel::OnTorqueFocusOut() {
+    if (CorrectTorque()) {
+        ShowValuesNow();
+        Alarm(kTorque);
+    }
+}

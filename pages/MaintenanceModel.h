@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "model/ParameterBlock.h"
+#include "pages/PageModel.h"
+
+// Model of the maintenance data page: fastening counter, service counters, calibration date
+// and name, set torque and place of use.
+class MaintenanceModel : public PageModel {
+public:
+    enum : int {
+        kElAssembly = 1029,
+        kCounter = 1011,
+        kServiceDue = 1062,
+        kSinceService = 1012,
+        kReset = 1015,
+        kCalDate = 1013,
+        kSet = 1016,
+        kCalName = 1017,
+        kTorque = 1018,
+        kPlace = 1014,
+    };
+    static constexpr int kTextLength = 8;
+    static constexpr double kMaxTorque = 655.0;
+
+    struct Values {
+        std::string elAssembly;
+        std::int64_t counter = 0;
+        std::int64_t serviceDue = 0;
+        std::int64_t sinceService = 0;
+        std::string calDate;
+        std::string calName;
+        double torque = 0;
+        std::string place;
+    };
+
+    explicit MaintenanceModel(PageHost& host);
+
+    void AttachRecord(ParameterBlock* image);
+    void SetFasteningCounter(uint32_t value) { fasteningCounter = value; }
+    void SetReadOnly(bool on);
+    void LoadFromRecord() override;
+    void StoreToRecord() override;
+    // Checks on leaving; stores and returns true when the page may be left.
+    bool LeavePage();
+
+    void OnResetClicked();
+    void OnSetClicked(std::time_t now);
+    void OnServiceDueChanged(std::int64_t value);
+    void OnCalNameChanged(const std::string& text);
+    void OnPlaceChanged(const std::string& text);
+    void OnTorqueChanged(double nm);
+    void OnTorqueFocusOut();
+
+    // calDate minutes since 1 January 2000 00:00 local time <-> "%d.%m.%Y  %H:%M".
+    static std::string DateText(uint32_t calDate);
+    static uint32_t MinutesSince2000(std::time_t when);
+
+    const Values& V() const { return v; }
+    bool Editable() const { return editable; }
+    uint32_t ServiceResetCopy() const { return serviceReset; }
+
+private:
+    void ApplyEditable();
+    bool CorrectTorque();
+
+    Values v;
+    ParameterBlock* image = nullptr;
+    uint32_t fasteningCounter = 0;
+    uint32_t serviceReset = 0;
+    bool editable = false;
+};

@@ -1,0 +1,816 @@
+#include "pages/PrgStepModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "lang/Language.h"
+#include "pages/NumEditRule.h"
+
+namespace {
+
+constexpr int kAllControls[] = {
+    PrgStepModel::kType,
+    PrgStepModel::kControlled,
+    PrgStepModel::kSpeed,
+    PrgStepModel::kRamp,
+    PrgStepModel::kLastStep,
+    PrgStepModel::kCondition,
+    PrgStepModel::kAngle,
+    PrgStepModel::kTime,
+    PrgStepModel::kThresholdSlider,
+    PrgStepModel::kThreshold,
+    PrgStepModel::kWaitRestart,
+    PrgStepModel::kCurrent,
+    PrgStepModel::kErrClutch,
+    PrgStepModel::kErrAngleMaxBox,
+    PrgStepModel::kErrAngleMax,
+    PrgStepModel::kErrAngleMinBox,
+    PrgStepModel::kErrAngleMin,
+    PrgStepModel::kErrTimeMaxBox,
+    PrgStepModel::kErrTimeMax,
+    PrgStepModel::kErrTimeMinBox,
+    PrgStepModel::kErrTimeMin,
+    PrgStepModel::kErrThresholdBox,
+    PrgStepModel::kErrThresholdSlider,
+    PrgStepModel::kErrThreshold,
+    PrgStepModel::kErrCurrentMaxBox,
+    PrgStepModel::kErrCurrentMax,
+    PrgStepModel::kErrCurrentMinBox,
+    PrgStepModel::kErrCurrentMin,
+};
+
+constexpr int kErrorCriteria[] = {
+    PrgStepModel::kErrClutch,          PrgStepModel::kErrAngleMaxBox,
+    PrgStepModel::kErrAngleMax,        PrgStepModel::kErrAngleMinBox,
+    PrgStepModel::kErrAngleMin,        PrgStepModel::kErrTimeMaxBox,
+    PrgStepModel::kErrTimeMax,         PrgStepModel::kErrTimeMinBox,
+    PrgStepModel::kErrTimeMin,         PrgStepModel::kErrThresholdBox,
+    PrgStepModel::kErrThresholdSlider, PrgStepModel::kErrThreshold,
+    PrgStepModel::kErrCurrentMaxBox,   PrgStepModel::kErrCurrentMax,
+    PrgStepModel::kErrCurrentMinBox,   PrgStepModel::kErrCurrentMin,
+};
+
+int PositionOfCode(uint8_t code) {
+    switch (code) {
+    case kCondAngle:
+        return PrgStepModel::kPosAngle;
+    case kCondTime:
+        return PrgStepModel::kPosTime;
+    case kCondThreshold:
+        return PrgStepModel::kPosThreshold;
+    case kCondCurrent:
+        return PrgStepModel::kPosCurrent;
+    default:
+        return PrgStepModel::kPosClutch;
+    }
+}
+
+uint16_t ClampU16(double x) {
+    if (!(x > 0))
+        return 0;
+    return x >= 65535.0 ? 65535 : static_cast<uint16_t>(x);
+}
+
+// Percent of the motor's maximum speed as the machine's duty scale (full = 1023 or 255) sees it.
+int DutyPercent(double motorSpeed, double maxMotorSpeed, int full) {
+    if (maxMotorSpeed <= 0 || full == 0)
+        return 0;
+    const double p = std::trunc(motorSpeed * full / maxMotorSpeed);
+    return static_cast<int>(RoundHalfUp(p * 100.0 / full));
+}
+
+std::int64_t ClampTime(std::int64_t ms) {
+    return std::clamp<std::int64_t>(ms, 0, PrgStepModel::kMaxTimeMs);
+}
+
+} // namespace
+
+PrgStepModel::PrgStepModel(PageHost& h) : PageModel(h) {
+    EnableAll(false);
+    Enable(kClutchLimit, false);
+    v.unit = UnitText();
+    UpdateLimits(ClutchRounding::Truncate);
+}
+
+std::string PrgStepModel::UnitText() const {
+    return Translate(v.controlled ? "1/Min" : "%");
+}
+
+void PrgStepModel::EnableAll(bool on) {
+    for (int id : kAllControls)
+        Enable(id, on);
+    Enable(kClutchLimit, false);
+}
+
+void PrgStepModel::EnableErrorCriteria(bool on) {
+    for (int id : kErrorCriteria)
+        Enable(id, on);
+}
+
+void PrgStepModel::EnableErrThreshold(bool on) {
+    Enable(kErrThresholdBox, on);
+    Enable(kErrThresholdSlider, on);
+    Enable(kErrThreshold, on);
+}
+
+void PrgStepModel::UpdateLimits(ClutchRounding rounding) {
+    const double ratio = gear && gear->ratio > 0 ? gear->ratio : 1.0;
+    ctx.transmissionRatio = ratio;
+    ctx.userGearFactor = userFactor;
+    ctx.totalRatio = ratio * userFactor;
+    ctx.maxMotorSpeed = limits.maxMotorSpeed;
+    ctx.minMotorSpeed = limits.minMotorSpeed;
+    maxOutputSpeed = ctx.MaxOutputSpeed();
+    minOutputSpeed = ctx.MinOutputSpeed();
+
+    const double clutchMotor =
+        std::min<double>(limits.clutchMaxSpeed, std::max(0, limits.maxMotorSpeed));
+    const double clutchOut = ctx.totalRatio > 0 ? clutchMotor / ctx.totalRatio : 0.0;
+    clutchLimitRpm = static_cast<int>(rounding == ClutchRounding::Up ? std::ceil(clutchOut)
+                                                                     : std::trunc(clutchOut));
+    // Kind 14 works on a 255-step duty scale; without a limit of its own a step ending at the
+    // clutch would be lowered to 0 %.
+    const int full = ctx.machineKind == 18 ? 1023 : ctx.machineKind == 14 ? 255 : 0;
+    minPercent = DutyPercent(limits.minMotorSpeed, limits.maxMotorSpeed, full);
+    clutchLimitPercent = DutyPercent(clutchMotor, limits.maxMotorSpeed, full);
+    v.clutchLimit = clutchLimitRpm;
+}
+
+void PrgStepModel::SetMachineKind(int kind) {
+    ctx.machineKind = kind;
+    UpdateLimits(ClutchRounding::Truncate);
+}
+
+void PrgStepModel::SetGearEntry(const TransmissionEntry* entry) {
+    gear = entry;
+    UpdateLimits(ClutchRounding::Truncate);
+}
+
+void PrgStepModel::SetUserFactor(double factor) {
+    if (!(factor >= 0.01))
+        return;
+    userFactor = factor;
+    UpdateLimits(ClutchRounding::Up);
+}
+
+void PrgStepModel::SetLimits(const Limits& l) {
+    limits = l;
+    UpdateLimits(ClutchRounding::Truncate);
+}
+
+void PrgStepModel::AttachRecord(std::optional<StepRecord> s) {
+    step = s;
+    if (!step) {
+        EnableAll(false);
+        ShowValuesNow();
+        return;
+    }
+    if (forcedLast)
+        step->SetLast();
+    if (windowCreated && ctx.machineKind != 0)
+        LoadFromRecord();
+}
+
+void PrgStepModel::SetForcedLast(bool on) {
+    forcedLast = on;
+    if (on) {
+        // The step is last at once, shown or not; a last step never waits for a restart.
+        if (step)
+            step->SetLast();
+        v.lastStep = true;
+        v.waitRestart = false;
+        Enable(kLastStep, false);
+        Enable(kWaitRestart, false);
+    } else if (!readOnly && step) {
+        Enable(kLastStep, true);
+    }
+    ShowValuesNow();
+}
+
+void PrgStepModel::ShowErrorCriteria(bool show) {
+    errorsShown = show;
+    Show(kErrGroup, show);
+    for (int id : kErrorCriteria)
+        Show(id, show);
+    ShowValuesNow();
+}
+
+void PrgStepModel::OnWindowCreated() {
+    // The group follows the expert page's option, also for pages first shown after it was set.
+    ShowErrorCriteria(errorsShown);
+    Show(kCurrent, false);
+    if (step && ctx.machineKind != 0)
+        LoadFromRecord();
+}
+
+void PrgStepModel::LoadFromRecord() {
+    if (!step || ctx.machineKind == 0)
+        return;
+    EnableAll(!readOnly);
+    v.rampText.clear();
+    v.controlled = step->Controlled() != 0;
+    v.unit = UnitText();
+    v.rampText = step->Speed() == 0 ? std::string("0.2") : RampText(step->Ramp());
+    v.speed = SpeedToDisplay(ctx, step->Speed(), v.controlled);
+    v.type = step->Type();
+
+    v.condition = PositionOfCode(step->Condition());
+    v.waitRestart = step->WaitRestart();
+    ApplyConditionRules(false);
+
+    if (step->IsLast()) {
+        v.lastStep = true;
+        step->SetWaitRestart(false);
+        v.waitRestart = false;
+        Enable(kWaitRestart, false);
+    } else {
+        v.lastStep = false;
+        if (!readOnly)
+            Enable(kWaitRestart, true);
+    }
+    if (forcedLast) {
+        v.lastStep = true;
+        v.waitRestart = false;
+        Enable(kLastStep, false);
+        Enable(kWaitRestart, false);
+    }
+
+    v.angle = AngleToDisplay(ctx, step->Angle());
+    v.time = TimeToDisplay(step->Time());
+    v.threshold = ThresholdToDisplay(step->Threshold());
+    v.current = CurrentToDisplay(step->Current());
+    v.thresholdSlider = step->Threshold();
+    v.errThresholdSlider = step->Threshold();
+
+    const uint16_t mask = step->ErrorMask();
+    v.errClutch = (mask & kErrClutch) != 0;
+    v.errAngleMax = (mask & kErrAngleMax) != 0;
+    v.errAngleMin = (mask & kErrAngleMin) != 0;
+    v.errTimeMax = (mask & kErrTimeMax) != 0;
+    v.errTimeMin = (mask & kErrTimeMin) != 0;
+    v.errThreshold = (mask & kErrThreshold) != 0;
+    v.errCurrentMax = (mask & kErrCurrentMax) != 0;
+    v.errCurrentMin = (mask & kErrCurrentMin) != 0;
+    v.errAngleMaxValue = AngleToDisplay(ctx, step->Angle());
+    v.errAngleMinValue = AngleToDisplay(ctx, step->AngleMin());
+    v.errTimeMaxValue = TimeToDisplay(step->Time());
+    v.errTimeMinValue = TimeToDisplay(step->TimeMin());
+    v.errCurrentMaxValue = CurrentToDisplay(step->Current());
+    v.errCurrentMinValue = CurrentToDisplay(step->CurrentMin());
+    v.errThresholdValue = ThresholdToDisplay(step->Threshold());
+
+    if (!readOnly) {
+        Enable(kAngle, true);
+        Enable(kTime, false);
+        Enable(kThreshold, false);
+        Enable(kCurrent, false);
+        ApplyConditionRules(false);
+    }
+    v.errClutch = (mask & kErrClutch) != 0;
+    v.clutchLimit = clutchLimitRpm;
+    ShowValuesNow();
+}
+
+void PrgStepModel::ApplyConditionRules(bool byUser) {
+    listPosition = v.condition;
+    Enable(kAngle, false);
+    Enable(kTime, false);
+    Enable(kThreshold, false);
+    Enable(kThresholdSlider, false);
+    Enable(kCurrent, false);
+
+    EnableErrorCriteria(true);
+    Enable(kControlled, true);
+    if (v.controlled)
+        EnableErrThreshold(false);
+    v.errClutch = true;
+
+    switch (listPosition) {
+    case kPosAngle:
+        Enable(kAngle, true);
+        Enable(kErrAngleMaxBox, false);
+        Enable(kErrAngleMax, false);
+        Enable(kErrAngleMinBox, false);
+        Enable(kErrAngleMin, false);
+        v.errAngleMax = false;
+        v.errAngleMin = false;
+        break;
+    case kPosTime:
+        Enable(kTime, true);
+        Enable(kErrTimeMaxBox, false);
+        Enable(kErrTimeMax, false);
+        Enable(kErrTimeMinBox, false);
+        Enable(kErrTimeMin, false);
+        v.errTimeMax = false; // "Zeit <" keeps its check
+        break;
+    case kPosThreshold:
+        Enable(kThreshold, true);
+        Enable(kThresholdSlider, true);
+        EnableErrThreshold(false);
+        v.errThreshold = false;
+        Enable(kControlled, false);
+        if (v.controlled) {
+            v.controlled = false;
+            ControlledToggle(true);
+            v.unit = Translate("%");
+        }
+        break;
+    case kPosClutch:
+        Enable(kErrClutch, false);
+        v.errClutch = false;
+        if (v.controlled) {
+            Enable(kErrThresholdSlider, false);
+            Enable(kErrThreshold, false);
+            v.errThreshold = false;
+        }
+        break;
+    case kPosCurrent:
+        Enable(kCurrent, true);
+        Enable(kErrCurrentMaxBox, false);
+        Enable(kErrCurrentMax, false);
+        Enable(kErrCurrentMinBox, false);
+        Enable(kErrCurrentMin, false);
+        v.errCurrentMax = false;
+        v.errCurrentMin = false;
+        break;
+    default:
+        break;
+    }
+    if (readOnly)
+        EnableAll(false);
+    ShowValuesNow();
+    if (byUser)
+        Changed(false);
+}
+
+void PrgStepModel::ControlledToggle(bool wasControlled) {
+    if (!step)
+        return;
+    const bool now = v.controlled;
+    if (ctx.machineKind == 18) {
+        if (wasControlled && !now) {
+            const double raw = ctx.maxMotorSpeed > 0
+                                   ? std::trunc(static_cast<double>(v.speed) * 1023.0 *
+                                                ctx.totalRatio / ctx.maxMotorSpeed)
+                                   : 0.0;
+            step->SetSpeed(ClampU16(raw));
+            v.speed = SpeedToDisplay(ctx, step->Speed(), false);
+        } else if (!wasControlled && now) {
+            const double duty = SpeedToMachine(ctx, static_cast<double>(v.speed), false);
+            const double speed =
+                ctx.totalRatio > 0 ? RoundHalfUp(duty * ctx.maxMotorSpeed / ctx.totalRatio / 1023.0)
+                                   : 0.0;
+            v.speed = static_cast<std::int64_t>(speed);
+            step->SetSpeed(SpeedToMachine(ctx, speed, true));
+        }
+    } else {
+        // Kind 14 keeps one duty value for both meanings.
+        const uint16_t raw = SpeedToMachine(ctx, static_cast<double>(v.speed), wasControlled);
+        step->SetSpeed(raw);
+        v.speed = SpeedToDisplay(ctx, raw, now);
+    }
+
+    if (now) {
+        v.unit = Translate("1/Min");
+        EnableErrThreshold(false);
+        if (v.speed != 0 && v.speed < minOutputSpeed) {
+            v.speed = minOutputSpeed;
+            StoreSpeed();
+        }
+    } else {
+        v.unit = Translate("%");
+        if (listPosition != kPosThreshold)
+            EnableErrThreshold(true);
+        if (v.speed != 0 && v.speed < minPercent) {
+            v.speed = minPercent;
+            StoreSpeed();
+        }
+    }
+    if (readOnly)
+        EnableAll(false);
+    step->SetControlled(now ? 1 : 0);
+    ShowValuesNow();
+    Changed(true);
+}
+
+void PrgStepModel::Changed(bool redraw) {
+    host.MarkChanged();
+    if (redraw)
+        host.RedrawStepGraphic();
+}
+
+void PrgStepModel::StoreSpeed() {
+    if (step)
+        step->SetSpeed(SpeedToMachine(ctx, static_cast<double>(v.speed), v.controlled));
+}
+
+bool PrgStepModel::ClutchCheck() {
+    if (clutchLimitRemoved || listPosition != kPosClutch)
+        return false;
+    const int limit = SpeedLimitAtClutch();
+    if (v.speed > limit) {
+        v.speed = limit;
+        return true;
+    }
+    return false;
+}
+
+void PrgStepModel::SetClutchLimitRemoved(bool removed) {
+    clutchLimitRemoved = removed;
+    if (!removed && ClutchCheck()) {
+        StoreSpeed();
+        ShowValuesNow();
+    }
+}
+
+void PrgStepModel::OnTypeChosen(int position) {
+    v.type = position;
+    if (step && position >= 0)
+        step->SetType(static_cast<uint8_t>(position));
+    Changed(true);
+}
+
+void PrgStepModel::OnControlledClicked(bool checked) {
+    const bool was = v.controlled;
+    v.controlled = checked;
+    if (was != checked)
+        ControlledToggle(was);
+}
+
+void PrgStepModel::OnSpeedChanged(std::int64_t speed) {
+    v.speed = speed;
+    if (!clutchLimitRemoved && listPosition == kPosClutch) {
+        ClutchCheck();
+    } else if (v.controlled && v.speed > maxOutputSpeed) {
+        v.speed = maxOutputSpeed;
+    } else if (!v.controlled && v.speed > 100) {
+        v.speed = 100;
+    }
+    StoreSpeed();
+    ShowValuesNow();
+    Changed(true);
+}
+
+void PrgStepModel::OnSpeedFocusOut() {
+    if (v.speed == 0)
+        return;
+    bool corrected = ClutchCheck();
+    const std::int64_t low = v.controlled ? minOutputSpeed : minPercent;
+    const std::int64_t high = v.controlled ? maxOutputSpeed : 100;
+    if (v.speed < low) {
+        v.speed = low;
+        corrected = true;
+    } else if (v.speed > high) {
+        v.speed = high;
+        corrected = true;
+    }
+    StoreSpeed();
+    ShowValuesNow();
+    if (corrected)
+        Alarm(kSpeed);
+}
+
+std::string PrgStepModel::FilterRampText(const std::string& text) {
+    for (std::size_t n = text.size(); n > 0; --n) {
+        const std::string_view prefix(text.data(), n);
+        if (prefix.find_first_not_of(" \t") == std::string_view::npos)
+            break;
+        double x = 0;
+        if (NumEditRule::ParseReal(prefix, x))
+            return x < 0 ? std::string() : std::string(prefix);
+    }
+    return std::string();
+}
+
+void PrgStepModel::OnRampTyped(const std::string& text) {
+    v.rampText = FilterRampText(text);
+    if (step) {
+        double x = 0;
+        NumEditRule::ParseReal(v.rampText, x);
+        step->SetRamp(RampToMachine(x));
+    }
+    ShowValuesNow();
+    Changed(true);
+}
+
+void PrgStepModel::OnRampChosen(const std::string& text) {
+    OnRampTyped(text);
+}
+
+void PrgStepModel::OnLastStepClicked(bool checked) {
+    const bool canLink =
+        stepIndex >= 0 && stepIndex + 1 < static_cast<int>(ParameterBlock::kStepCount);
+    if (!checked && (forcedLast || !canLink)) {
+        v.lastStep = true; // this step has no step to go on to
+        ShowValuesNow();
+        return;
+    }
+    v.lastStep = checked;
+    if (step) {
+        if (checked) {
+            step->SetLast();
+        } else {
+            step->SetNextStep(static_cast<uint8_t>(stepIndex + 1));
+        }
+    }
+    if (checked) {
+        v.waitRestart = false;
+        Enable(kWaitRestart, false);
+    } else if (!readOnly) {
+        Enable(kWaitRestart, true);
+    }
+    ShowValuesNow();
+    Changed(true);
+}
+
+void PrgStepModel::OnConditionChosen(int position) {
+    v.condition = position;
+    ApplyConditionRules(true);
+    host.RedrawStepGraphic();
+}
+
+void PrgStepModel::OnAngleChanged(std::int64_t degrees) {
+    v.angle = std::max<std::int64_t>(degrees, 0);
+    if (v.angle != degrees)
+        ShowValuesNow();
+    Changed(false);
+}
+
+void PrgStepModel::OnTimeChanged(std::int64_t ms) {
+    // The field holds 16 bits; a larger time would otherwise lose its high bits.
+    v.time = ClampTime(ms);
+    if (v.time != ms)
+        ShowValuesNow();
+    Changed(false);
+}
+
+void PrgStepModel::OnThresholdChanged(double value) {
+    v.threshold = value;
+    Changed(false);
+}
+
+void PrgStepModel::OnErrThresholdChanged(double value) {
+    v.errThresholdValue = value;
+    Changed(false);
+}
+
+void PrgStepModel::OnThresholdFocusOut(bool errorEdit) {
+    double value = errorEdit ? v.errThresholdValue : v.threshold;
+    const double low = MinThresholdDisplay();
+    const double high = MaxThresholdDisplay();
+    bool corrected = false;
+    if (value < low) {
+        value = low;
+        corrected = true;
+    } else if (value > high) {
+        value = high;
+        corrected = true;
+    }
+    if (step)
+        step->SetThreshold(ThresholdToMachine(std::trunc(value)));
+    v.threshold = value;
+    v.errThresholdValue = value;
+    if (step) {
+        v.thresholdSlider = step->Threshold();
+        v.errThresholdSlider = step->Threshold();
+    }
+    ShowValuesNow();
+    if (corrected)
+        Alarm(errorEdit ? kErrThreshold : kThreshold);
+}
+
+void PrgStepModel::OnSliderMoved(bool /*errorSlider*/, int position) {
+    if (step)
+        step->SetThreshold(static_cast<uint16_t>(std::clamp(position, 0, 65535)));
+    v.thresholdSlider = position;
+    v.errThresholdSlider = position;
+    v.threshold = ThresholdToDisplay(static_cast<uint16_t>(std::clamp(position, 0, 65535)));
+    v.errThresholdValue = v.threshold;
+    ShowValuesNow();
+    Changed(false);
+}
+
+void PrgStepModel::OnWaitRestartClicked(bool checked) {
+    v.waitRestart = checked && !v.lastStep;
+    Changed(false);
+}
+
+void PrgStepModel::OnCurrentChanged(double amperes) {
+    v.current = amperes;
+    Changed(false);
+}
+
+void PrgStepModel::OnErrorBoxClicked(int boxId, bool checked) {
+    switch (boxId) {
+    case kErrClutch:
+        v.errClutch = checked;
+        break;
+    case kErrAngleMaxBox:
+        v.errAngleMax = checked;
+        break;
+    case kErrAngleMinBox:
+        v.errAngleMin = checked;
+        break;
+    case kErrTimeMaxBox:
+        v.errTimeMax = checked;
+        break;
+    case kErrTimeMinBox:
+        v.errTimeMin = checked;
+        break;
+    case kErrThresholdBox:
+        v.errThreshold = checked;
+        break;
+    case kErrCurrentMaxBox:
+        v.errCurrentMax = checked;
+        break;
+    case kErrCurrentMinBox:
+        v.errCurrentMin = checked;
+        break;
+    default:
+        return;
+    }
+    Changed(false);
+}
+
+void PrgStepModel::OnErrorValueChanged(int editId, double value) {
+    const auto whole = static_cast<std::int64_t>(value);
+    bool clamped = false;
+    switch (editId) {
+    case kErrAngleMax:
+        v.errAngleMaxValue = std::max<std::int64_t>(whole, 0);
+        clamped = v.errAngleMaxValue != whole;
+        break;
+    case kErrAngleMin:
+        v.errAngleMinValue = std::max<std::int64_t>(whole, 0);
+        clamped = v.errAngleMinValue != whole;
+        break;
+    case kErrTimeMax:
+        v.errTimeMaxValue = ClampTime(whole);
+        clamped = v.errTimeMaxValue != whole;
+        break;
+    case kErrTimeMin:
+        v.errTimeMinValue = ClampTime(whole);
+        clamped = v.errTimeMinValue != whole;
+        break;
+    case kErrCurrentMax:
+        v.errCurrentMaxValue = value;
+        break;
+    case kErrCurrentMin:
+        v.errCurrentMinValue = value;
+        break;
+    case kErrThreshold:
+        OnErrThresholdChanged(value);
+        return;
+    default:
+        return;
+    }
+    if (clamped)
+        ShowValuesNow();
+    Changed(false);
+}
+
+bool PrgStepModel::ValidateOnLeave() {
+    if (!step || !windowCreated)
+        return true;
+    if (v.speed != 0) {
+        bool corrected = ClutchCheck();
+        const std::int64_t low = v.controlled ? minOutputSpeed : minPercent;
+        const std::int64_t high = v.controlled ? maxOutputSpeed : 100;
+        if (v.speed < low) {
+            v.speed = low;
+            corrected = true;
+        } else if (v.speed > high) {
+            v.speed = high;
+            corrected = true;
+        }
+        if (corrected) {
+            StoreSpeed();
+            ShowValuesNow();
+            Alarm(kSpeed);
+            return false;
+        }
+    }
+    const double low = MinThresholdDisplay();
+    const double high = MaxThresholdDisplay();
+    auto outside = [&](double x) { return x < low || x > high; };
+    int offending = 0;
+    if (IsEnabled(kThreshold) && outside(v.threshold))
+        offending = kThreshold;
+    else if (IsEnabled(kErrThresholdBox) && v.errThreshold && outside(v.errThresholdValue))
+        offending = kErrThreshold;
+    if (offending != 0) {
+        const double bad = offending == kThreshold ? v.threshold : v.errThresholdValue;
+        const double bound = bad < low ? low : high;
+        v.threshold = bound;
+        v.errThresholdValue = bound;
+        step->SetThreshold(ThresholdToMachine(bound));
+        v.thresholdSlider = step->Threshold();
+        v.errThresholdSlider = step->Threshold();
+        ShowValuesNow();
+        Alarm(offending);
+        return false;
+    }
+    return true;
+}
+
+void PrgStepModel::StoreToRecord() {
+    if (!step || !windowCreated || ctx.machineKind == 0)
+        return;
+    if (v.type >= 0)
+        step->SetType(static_cast<uint8_t>(v.type));
+    step->SetControlled(v.controlled ? 1 : 0);
+    StoreSpeed();
+
+    double ramp = 0;
+    NumEditRule::ParseReal(FilterRampText(v.rampText), ramp);
+    step->SetRamp(RampToMachine(ramp));
+
+    uint8_t code = 0;
+    switch (v.condition) {
+    case kPosAngle:
+        code = kCondAngle;
+        step->SetAngle(AngleToMachine(ctx, static_cast<double>(v.angle)));
+        break;
+    case kPosTime:
+        code = kCondTime;
+        step->SetTime(TimeToMachine(static_cast<double>(v.time)));
+        break;
+    case kPosThreshold:
+        code = kCondThreshold;
+        step->SetThreshold(ThresholdToMachine(v.threshold));
+        break;
+    case kPosClutch:
+        code = kCondClutch;
+        break;
+    case kPosCurrent:
+        code = kCondCurrent;
+        step->SetCurrent(CurrentToMachine(v.current));
+        break;
+    default:
+        break;
+    }
+    if (code != 0)
+        step->SetCondition(code);
+    step->SetWaitRestart(v.waitRestart && !v.lastStep);
+
+    // A criterion that shares its slot with the next-step condition stores its own limit.
+    uint16_t mask = 0;
+    if (v.errAngleMax) {
+        mask |= kErrAngleMax;
+        step->SetAngle(AngleToMachine(ctx, static_cast<double>(v.errAngleMaxValue)));
+    }
+    if (v.errAngleMin) {
+        mask |= kErrAngleMin;
+        step->SetAngleMin(AngleToMachine(ctx, static_cast<double>(v.errAngleMinValue)));
+    }
+    if (v.errTimeMax) {
+        mask |= kErrTimeMax;
+        step->SetTime(TimeToMachine(static_cast<double>(v.errTimeMaxValue)));
+    }
+    if (v.errTimeMin) {
+        mask |= kErrTimeMin;
+        step->SetTimeMin(TimeToMachine(static_cast<double>(v.errTimeMinValue)));
+    }
+    if (v.errThreshold) {
+        mask |= kErrThreshold;
+        step->SetThreshold(ThresholdToMachine(v.errThresholdValue));
+    }
+    if (v.errCurrentMax) {
+        mask |= kErrCurrentMax;
+        step->SetCurrent(CurrentToMachine(v.errCurrentMaxValue));
+    }
+    if (v.errCurrentMin) {
+        mask |= kErrCurrentMin;
+        step->SetCurrentMin(CurrentToMachine(v.errCurrentMinValue));
+    }
+    if (v.errClutch)
+        mask |= kErrClutch;
+    step->SetErrorMask(mask);
+
+    if (v.lastStep || forcedLast) {
+        step->SetLast();
+    } else if (stepIndex >= 0 && stepIndex + 1 < static_cast<int>(ParameterBlock::kStepCount)) {
+        step->SetNextStep(static_cast<uint8_t>(stepIndex + 1));
+    }
+}
+
+bool PrgStepModel::SpeedReachable(int newMaxSpeed, const TransmissionEntry* g,
+                                  const TransmissionEntry* a, double u) const {
+    if (!step || step->Controlled() == 0 || step->Speed() == 0)
+        return true;
+    // Kind 14 stores a duty that any battery can drive.
+    if (ctx.machineKind != 18)
+        return true;
+    const double gr = g && g->ratio > 0 ? g->ratio : 1.0;
+    const double ar = a && a->ratio > 0 ? a->ratio : 1.0;
+    const double uf = u >= 0.01 ? u : 1.0;
+    const double needed = RoundHalfUp(3333333.3333333335 / (gr * uf * ar) / step->Speed());
+    if (ctx.totalRatio <= 0)
+        return false;
+    return std::trunc(newMaxSpeed / ctx.totalRatio) >= needed;
+}
+
+void PrgStepModel::OnActivated() {
+    host.RedrawStepGraphic();
+    ShowValuesNow();
+}

@@ -31,6 +31,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -104,6 +105,10 @@ struct SimOptions {
     // Announcement file for adapter discovery (device=..., serial=...).
     bool announce = true;
     std::string serial = "NORKSIM1";
+
+    // Told of every exchange ("wake-up n=256", "read 0x10001100 1024", ...); called on the
+    // machine's thread. Empty: quiet.
+    std::function<void(const std::string&)> log;
 };
 
 struct SimLineCounters {

@@ -1,0 +1,153 @@
+#include "app/DialogMain.h"
+
+#include "app/Folders.h"
+#include "lang/Language.h"
+#include "link/ResultCodes.h"
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+// The link's status pane and progress bar, shown through the user interface.
+class cDialogMain::LinkStatus : public ILinkStatusBar, public ILinkProgress {
+public:
+    explicit LinkStatus(cUserInterface& ui) : ui(ui) {}
+    void SetStatusText(const std::string& germanText) override {
+        ui.ShowStatus(germanText.empty() ? std::string() : Translate(germanText));
+    }
+    void ShowProgress(bool visible) override { ui.ShowProgress(visible); }
+    void SetProgress(int percent) override { ui.SetProgress(percent); }
+
+private:
+    cUserInterface& ui;
+};
+
+cDialogMain::cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folderSet,
+                         PortSelection::ListFn lister)
+    : ui(ui), sheet(sheet), folders(std::move(folderSet)), portSelection(std::move(lister)),
+      linkStatus(std::make_unique<LinkStatus>(ui)) {
+    configName = Translate(" --- keine ---");
+    settingsFile = SettingsFile(folders.dataFolder);
+    catalogFile = CatalogFile(folders.appFolder);
+    std::error_code ec;
+    if (!settingsFile.empty() && fs::exists(settingsFile, ec))
+        LoadSettings(settingsFile, settings);
+    portSelection.SetComPortIndex(settings.comPortIndex);
+    portSelection.SetMessageCallback([this](const std::string& text) { Message(text.c_str()); });
+    portSelection.SetStoreIndexCallback([this](int index) {
+        settings.comPortIndex = index;
+        if (!settingsFile.empty())
+            SaveComPortIndex(settingsFile, index);
+    });
+}
+
+cDialogMain::~cDialogMain() {
+    linkObject.reset();
+    serialPort.Close();
+}
+
+void cDialogMain::SetPauseFunction(std::function<void(int)> fn) {
+    pause = std::move(fn);
+    if (auto* link = dynamic_cast<cQVX_18*>(linkObject.get()); link && pause)
+        link->SetPauseFunction(pause);
+}
+
+void cDialogMain::Pause(int milliseconds) {
+    if (pause)
+        pause(milliseconds);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void cDialogMain::Message(const char* germanText, cUserInterface::Buttons buttons,
+                          cUserInterface::Icon icon) {
+    ui.ShowMessage(Translate(germanText), buttons, icon);
+}
+
+bool cDialogMain::Ask(const char* germanText) {
+    return ui.ShowMessage(Translate(germanText), cUserInterface::Buttons::OkCancel,
+                          cUserInterface::Icon::Warning) == cUserInterface::Answer::Ok;
+}
+
+void cDialogMain::ShowCatalogMessage(const std::string& germanText) {
+    if (!germanText.empty())
+        Message(germanText.c_str());
+}
+
+bool cDialogMain::DiscoverAdapters() {
+    return portSelection.DiscoverAdapters();
+}
+
+int cDialogMain::OpenSelectedPort() {
+    return portSelection.OpenSelectedPort(serialPort);
+}
+
+void cDialogMain::CreateLink() {
+    linkObject.reset();
+    std::string programFolder = folders.appFolder.string();
+    if (!programFolder.empty() && programFolder.back() != '/')
+        programFolder += '/';
+    auto link = std::make_unique<cQVX_18>(&serialPort, programFolder);
+    if (pause)
+        link->SetPauseFunction(pause);
+    linkObject = std::move(link);
+}
+
+void cDialogMain::AttachStatusTargets() {
+    if (linkObject)
+        linkObject->SetStatusTargets(linkStatus.get(), linkStatus.get());
+}
+
+void cDialogMain::ClosePort() {
+    serialPort.SetRts(false);
+    serialPort.SetDtr(false);
+    serialPort.Close();
+}
+
+fs::path cDialogMain::ConfigurationsFolder() const {
+    return folders.dataFolder.empty() ? fs::path() : folders.dataFolder / "configurations";
+}
+
+fs::path cDialogMain::FactorySettingsFolder() const {
+    return folders.appFolder / "factorySettings";
+}
+
+void cDialogMain::DrawStepOverview() {
+    sheet.RedrawStepOverview();
+}
+
+void cDialogMain::OnParameterSetChanged(int index) {
+    if (settingsChanged)
+        sheet.CommitSteps(stepCount);
+    currentSet = index == 1 ? 1 : 0;
+    setListSelection = currentSet;
+    stepCount = 5;
+    sheet.SetStepCaptions(currentSet, image.ModeFlags());
+    sheet.BindPages(image, currentSet);
+    sheet.SetActivePage(CSheet::kFirstStepPage);
+}
+
+void cDialogMain::OnExpertModeClicked() {
+    if (expertChecked) {
+        bool allowed = image.ParameterisationAllowed();
+        sheet.EnableExpertControls(allowed);
+        setListEnabled = true;
+        expertBoxEnabled = allowed;
+        image.SetExpertMode(true);
+    } else {
+        setListEnabled = false;
+        setListSelection = 0;
+        sheet.EnableExpertControls(false);
+        image.Step(4).SetNextStep(kNextStepLast);
+        sheet.SetForcedLast(4, true);
+        image.SetExpertMode(false);
+    }
+    OnParameterSetChanged(setListSelection);
+}
+
+void cDialogMain::SetExpertMode(bool on) {
+    expertChecked = on;
+    OnExpertModeClicked();
+}

@@ -1,0 +1,167 @@
+// The main controller: owns the edited parameter image, the machine's copy, the catalog, the
+// serial port and the link, the state flags, and runs every command of the main window.
+//
+// Plain C++: the user is asked through cUserInterface, the pages are reached through CSheet.
+// The state is public because the window, the pages' host and the command-line program read
+// it; only the commands change it.
+#pragma once
+
+#include "app/FirstRun.h"
+#include "app/Settings.h"
+#include "app/Sheet.h"
+#include "app/UserInterface.h"
+#include "link/PortSelection.h"
+#include "link/QVX.h"
+#include "link/SerialPort.h"
+#include "model/MachineCatalog.h"
+#include "model/ParameterBlock.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+class cDialogMain {
+public:
+    using PasswordDigestBytes = std::array<uint8_t, ParameterBlock::kLenPasswordDigest>;
+
+    // folders: AppFolder (catalog, "factorySettings", "BL.hex"), DataFolder ("configurations",
+    // the settings file), DocumentsFolder. The settings file is read at once when it exists.
+    // lister: how the port list is filled (default: the adapters and running simulators).
+    cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folders,
+                PortSelection::ListFn lister = {});
+    ~cDialogMain();
+    cDialogMain(const cDialogMain&) = delete;
+    cDialogMain& operator=(const cDialogMain&) = delete;
+
+    // ---- machine link and parameter transfer ----
+
+    // Port-bracketed steps: open the selected port, read (after Connect) or write the block,
+    // close the port. -102 when the port cannot be opened. ReadFromMachine needs linkObject.
+    int ReadFromMachine(ParameterBlock& destination);
+    int WriteToMachine(const ParameterBlock& source);
+    // "von Maschine" / "zur Maschine". True when the command did what it was asked.
+    bool OnReadFromMachine();
+    bool OnWriteToMachine();
+
+    // Firmware version in swVersion: characters 1-2 major, 4-5 minor, 7-9 third, each read as
+    // a decimal integer the way atoi does (blanks, sign, digits; 0 when there are none).
+    static int ParseFirmwareMajor(const ParameterBlock& block);
+    static int ParseFirmwareVersion(const ParameterBlock& block, int& major, int& minor,
+                                    int& third);
+    // The message of a result code in a box with OK; codes without a message show nothing.
+    void ShowLinkError(int code);
+
+    // 0 port open; -1 no adapter (no message); -2 opening failed ("com-port not opend").
+    int OpenSelectedPort();
+    bool DiscoverAdapters();
+
+    // ---- machine password ----
+
+    // The password dialog: confirmed or not, and the entered text (at most 8 characters).
+    bool AskPassword(std::string& password);
+    // "Passwort ändern". True when the machine holds the new password digest.
+    bool OnChangePassword();
+    // 8-byte digest of the first eight characters of a UTF-8 password.
+    static PasswordDigestBytes PasswordDigestOf(const std::string& password);
+    // The first `limit` characters of a UTF-8 text (an edit field's length limit).
+    static std::string LimitCharacters(const std::string& text, size_t limit);
+
+    // ---- configuration files ----
+
+    // "Konfiguration" / "Speichern" and "Laden". True when a file was written / loaded.
+    bool SaveConfiguration();
+    bool LoadConfiguration();
+    // 0, -1 (cannot be opened, shorter than 560 bytes), -2 (sealed digest wrong). Only out is
+    // written, and only on 0.
+    static int ReadConfigFile(const std::string& path, ParameterBlock& out);
+    // 0 or -1. Written to a temporary file and renamed, so a failure leaves no broken file.
+    static int WriteConfigFile(const std::string& path, const ParameterBlock& image,
+                               std::string* error = nullptr);
+    // The copy a configuration file stores: machine identity, maintenance data and password
+    // digest cleared, writeMark 1.
+    static ParameterBlock ConfigurationCopy(const ParameterBlock& image);
+    // "%s_%d_%d_%d_%d.bin": machine type, variant, gearbox, max torque in Nm mod 256, angle head.
+    static std::string ProposedConfigName(const ParameterBlock& image);
+    std::filesystem::path ConfigurationsFolder() const;
+
+    // ---- factory settings ----
+
+    // "Werkseinstellung". True when the machine was restored and read back.
+    bool RestoreFactorySettings();
+    // "%s_%d_%d_%d_%d_factory.bin" from the machine's image.
+    static std::string ProposedFactoryName(const ParameterBlock& machine);
+    std::filesystem::path FactorySettingsFolder() const;
+
+    // ---- operations the read and load commands share with the window ----
+
+    void MarkChanged() { settingsChanged = true; }
+    void SetExpertMode(bool on);
+    void OnExpertModeClicked();
+    void OnParameterSetChanged(int index);
+    void DrawStepOverview();
+    // Run after a read found changed machine data: the offer of newer firmware.
+    std::function<void()> offerNewerFirmware;
+
+    // Replaces the prescribed waits (500 ms after a port close, the link's own waits).
+    void SetPauseFunction(std::function<void(int milliseconds)> fn);
+
+    // ---- state ----
+
+    cUserInterface& ui;
+    CSheet& sheet;
+    FolderSet folders;
+    std::filesystem::path settingsFile;
+    std::filesystem::path catalogFile;
+    Settings settings;
+
+    SerialPort serialPort;
+    PortSelection portSelection;
+    std::unique_ptr<cQVX> linkObject;
+
+    ParameterBlock image = ParameterBlock::Default(); // what the pages edit
+    ParameterBlock machineImage;                      // the machine's image just before a write
+    uint32_t fasteningCounter = 0;
+    MachineCatalog catalog;
+    ParameterBlock::DigestWords blockDigest{};
+    bool passwordVerified = false;
+    PasswordDigestBytes verifiedPasswordDigest{};
+    bool dataLoaded = false;
+    int dataOrigin = kDataOriginNone;
+    bool settingsChanged = false;
+    std::string configName;
+    int machineKind = 0;
+    double userGearFactor = 1.0;
+    int currentSet = 0;
+    int stepCount = 5;
+    int batteryVoltage = 18;
+    bool restartPending = false;
+
+    // Controls of the main window, as the window shows them.
+    bool expertChecked = false;
+    bool expertBoxEnabled = false;
+    bool setListEnabled = false;
+    int setListSelection = 0;
+    bool writeButtonEnabled = false;
+
+private:
+    class LinkStatus;
+
+    void CreateLink();
+    // The link shows its progress through the user interface.
+    void AttachStatusTargets();
+    void ClosePort();
+    void Pause(int milliseconds);
+    void Message(const char* germanText,
+                 cUserInterface::Buttons buttons = cUserInterface::Buttons::Ok,
+                 cUserInterface::Icon icon = cUserInterface::Icon::None);
+    bool Ask(const char* germanText); // OK/Cancel: true for OK
+    void ShowCatalogMessage(const std::string& germanText);
+    // The pages and window after a successful read of the image (refresh of step 8.3).
+    void RefreshAfterRead();
+
+    std::unique_ptr<LinkStatus> linkStatus;
+    std::function<void(int)> pause;
+};

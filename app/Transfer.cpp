@@ -1,0 +1,289 @@
+// "von Maschine" and "zur Maschine": moving the parameter image between machine and editor.
+#include "app/DialogMain.h"
+
+#include "lang/Language.h"
+#include "link/ResultCodes.h"
+
+#include <cctype>
+#include <string>
+
+namespace {
+
+// atoi on a piece of the firmware text: blanks, an optional sign, digits up to the first
+// non-digit; 0 when there are none. The piece ends at a zero byte.
+int ParseNumber(const ParameterBlock& block, size_t first, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t c = block.bytes[ParameterBlock::kOffSwVersion + first + i];
+        if (c == 0)
+            break;
+        text.push_back(static_cast<char>(c));
+    }
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+// The part of the text before the first zero byte must hold the characters we read.
+size_t TextLength(const ParameterBlock& block) {
+    size_t n = 0;
+    while (n < ParameterBlock::kLenSwVersion && block.bytes[ParameterBlock::kOffSwVersion + n])
+        ++n;
+    return n;
+}
+
+int Piece(const ParameterBlock& block, size_t first, size_t count) {
+    size_t length = TextLength(block);
+    if (first >= length)
+        return 0;
+    return ParseNumber(block, first, std::min(count, length - first));
+}
+
+const TransmissionEntry kNoEntry{};
+
+} // namespace
+
+int cDialogMain::ParseFirmwareMajor(const ParameterBlock& block) {
+    return Piece(block, 1, 2);
+}
+
+int cDialogMain::ParseFirmwareVersion(const ParameterBlock& block, int& major, int& minor,
+                                      int& third) {
+    major = Piece(block, 1, 2);
+    minor = Piece(block, 4, 2);
+    third = Piece(block, 7, 3);
+    return third;
+}
+
+void cDialogMain::ShowLinkError(int code) {
+    if (const char* text = ResultMessage(code))
+        Message(text);
+}
+
+int cDialogMain::ReadFromMachine(ParameterBlock& destination) {
+    if (OpenSelectedPort() != kResultOk)
+        return kResultPortFailed;
+    int result = kResultRefused;
+    if (linkObject) {
+        result = linkObject->Connect();
+        if (result != kResultOk) {
+            Message("Verbindung fehlgeschlagen");
+        } else {
+            ParameterBlock block;
+            result = linkObject->ReadParameterBlock(block.bytes);
+            if (result == kResultOk)
+                destination = block;
+        }
+    }
+    ClosePort();
+    Pause(500);
+    return result;
+}
+
+int cDialogMain::WriteToMachine(const ParameterBlock& source) {
+    if (OpenSelectedPort() != kResultOk)
+        return kResultPortFailed;
+    int result = linkObject ? linkObject->WriteParameterBlock(source.bytes) : kResultRefused;
+    ClosePort();
+    Pause(500);
+    return result;
+}
+
+bool cDialogMain::OnReadFromMachine() {
+    // The parameter set goes back to set 1 with the refresh: a read that fails leaves the
+    // pages and the selection as they were.
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+
+    CreateLink();
+    int result = linkObject->Connect();
+    if (result != kResultOk) {
+        // The port is closed again so the next command opens the port then selected.
+        linkObject.reset();
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    AttachStatusTargets();
+
+    // Read into a buffer: the pages are bound to the image, which changes only once the block
+    // is accepted.
+    ParameterBlock block;
+    uint32_t counter = 0;
+    result = linkObject->ReadParameterBlock(block.bytes);
+    if (result == kResultOk)
+        linkObject->ReadFasteningCounter(counter);
+    ClosePort();
+
+    if (result != kResultOk) {
+        ShowLinkError(result);
+        return false;
+    }
+    if (ParseFirmwareMajor(block) <= 3) {
+        Message("Falsche Firmware-Version");
+        return false;
+    }
+
+    const ParameterBlock::DigestWords digest = block.Digest();
+    const bool machineDataChanged = digest != blockDigest;
+    if (machineDataChanged)
+        passwordVerified = false;
+    blockDigest = digest;
+    image = block;
+    fasteningCounter = counter;
+    machineKind = 18;
+    RefreshAfterRead();
+    if (machineDataChanged && offerNewerFirmware)
+        offerNewerFirmware();
+    return true;
+}
+
+void cDialogMain::RefreshAfterRead() {
+    sheet.LockPages(false);
+    if (image.ParameterisationAllowed()) {
+        expertBoxEnabled = true;
+    } else {
+        sheet.LockPages(true);
+        expertBoxEnabled = false;
+    }
+    writeButtonEnabled = true;
+    sheet.SetFasteningCounter(fasteningCounter);
+    sheet.SetMachineKind(machineKind);
+
+    const std::string catalogPath = catalogFile.string();
+    catalog.LoadCatalog(catalogPath, image);
+    std::string message;
+    catalog.LoadBattery(catalogPath, image, batteryVoltage, &message);
+    ShowCatalogMessage(message);
+    sheet.SetBattery(batteryVoltage, catalog.pageBatteryMaxSpeed);
+    message.clear();
+    if (catalog.LookupTransmission(catalogPath, image, &message) != 0) {
+        ShowCatalogMessage(message);
+        sheet.LockPages(true);
+    }
+    sheet.SetLimits(catalog.pageBatteryMaxSpeed, catalog.pageMinSpeed, catalog.minThreshold,
+                    catalog.maxThreshold, catalog.clutchMaxSpeed);
+    sheet.SetTransmission(catalog.activeTransmission);
+    const TransmissionEntry* head = catalog.AngleHeadEntry(image.AngleHead());
+    sheet.SetAngleHead(head ? *head : kNoEntry);
+
+    userGearFactor = image.UserTransmission() / 100.0;
+    sheet.SetGearFactor(userGearFactor);
+
+    currentSet = 0;
+    setListSelection = 0;
+    stepCount = 5;
+    sheet.BindPages(image, 0);
+    sheet.SetClutchLimitRemoved(stepCount, image.ClutchLimitRemoved());
+
+    configName = Translate("von Maschine");
+    dataLoaded = true;
+    dataOrigin = kDataOriginMachine;
+    SetExpertMode(image.ExpertMode());
+    DrawStepOverview();
+    settingsChanged = false;
+}
+
+bool cDialogMain::OnWriteToMachine() {
+    if (!linkObject) {
+        if (OpenSelectedPort() != kResultOk)
+            return false;
+        CreateLink();
+        int result = linkObject->Connect();
+        if (result != kResultOk) {
+            linkObject.reset();
+            ClosePort();
+            Message("Verbindung fehlgeschlagen");
+            return false;
+        }
+        machineKind = 18;
+        AttachStatusTargets();
+        ClosePort();
+    }
+
+    if (!dataLoaded) {
+        Message("ungültige Konfigurationsdaten");
+        return false;
+    }
+
+    sheet.CommitHeader();
+    sheet.CommitSteps(5);
+    sheet.CommitMaintenance();
+    sheet.CommitExpert();
+
+    ParameterBlock machine;
+    int result = ReadFromMachine(machine);
+    if (result != kResultOk) {
+        ShowLinkError(result);
+        return false;
+    }
+    machineImage = machine;
+    const ParameterBlock::DigestWords machineDigest = machine.Digest();
+
+    if (dataOrigin != kDataOriginMachine && !machine.ParameterisationAllowed()) {
+        Message("Parametrierung ist nicht erlaubt");
+        return false;
+    }
+    if (image.VariantCode() != machine.VariantCode() ||
+        image.Transmission() != machine.Transmission() ||
+        image.AngleHead() != machine.AngleHead()) {
+        passwordVerified = false;
+        Message("Parameter passen nicht zur Maschine");
+        return false;
+    }
+    if (machineDigest != blockDigest) {
+        if (dataOrigin == kDataOriginMachine) {
+            passwordVerified = false;
+            Message("ungültige Zielmaschine");
+            return false;
+        }
+        if (dataOrigin == kDataOriginFile)
+            passwordVerified = false;
+    }
+    if (passwordVerified && machine.PasswordDigest() != verifiedPasswordDigest)
+        passwordVerified = false;
+
+    // The password is remembered only once the write has gone through, so that a failed
+    // write leaves the state as it was.
+    bool passwordJustVerified = false;
+    if (!passwordVerified) {
+        std::string password;
+        if (!AskPassword(password))
+            return false;
+        if (PasswordDigestOf(password) != machine.PasswordDigest()) {
+            Message("Ungültiges Passwort");
+            return false;
+        }
+        passwordJustVerified = true;
+    }
+
+    // Merge into a copy: the edited image takes the machine's fields only when the write
+    // succeeded.
+    ParameterBlock edited = image;
+    ParameterBlock outgoing = ParameterBlock::MergeForWrite(edited, machine, dataOrigin);
+    result = WriteToMachine(outgoing);
+    if (result != kResultOk) {
+        Message("Fehler bei Datenübertagung");
+        return false;
+    }
+    if (passwordJustVerified) {
+        verifiedPasswordDigest = machine.PasswordDigest();
+        passwordVerified = true;
+    }
+    image = edited;
+    machineImage = outgoing;
+    blockDigest = outgoing.Digest();
+    Message("Parameter wurden übertragen", cUserInterface::Buttons::Ok,
+            cUserInterface::Icon::Information);
+    settingsChanged = false;
+    return true;
+}

@@ -1,0 +1,81 @@
+// The HTML report: a user's template with "###NAME###" placeholders and block markers,
+// expanded over the edited image into "Torvex.html".
+#pragma once
+
+#include "lang/UTF16File.h"
+#include "model/MachineCatalog.h"
+#include "model/ParameterBlock.h"
+#include "report/LoopStack.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+class cPrinter {
+public:
+    // Results of OpenFiles and Generate.
+    static constexpr int kOk = 0;
+    static constexpr int kMissingReference = 1;
+    static constexpr int kOpenFailed = 2;
+    // The template's blocks never end (markers nested against each other): nothing is written.
+    static constexpr int kRunaway = 3;
+
+    // Block markers.
+    static constexpr int kStepList = 17, kStepListEnd = 18, kStep = 19, kStepEnd = 20;
+    static constexpr int kErrorList = 34, kErrorListEnd = 35, kError = 36, kErrorEnd = 37;
+
+    cPrinter() = default;
+    ~cPrinter();
+
+    // 0, or 2 with the message to show (translated): "ungültige Druckvorlage" or
+    // "ungültige HTML-Ausgabedatei". The output replaces outputPath only when CloseFiles
+    // succeeds.
+    int OpenFiles(const std::string& templatePath, const std::string& outputPath,
+                  std::string* message = nullptr);
+    // 0; 1 when a reference is missing; 3 for a template whose blocks never end. On any
+    // failure the output is dropped and the previous report stays.
+    int Generate(int machineKind, const ParameterBlock* image, const std::string& title,
+                 const TransmissionEntry* transmission,
+                 std::span<const TransmissionEntry> angleHeads, uint32_t fasteningCount);
+    // Closes both files; false when the output could not be written completely (the old
+    // report is kept then).
+    bool CloseFiles();
+
+    // Placeholder number of a whole token ("###TITLE_LABEL###"), 0 when unknown.
+    static int LookupPlaceholder(std::u16string_view token);
+    // Next enabled error criterion of the current step after the current one, or -1.
+    int NextErrorCondition();
+    // The text WriteValue writes for a placeholder number (HTML-escaped), empty for none.
+    std::u16string ValueText(int number) const;
+
+private:
+    void WriteValue(int number);
+    void Write(std::u16string_view text);
+    // Returns false when the template must be given up (runaway).
+    bool HandleToken(std::u16string_view token);
+    bool SeekTo(uint64_t position);
+    StepRecordView CurrentStep() const;
+    int GlobalStep() const { return setIndex_ * 5 + stepIndex_; }
+
+    CUTF16File template_;
+    CUTF16File output_;
+    cLoopStack loops_;
+    bool failed_ = false;
+
+    std::string title_;
+    const ParameterBlock* image_ = nullptr;
+    const TransmissionEntry* transmission_ = nullptr;
+    std::span<const TransmissionEntry> angleHeads_;
+    int machineKind_ = 0;
+    uint32_t fasteningCount_ = 0;
+    int setIndex_ = 0;
+    int stepIndex_ = 0;
+    int errorIndex_ = -1;
+    int setCount_ = 2;
+    bool suppress_ = false;
+    size_t seeks_ = 0;
+};
+
+// The template to use: a path with a folder as it stands, a bare name in
+// dataFolder/"templates".
+std::string ResolveTemplatePath(const std::string& templatePath, const std::string& dataFolder);

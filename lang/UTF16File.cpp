@@ -66,16 +66,17 @@ bool CUTF16File::Open(const std::string& path, Mode mode) {
         path_ = path;
         length_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
         // The mark decides the mode; without one the file is 8-bit text from its first byte.
-        unsigned char b0 = 0, b1 = 0;
-        if (ReadByte(b0) && PeekByte(b1) &&
-            ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF))) {
-            ReadByte(b1);
-            unicode_ = true;
-            bigEndian_ = b0 == 0xFE;
-        } else {
-            // Still within the first read-ahead: start again from its first byte.
-            bufferPos_ = 0;
-            position_ = 0;
+        while (buffer_.size() < 2 && Refill()) {
+        }
+        if (buffer_.size() >= 2) {
+            const auto b0 = static_cast<unsigned char>(buffer_[0]);
+            const auto b1 = static_cast<unsigned char>(buffer_[1]);
+            if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) {
+                unicode_ = true;
+                bigEndian_ = b0 == 0xFE;
+                bufferPos_ = 2;
+                position_ = 2;
+            }
         }
         return true;
     }

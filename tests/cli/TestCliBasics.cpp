@@ -53,9 +53,14 @@ namespace {
 void WriteLanguageFile(const fs::path& file,
                        const std::vector<std::pair<std::string, std::string>>& entries) {
     std::u16string text = u"\uFEFF";
-    for (const auto& [german, translation] : entries)
-        text += Utf8ToUtf16(DigestToHex(TextDigest(std::string_view(german))) + "\t" + translation +
+    for (const auto& [german, translation] : entries) {
+        // Line feeds in a text are written as the escape "\n".
+        std::string escaped;
+        for (char c : translation)
+            escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+        text += Utf8ToUtf16(DigestToHex(TextDigest(std::string_view(german))) + "\t" + escaped +
                             "\r\n");
+    }
     std::string bytes;
     for (char16_t c : text) {
         bytes += static_cast<char>(c & 0xFF);

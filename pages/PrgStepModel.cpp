@@ -9,45 +9,45 @@
 namespace {
 
 constexpr int kAllControls[] = {
-    PrgStepModel::kType,
-    PrgStepModel::kControlled,
-    PrgStepModel::kSpeed,
-    PrgStepModel::kRamp,
-    PrgStepModel::kLastStep,
-    PrgStepModel::kCondition,
-    PrgStepModel::kAngle,
-    PrgStepModel::kTime,
-    PrgStepModel::kThresholdSlider,
-    PrgStepModel::kThreshold,
-    PrgStepModel::kWaitRestart,
-    PrgStepModel::kCurrent,
-    PrgStepModel::kErrClutch,
-    PrgStepModel::kErrAngleMaxBox,
-    PrgStepModel::kErrAngleMax,
-    PrgStepModel::kErrAngleMinBox,
-    PrgStepModel::kErrAngleMin,
-    PrgStepModel::kErrTimeMaxBox,
-    PrgStepModel::kErrTimeMax,
-    PrgStepModel::kErrTimeMinBox,
-    PrgStepModel::kErrTimeMin,
-    PrgStepModel::kErrThresholdBox,
-    PrgStepModel::kErrThresholdSlider,
-    PrgStepModel::kErrThreshold,
-    PrgStepModel::kErrCurrentMaxBox,
-    PrgStepModel::kErrCurrentMax,
-    PrgStepModel::kErrCurrentMinBox,
-    PrgStepModel::kErrCurrentMin,
+    PrgStepModel::kIdType,
+    PrgStepModel::kIdControlled,
+    PrgStepModel::kIdSpeed,
+    PrgStepModel::kIdRamp,
+    PrgStepModel::kIdLastStep,
+    PrgStepModel::kIdCondition,
+    PrgStepModel::kIdAngle,
+    PrgStepModel::kIdTime,
+    PrgStepModel::kIdThresholdSlider,
+    PrgStepModel::kIdThreshold,
+    PrgStepModel::kIdWaitRestart,
+    PrgStepModel::kIdCurrent,
+    PrgStepModel::kIdErrClutch,
+    PrgStepModel::kIdErrAngleMaxBox,
+    PrgStepModel::kIdErrAngleMax,
+    PrgStepModel::kIdErrAngleMinBox,
+    PrgStepModel::kIdErrAngleMin,
+    PrgStepModel::kIdErrTimeMaxBox,
+    PrgStepModel::kIdErrTimeMax,
+    PrgStepModel::kIdErrTimeMinBox,
+    PrgStepModel::kIdErrTimeMin,
+    PrgStepModel::kIdErrThresholdBox,
+    PrgStepModel::kIdErrThresholdSlider,
+    PrgStepModel::kIdErrThreshold,
+    PrgStepModel::kIdErrCurrentMaxBox,
+    PrgStepModel::kIdErrCurrentMax,
+    PrgStepModel::kIdErrCurrentMinBox,
+    PrgStepModel::kIdErrCurrentMin,
 };
 
 constexpr int kErrorCriteria[] = {
-    PrgStepModel::kErrClutch,          PrgStepModel::kErrAngleMaxBox,
-    PrgStepModel::kErrAngleMax,        PrgStepModel::kErrAngleMinBox,
-    PrgStepModel::kErrAngleMin,        PrgStepModel::kErrTimeMaxBox,
-    PrgStepModel::kErrTimeMax,         PrgStepModel::kErrTimeMinBox,
-    PrgStepModel::kErrTimeMin,         PrgStepModel::kErrThresholdBox,
-    PrgStepModel::kErrThresholdSlider, PrgStepModel::kErrThreshold,
-    PrgStepModel::kErrCurrentMaxBox,   PrgStepModel::kErrCurrentMax,
-    PrgStepModel::kErrCurrentMinBox,   PrgStepModel::kErrCurrentMin,
+    PrgStepModel::kIdErrClutch,          PrgStepModel::kIdErrAngleMaxBox,
+    PrgStepModel::kIdErrAngleMax,        PrgStepModel::kIdErrAngleMinBox,
+    PrgStepModel::kIdErrAngleMin,        PrgStepModel::kIdErrTimeMaxBox,
+    PrgStepModel::kIdErrTimeMax,         PrgStepModel::kIdErrTimeMinBox,
+    PrgStepModel::kIdErrTimeMin,         PrgStepModel::kIdErrThresholdBox,
+    PrgStepModel::kIdErrThresholdSlider, PrgStepModel::kIdErrThreshold,
+    PrgStepModel::kIdErrCurrentMaxBox,   PrgStepModel::kIdErrCurrentMax,
+    PrgStepModel::kIdErrCurrentMinBox,   PrgStepModel::kIdErrCurrentMin,
 };
 
 int PositionOfCode(uint8_t code) {
@@ -87,7 +87,7 @@ std::int64_t ClampTime(std::int64_t ms) {
 
 PrgStepModel::PrgStepModel(PageHost& h) : PageModel(h) {
     EnableAll(false);
-    Enable(kClutchLimit, false);
+    Enable(kIdClutchLimit, false);
     v.unit = UnitText();
     UpdateLimits(ClutchRounding::Truncate);
 }
@@ -99,7 +99,7 @@ std::string PrgStepModel::UnitText() const {
 void PrgStepModel::EnableAll(bool on) {
     for (int id : kAllControls)
         Enable(id, on);
-    Enable(kClutchLimit, false);
+    Enable(kIdClutchLimit, false);
 }
 
 void PrgStepModel::EnableErrorCriteria(bool on) {
@@ -108,9 +108,9 @@ void PrgStepModel::EnableErrorCriteria(bool on) {
 }
 
 void PrgStepModel::EnableErrThreshold(bool on) {
-    Enable(kErrThresholdBox, on);
-    Enable(kErrThresholdSlider, on);
-    Enable(kErrThreshold, on);
+    Enable(kIdErrThresholdBox, on);
+    Enable(kIdErrThresholdSlider, on);
+    Enable(kIdErrThreshold, on);
 }
 
 void PrgStepModel::UpdateLimits(ClutchRounding rounding) {
@@ -179,17 +179,17 @@ void PrgStepModel::SetForcedLast(bool on) {
             step->SetLast();
         v.lastStep = true;
         v.waitRestart = false;
-        Enable(kLastStep, false);
-        Enable(kWaitRestart, false);
+        Enable(kIdLastStep, false);
+        Enable(kIdWaitRestart, false);
     } else if (!readOnly && step) {
-        Enable(kLastStep, true);
+        Enable(kIdLastStep, true);
     }
     ShowValuesNow();
 }
 
 void PrgStepModel::ShowErrorCriteria(bool show) {
     errorsShown = show;
-    Show(kErrGroup, show);
+    Show(kIdErrGroup, show);
     for (int id : kErrorCriteria)
         Show(id, show);
     ShowValuesNow();
@@ -198,7 +198,7 @@ void PrgStepModel::ShowErrorCriteria(bool show) {
 void PrgStepModel::OnWindowCreated() {
     // The group follows the expert page's option, also for pages first shown after it was set.
     ShowErrorCriteria(errorsShown);
-    Show(kCurrent, false);
+    Show(kIdCurrent, false);
     if (step && ctx.machineKind != 0)
         LoadFromRecord();
 }
@@ -222,17 +222,17 @@ void PrgStepModel::LoadFromRecord() {
         v.lastStep = true;
         step->SetWaitRestart(false);
         v.waitRestart = false;
-        Enable(kWaitRestart, false);
+        Enable(kIdWaitRestart, false);
     } else {
         v.lastStep = false;
         if (!readOnly)
-            Enable(kWaitRestart, true);
+            Enable(kIdWaitRestart, true);
     }
     if (forcedLast) {
         v.lastStep = true;
         v.waitRestart = false;
-        Enable(kLastStep, false);
-        Enable(kWaitRestart, false);
+        Enable(kIdLastStep, false);
+        Enable(kIdWaitRestart, false);
     }
 
     v.angle = AngleToDisplay(ctx, step->Angle());
@@ -260,10 +260,10 @@ void PrgStepModel::LoadFromRecord() {
     v.errThresholdValue = ThresholdToDisplay(step->Threshold());
 
     if (!readOnly) {
-        Enable(kAngle, true);
-        Enable(kTime, false);
-        Enable(kThreshold, false);
-        Enable(kCurrent, false);
+        Enable(kIdAngle, true);
+        Enable(kIdTime, false);
+        Enable(kIdThreshold, false);
+        Enable(kIdCurrent, false);
         ApplyConditionRules(false);
     }
     v.errClutch = (mask & kErrClutch) != 0;
@@ -273,42 +273,42 @@ void PrgStepModel::LoadFromRecord() {
 
 void PrgStepModel::ApplyConditionRules(bool byUser) {
     listPosition = v.condition;
-    Enable(kAngle, false);
-    Enable(kTime, false);
-    Enable(kThreshold, false);
-    Enable(kThresholdSlider, false);
-    Enable(kCurrent, false);
+    Enable(kIdAngle, false);
+    Enable(kIdTime, false);
+    Enable(kIdThreshold, false);
+    Enable(kIdThresholdSlider, false);
+    Enable(kIdCurrent, false);
 
     EnableErrorCriteria(true);
-    Enable(kControlled, true);
+    Enable(kIdControlled, true);
     if (v.controlled)
         EnableErrThreshold(false);
     v.errClutch = true;
 
     switch (listPosition) {
     case kPosAngle:
-        Enable(kAngle, true);
-        Enable(kErrAngleMaxBox, false);
-        Enable(kErrAngleMax, false);
-        Enable(kErrAngleMinBox, false);
-        Enable(kErrAngleMin, false);
+        Enable(kIdAngle, true);
+        Enable(kIdErrAngleMaxBox, false);
+        Enable(kIdErrAngleMax, false);
+        Enable(kIdErrAngleMinBox, false);
+        Enable(kIdErrAngleMin, false);
         v.errAngleMax = false;
         v.errAngleMin = false;
         break;
     case kPosTime:
-        Enable(kTime, true);
-        Enable(kErrTimeMaxBox, false);
-        Enable(kErrTimeMax, false);
-        Enable(kErrTimeMinBox, false);
-        Enable(kErrTimeMin, false);
+        Enable(kIdTime, true);
+        Enable(kIdErrTimeMaxBox, false);
+        Enable(kIdErrTimeMax, false);
+        Enable(kIdErrTimeMinBox, false);
+        Enable(kIdErrTimeMin, false);
         v.errTimeMax = false; // "Zeit <" keeps its check
         break;
     case kPosThreshold:
-        Enable(kThreshold, true);
-        Enable(kThresholdSlider, true);
+        Enable(kIdThreshold, true);
+        Enable(kIdThresholdSlider, true);
         EnableErrThreshold(false);
         v.errThreshold = false;
-        Enable(kControlled, false);
+        Enable(kIdControlled, false);
         if (v.controlled) {
             v.controlled = false;
             ControlledToggle(true);
@@ -316,20 +316,20 @@ void PrgStepModel::ApplyConditionRules(bool byUser) {
         }
         break;
     case kPosClutch:
-        Enable(kErrClutch, false);
+        Enable(kIdErrClutch, false);
         v.errClutch = false;
         if (v.controlled) {
-            Enable(kErrThresholdSlider, false);
-            Enable(kErrThreshold, false);
+            Enable(kIdErrThresholdSlider, false);
+            Enable(kIdErrThreshold, false);
             v.errThreshold = false;
         }
         break;
     case kPosCurrent:
-        Enable(kCurrent, true);
-        Enable(kErrCurrentMaxBox, false);
-        Enable(kErrCurrentMax, false);
-        Enable(kErrCurrentMinBox, false);
-        Enable(kErrCurrentMin, false);
+        Enable(kIdCurrent, true);
+        Enable(kIdErrCurrentMaxBox, false);
+        Enable(kIdErrCurrentMax, false);
+        Enable(kIdErrCurrentMinBox, false);
+        Enable(kIdErrCurrentMin, false);
         v.errCurrentMax = false;
         v.errCurrentMin = false;
         break;
@@ -467,7 +467,7 @@ void PrgStepModel::OnSpeedFocusOut() {
     StoreSpeed();
     ShowValuesNow();
     if (corrected)
-        Alarm(kSpeed);
+        Alarm(kIdSpeed);
 }
 
 std::string PrgStepModel::FilterRampText(const std::string& text) {
@@ -515,9 +515,9 @@ void PrgStepModel::OnLastStepClicked(bool checked) {
     }
     if (checked) {
         v.waitRestart = false;
-        Enable(kWaitRestart, false);
+        Enable(kIdWaitRestart, false);
     } else if (!readOnly) {
-        Enable(kWaitRestart, true);
+        Enable(kIdWaitRestart, true);
     }
     ShowValuesNow();
     Changed(true);
@@ -576,7 +576,7 @@ void PrgStepModel::OnThresholdFocusOut(bool errorEdit) {
     }
     ShowValuesNow();
     if (corrected)
-        Alarm(errorEdit ? kErrThreshold : kThreshold);
+        Alarm(errorEdit ? kIdErrThreshold : kIdThreshold);
 }
 
 void PrgStepModel::OnSliderMoved(bool /*errorSlider*/, int position) {
@@ -602,28 +602,28 @@ void PrgStepModel::OnCurrentChanged(double amperes) {
 
 void PrgStepModel::OnErrorBoxClicked(int boxId, bool checked) {
     switch (boxId) {
-    case kErrClutch:
+    case kIdErrClutch:
         v.errClutch = checked;
         break;
-    case kErrAngleMaxBox:
+    case kIdErrAngleMaxBox:
         v.errAngleMax = checked;
         break;
-    case kErrAngleMinBox:
+    case kIdErrAngleMinBox:
         v.errAngleMin = checked;
         break;
-    case kErrTimeMaxBox:
+    case kIdErrTimeMaxBox:
         v.errTimeMax = checked;
         break;
-    case kErrTimeMinBox:
+    case kIdErrTimeMinBox:
         v.errTimeMin = checked;
         break;
-    case kErrThresholdBox:
+    case kIdErrThresholdBox:
         v.errThreshold = checked;
         break;
-    case kErrCurrentMaxBox:
+    case kIdErrCurrentMaxBox:
         v.errCurrentMax = checked;
         break;
-    case kErrCurrentMinBox:
+    case kIdErrCurrentMinBox:
         v.errCurrentMin = checked;
         break;
     default:
@@ -636,29 +636,29 @@ void PrgStepModel::OnErrorValueChanged(int editId, double value) {
     const auto whole = static_cast<std::int64_t>(value);
     bool clamped = false;
     switch (editId) {
-    case kErrAngleMax:
+    case kIdErrAngleMax:
         v.errAngleMaxValue = std::max<std::int64_t>(whole, 0);
         clamped = v.errAngleMaxValue != whole;
         break;
-    case kErrAngleMin:
+    case kIdErrAngleMin:
         v.errAngleMinValue = std::max<std::int64_t>(whole, 0);
         clamped = v.errAngleMinValue != whole;
         break;
-    case kErrTimeMax:
+    case kIdErrTimeMax:
         v.errTimeMaxValue = ClampTime(whole);
         clamped = v.errTimeMaxValue != whole;
         break;
-    case kErrTimeMin:
+    case kIdErrTimeMin:
         v.errTimeMinValue = ClampTime(whole);
         clamped = v.errTimeMinValue != whole;
         break;
-    case kErrCurrentMax:
+    case kIdErrCurrentMax:
         v.errCurrentMaxValue = value;
         break;
-    case kErrCurrentMin:
+    case kIdErrCurrentMin:
         v.errCurrentMinValue = value;
         break;
-    case kErrThreshold:
+    case kIdErrThreshold:
         OnErrThresholdChanged(value);
         return;
     default:
@@ -686,7 +686,7 @@ bool PrgStepModel::ValidateOnLeave() {
         if (corrected) {
             StoreSpeed();
             ShowValuesNow();
-            Alarm(kSpeed);
+            Alarm(kIdSpeed);
             return false;
         }
     }
@@ -694,12 +694,12 @@ bool PrgStepModel::ValidateOnLeave() {
     const double high = MaxThresholdDisplay();
     auto outside = [&](double x) { return x < low || x > high; };
     int offending = 0;
-    if (IsEnabled(kThreshold) && outside(v.threshold))
-        offending = kThreshold;
-    else if (IsEnabled(kErrThresholdBox) && v.errThreshold && outside(v.errThresholdValue))
-        offending = kErrThreshold;
+    if (IsEnabled(kIdThreshold) && outside(v.threshold))
+        offending = kIdThreshold;
+    else if (IsEnabled(kIdErrThresholdBox) && v.errThreshold && outside(v.errThresholdValue))
+        offending = kIdErrThreshold;
     if (offending != 0) {
-        const double bad = offending == kThreshold ? v.threshold : v.errThresholdValue;
+        const double bad = offending == kIdThreshold ? v.threshold : v.errThresholdValue;
         const double bound = bad < low ? low : high;
         v.threshold = bound;
         v.errThresholdValue = bound;

@@ -1,0 +1,138 @@
+#include "pages/ExpertModel.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/pages/PageFakes.h"
+
+namespace {
+
+using E = ExpertModel;
+
+class ExpertTest : public ::testing::Test {
+protected:
+    ExpertTest() : page(host) {
+        image = ParameterBlock::Default();
+        page.SetView(&view);
+    }
+    void Open(bool expert) {
+        page.AttachRecord(&image);
+        page.SetExpertEnabled(expert);
+        page.CreateWindow();
+    }
+
+    FakeHost host;
+    FakeView view;
+    E page;
+    ParameterBlock image;
+};
+
+TEST_F(ExpertTest, ExpertModeOffDisablesButStillStores) {
+    image.SetRestartLock(15);
+    image.SetBuzzerLock(1);
+    Open(false);
+    for (int id : {E::kBuzzer, E::kUserFactor, E::kRlLock, E::kRestartIo, E::kRestartNio,
+                   E::kShowErrors, E::kBatterySlider, E::kRlPermanent})
+        EXPECT_FALSE(page.IsEnabled(id)) << id;
+    page.StoreToRecord();
+    EXPECT_EQ(image.RestartLock(), 15);
+    EXPECT_EQ(image.BuzzerLock(), 1);
+    EXPECT_EQ(image.UserTransmission(), 100);
+}
+
+TEST_F(ExpertTest, SliderOnlyWithBatteryDisplay) {
+    Open(true);
+    EXPECT_TRUE(page.IsEnabled(E::kBuzzer));
+    EXPECT_FALSE(page.IsEnabled(E::kBatterySlider));
+    EXPECT_FALSE(page.IsEnabled(E::kRlPermanent));
+    image.SetBatteryDisplay(1);
+    page.LoadFromRecord();
+    EXPECT_TRUE(page.IsEnabled(E::kBatterySlider));
+    page.OnBatterySliderMoved(30);
+    EXPECT_EQ(image.BatteryThreshold(), 30) << "written at once";
+}
+
+TEST_F(ExpertTest, UserFactorIsKeptBetweenLimits) {
+    struct Case {
+        double typed;
+        double corrected;
+        bool beep;
+    };
+    const Case cases[] = {{0.05, 0.1, true}, {150, 99, true}, {1.25, 1.25, false}};
+    Open(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        view.alarms.clear();
+        page.OnUserFactorChanged(c.typed);
+        page.OnUserFactorFocusOut();
+        EXPECT_DOUBLE_EQ(page.V().userFactor, c.corrected);
+        EXPECT_EQ(view.alarms.size(), c.beep ? 1u : 0u);
+    }
+    page.StoreToRecord();
+    EXPECT_EQ(image.UserTransmission(), 125);
+}
+
+TEST_F(ExpertTest, RestartLocksFitTheirByte) {
+    Open(true);
+    page.OnRestartLockChanged(false, 2.35);
+    page.OnRestartLockChanged(true, 0.29);
+    page.StoreToRecord();
+    EXPECT_EQ(image.RestartLock(), 23);
+    EXPECT_EQ(image.RestartLockNio(), 2);
+    page.OnRestartLockChanged(true, 30);
+    page.OnRestartLockFocusOut(true);
+    EXPECT_DOUBLE_EQ(page.V().restartNio, 25.5);
+    ASSERT_EQ(view.alarms.size(), 1u);
+    EXPECT_EQ(view.alarms[0], E::kRestartNio);
+    page.OnRestartLockChanged(false, 40);
+    EXPECT_FALSE(page.LeavePage());
+    EXPECT_EQ(host.refreshes, 0);
+    page.StoreToRecord();
+    EXPECT_EQ(image.RestartLock(), 255);
+    EXPECT_EQ(image.RestartLockNio(), 255);
+}
+
+TEST_F(ExpertTest, ClutchLimitFlagsNormalised) {
+    const std::pair<uint8_t, uint8_t> cases[] = {{1, 3}, {6, 2}, {0, 0}, {3, 3}};
+    for (auto [before, after] : cases) {
+        image.SetClutchLimitFlags(before);
+        Open(true);
+        page.LoadFromRecord();
+        page.StoreToRecord();
+        EXPECT_EQ(image.ClutchLimitFlags(), after) << int(before);
+    }
+}
+
+TEST_F(ExpertTest, ShowErrorsGoesToTheController) {
+    Open(true);
+    page.OnShowErrorsClicked(true);
+    ASSERT_EQ(host.errorCriteria.size(), 1u);
+    EXPECT_TRUE(host.errorCriteria[0]);
+    EXPECT_EQ(host.changed, 1);
+}
+
+TEST_F(ExpertTest, LeavingHandsOverTheFactorAndRefreshes) {
+    page.SetUserFactor(2.0);
+    Open(true);
+    EXPECT_DOUBLE_EQ(page.V().userFactor, 2.0);
+    page.SetUserFactor(0.001); // ignored
+    EXPECT_DOUBLE_EQ(page.V().userFactor, 2.0);
+    EXPECT_TRUE(page.LeavePage());
+    ASSERT_EQ(host.factors.size(), 1u);
+    EXPECT_DOUBLE_EQ(host.factors[0], 2.0);
+    EXPECT_EQ(host.refreshes, 1);
+}
+
+TEST_F(ExpertTest, SwitchesRoundTrip) {
+    image.SetModeFlags(0x80);
+    image.SetBlinkNio(1);
+    Open(true);
+    EXPECT_TRUE(page.V().blinkNio);
+    page.OnParamSet12Clicked(true);
+    page.OnRlLockClicked(true);
+    page.StoreToRecord();
+    EXPECT_EQ(image.ModeFlags(), 0x81);
+    EXPECT_EQ(image.RlLock(), 1);
+    EXPECT_EQ(image.BlinkNio(), 1);
+}
+
+} // namespace

@@ -170,7 +170,7 @@ std::array<uint8_t, 512> SimMachine::DefaultImage() {
     // the 0x01 is machineFlags with parameterisation allowed.
     b.bytes[0] = 0x20;
     b.bytes[ParameterBlock::kOffMachineFlags] = 0x01;
-    text(ParameterBlock::kOffMachineType, ParameterBlock::kLenMachineType, "NR018-TVX", ' ');
+    text(ParameterBlock::kOffMachineType, ParameterBlock::kLenMachineType, "TVX18-4200", ' ');
     text(ParameterBlock::kOffElAssembly, ParameterBlock::kLenElAssembly, "EB18-0042", '\0');
     text(ParameterBlock::kOffSerialNr, ParameterBlock::kLenSerialNr, "SIM0000001", '\0');
     text(ParameterBlock::kOffSwVersion, ParameterBlock::kLenSwVersion, "V04.02.005", '\0');

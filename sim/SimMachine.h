@@ -178,7 +178,7 @@ public:
     uint32_t EmulationStart() const;
     uint16_t EmulationLength() const;
 
-    // The image a fresh simulated machine holds: kind 18, "NR018-TVX", "V04.02.005",
+    // The image a fresh simulated machine holds: kind 18, "TVX18-4200", "V04.02.005",
     // serial "SIM0000001", password "0000", parameterisation allowed.
     static std::array<uint8_t, 512> DefaultImage();
     static constexpr const char* kDefaultPassword = "0000";

@@ -22,7 +22,7 @@ void Usage(FILE* to) {
         "\n"
         "  --image FILE           start from a 512-byte image or a 560-byte configuration\n"
         "                         file (its last 512 bytes); default: a kind-18 machine\n"
-        "                         \"NR018-TVX\", firmware V04.02.005, password \"%s\"\n"
+        "                         \"TVX18-4200\", firmware V04.02.005, password \"%s\"\n"
         "  --state DIR            keep the memory in DIR/memory.bin across runs; a kept\n"
         "                         memory wins over --image\n"
         "  --wakeup N             n of the wake-up answer (default 256; up to 40 the line\n"

@@ -321,7 +321,7 @@ TEST_F(SimTest, ReadsShowTheLayout) {
 
 TEST_F(SimTest, DefaultImageIsAKind18MachineWithPassword0000) {
     auto b = SimMachine::DefaultImage();
-    EXPECT_EQ(std::string(b.begin() + 3, b.begin() + 19), "NR018-TVX       ");
+    EXPECT_EQ(std::string(b.begin() + 3, b.begin() + 19), "TVX18-4200      ");
     EXPECT_EQ(b[7], '8');
     EXPECT_EQ(std::string(b.begin() + 61, b.begin() + 71), "V04.02.005");
     EXPECT_EQ(std::string(b.begin() + 31, b.begin() + 41), "SIM0000001");

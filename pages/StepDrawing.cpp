@@ -1,5 +1,7 @@
 #include "pages/StepDrawing.h"
 
+#include "model/ParameterBlock.h"
+
 #include <algorithm>
 
 namespace {
@@ -170,5 +172,14 @@ DrawList DrawStepExport(int width, int height, const std::vector<StepShape>& ste
     pen.LineTo(x, mid);
     pen.MoveTo(10, mid);
     pen.LineTo(x, mid);
+    return out;
+}
+
+std::vector<StepShape> StepShapes(const ParameterBlock& image, size_t first, size_t count) {
+    std::vector<StepShape> out;
+    for (size_t i = first; i < first + count && i < ParameterBlock::kStepCount; ++i) {
+        const StepRecordView s = image.Step(i);
+        out.push_back({s.Speed(), s.Controlled(), s.Type(), s.NextStep()});
+    }
     return out;
 }

@@ -3,8 +3,11 @@
 // both come from here so they cannot drift apart.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+class ParameterBlock;
 
 struct DrawColor {
     uint8_t r = 0, g = 0, b = 0;
@@ -61,3 +64,6 @@ int OverviewClickTab(int stripWidth, int x, int stepCount = 5);
 // The report's picture of a run of steps: white background, no highlight, no ticks.
 DrawList DrawStepExport(int width, int height, const std::vector<StepShape>& steps,
                         const StepDrawContext& context);
+
+// Steps first .. first + count - 1 of an image (cut at step 9) as the drawing needs them.
+std::vector<StepShape> StepShapes(const ParameterBlock& image, size_t first, size_t count);

@@ -9,12 +9,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "files/crypto/Digests.h"
 #include "sim/SimMachine.h"
+
+extern char** environ;
 
 namespace {
 
@@ -632,6 +637,99 @@ TEST_F(SimTest, ImageOptionsAndBadSettingsGiveClearErrors) {
         EXPECT_NE(m.LastError().find(c.message), std::string::npos) << m.LastError();
     }
     std::system(("rm -rf " + dir).c_str());
+}
+
+} // namespace
+
+namespace {
+
+// kelvane-sim itself: device path on the first line, announcement while it runs, clean exit on
+// SIGTERM.
+class SimExecutable : public ::testing::Test {
+protected:
+    std::string exe = std::string(KELVANE_BIN_DIR) + "/kelvane-sim";
+    void SetUp() override {
+        if (::access(exe.c_str(), X_OK) != 0)
+            GTEST_SKIP() << exe << " is not built";
+    }
+    // Runs it with args; returns its pid and the read end of its standard output.
+    pid_t Spawn(std::vector<std::string> args, int& out) {
+        int p[2];
+        EXPECT_EQ(::pipe(p), 0);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, p[1], 1);
+        posix_spawn_file_actions_addclose(&fa, p[0]);
+        args.insert(args.begin(), exe);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(p[1]);
+        out = p[0];
+        return pid;
+    }
+    std::string ReadAll(int fd, bool oneLine) {
+        std::string s;
+        char c;
+        while (::read(fd, &c, 1) == 1) {
+            if (oneLine && c == '\n')
+                break;
+            s.push_back(c);
+        }
+        return s;
+    }
+    int Wait(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(SimExecutable, PrintsTheDeviceAnnouncesAndStopsOnSignal) {
+    std::string runtime = TempDir();
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    int out = -1;
+    pid_t pid = Spawn({"--no-pacing", "--serial", "NORKEXE1"}, out);
+    std::string device = ReadAll(out, true);
+    ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+    std::string ann = runtime + "/kelvane/sim-" + std::to_string(pid) + ".port";
+    std::ifstream in(ann);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "device=" + device + "\nserial=NORKEXE1\n");
+
+    Line line(device);
+    ASSERT_TRUE(line.Open());
+    line.Speed(B19200);
+    ASSERT_TRUE(line.Send({0xFF, 0x00, 0xED}));
+    EXPECT_EQ(line.Read(3), (Bytes{0xA2, 0x01, 0x00}));
+
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 0);
+    ::close(out);
+    EXPECT_NE(::access(ann.c_str(), F_OK), 0);
+    std::system(("rm -rf " + runtime).c_str());
+}
+
+TEST_F(SimExecutable, HelpListsEveryFaultModeAndBadOptionsFail) {
+    int out = -1;
+    pid_t pid = Spawn({"--help"}, out);
+    std::string help = ReadAll(out, false);
+    ::close(out);
+    EXPECT_EQ(Wait(pid), 0);
+    for (const auto& m : SimFaultModes())
+        EXPECT_NE(help.find(m.name), std::string::npos) << m.name;
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--fault", "sometimes"},
+                                         {"--block-offset", "600"},
+                                         {"--wakeup"},
+                                         {"--frobnicate"}}) {
+        pid = Spawn(bad, out);
+        ::close(out);
+        EXPECT_EQ(Wait(pid), 2) << bad[0];
+    }
 }
 
 } // namespace

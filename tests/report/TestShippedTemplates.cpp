@@ -47,8 +47,9 @@ TEST_P(ShippedTemplate, LeavesNoPlaceholderInTheReport) {
         const std::string html = ReadUtf16File(out);
         ASSERT_FALSE(html.empty());
         EXPECT_EQ(html.find("###"), std::string::npos) << html.substr(html.find("###"), 80);
-        if (std::string(GetParam()) == "Torvex.html")
+        if (std::string(GetParam()) == "Torvex.html") {
             EXPECT_NE(html.find("programSteps2.jpg"), std::string::npos);
+        }
     }
     unlink(out.c_str());
     rmdir(dir);

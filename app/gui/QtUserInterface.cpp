@@ -1,0 +1,201 @@
+#include "app/gui/QtUserInterface.h"
+
+#include "lang/Language.h"
+#include "lang/gui/TranslateWindow.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+QString Tr(const char* german) {
+    return QString::fromStdString(Translate(std::string_view(german)));
+}
+
+QLineEdit* MaskedField(int maxLength) {
+    auto* field = new QLineEdit;
+    field->setEchoMode(QLineEdit::Password);
+    if (maxLength > 0)
+        field->setMaxLength(maxLength);
+    return field;
+}
+
+QDialogButtonBox* OkCancel(QDialog* dialog) {
+    auto* box = new QDialogButtonBox;
+    box->addButton("OK", QDialogButtonBox::AcceptRole);
+    box->addButton("Abbrechen", QDialogButtonBox::RejectRole);
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}
+
+QString WindowTitle(QWidget* parent) {
+    QWidget* w = parent ? parent->window() : nullptr;
+    return w && !w->windowTitle().isEmpty() ? w->windowTitle() : Tr("Torvex Kelvane Rev.4");
+}
+
+} // namespace
+
+cDialogPassword::cDialogPassword(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("Passwort");
+    field_ = MaskedField(8);
+    field_->setObjectName("password");
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel("Bitte geben Sie Ihr Passwort ein"));
+    layout->addWidget(field_);
+    layout->addWidget(OkCancel(this));
+    TranslateWindow(this);
+}
+
+QString cDialogPassword::Password() const {
+    return field_->text();
+}
+
+cDialogPwChange::cDialogPwChange(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("Passwort ändern");
+    old_ = MaskedField(8);
+    new_ = MaskedField(8);
+    repeat_ = MaskedField(0);
+    old_->setObjectName("oldPassword");
+    new_->setObjectName("newPassword");
+    repeat_->setObjectName("repetition");
+    auto* form = new QFormLayout;
+    form->addRow("altes Passwort eingeben", old_);
+    form->addRow("neues Passwort eingeben", new_);
+    form->addRow("Passwort wiederholen", repeat_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(OkCancel(this));
+    // Translated as well: an English program shows no German dialog.
+    TranslateWindow(this);
+}
+
+QString QtFileFilter(const std::string& filter) {
+    // Pairs of description|pattern|; Qt wants "Description (*.x)" lines.
+    const QStringList parts = QString::fromStdString(filter).split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty())
+            continue;
+        QString description = parts[i];
+        if (!description.contains('('))
+            description += " (" + parts[i + 1] + ")";
+        out << description;
+    }
+    return out.join(";;");
+}
+
+void QtUserInterface::SetStatusTargets(QLabel* status, QProgressBar* progress) {
+    status_ = status;
+    progress_ = progress;
+}
+
+cUserInterface::Answer QtUserInterface::ShowMessage(const std::string& text, Buttons buttons,
+                                                    Icon icon) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(WindowTitle(parent_));
+    box.setText(QString::fromStdString(text));
+    box.setIcon(icon == Icon::Warning       ? QMessageBox::Warning
+                : icon == Icon::Information ? QMessageBox::Information
+                                            : QMessageBox::NoIcon);
+    QAbstractButton *yes = nullptr, *no = nullptr, *ok = nullptr, *cancel = nullptr;
+    switch (buttons) {
+    case Buttons::Ok:
+        ok = box.addButton("OK", QMessageBox::AcceptRole);
+        break;
+    case Buttons::OkCancel:
+        ok = box.addButton("OK", QMessageBox::AcceptRole);
+        cancel = box.addButton(Tr("Abbrechen"), QMessageBox::RejectRole);
+        break;
+    case Buttons::YesNo:
+        yes = box.addButton(Tr("Ja"), QMessageBox::YesRole);
+        no = box.addButton(Tr("Nein"), QMessageBox::NoRole);
+        box.setEscapeButton(no);
+        break;
+    }
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (buttons == Buttons::Ok)
+        return Answer::Ok;
+    if (buttons == Buttons::OkCancel)
+        return clicked == ok ? Answer::Ok : Answer::Cancel;
+    (void)cancel;
+    return clicked == yes ? Answer::Yes : Answer::No;
+}
+
+bool QtUserInterface::AskPassword(std::string& password) {
+    cDialogPassword dialog(parent_);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    password = dialog.Password().toStdString();
+    return true;
+}
+
+bool QtUserInterface::AskPasswordChange(PasswordChange& entry) {
+    cDialogPwChange dialog(parent_);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    entry.oldPassword = dialog.OldField()->text().toStdString();
+    entry.newPassword = dialog.NewField()->text().toStdString();
+    entry.repetition = dialog.RepeatField()->text().toStdString();
+    return true;
+}
+
+bool QtUserInterface::AskOpenFile(const FileRequest& request, std::string& path) {
+    const QString start = QString::fromStdString((request.folder / request.proposedName).string());
+    QString chosen =
+        QFileDialog::getOpenFileName(parent_, QString(), start, QtFileFilter(request.filter));
+    if (chosen.isEmpty())
+        return false;
+    path = chosen.toStdString();
+    return true;
+}
+
+bool QtUserInterface::AskSaveFile(const FileRequest& request, std::string& path) {
+    const QString start = QString::fromStdString((request.folder / request.proposedName).string());
+    QFileDialog dialog(parent_, QString(), start, QtFileFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    if (!request.proposedName.empty())
+        dialog.selectFile(QString::fromStdString(request.proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    path = dialog.selectedFiles().front().toStdString();
+    return true;
+}
+
+void QtUserInterface::Repaint() {
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtUserInterface::ShowStatus(const std::string& text) {
+    if (status_)
+        status_->setText(QString::fromStdString(text));
+    Repaint();
+}
+
+void QtUserInterface::ShowProgress(bool visible) {
+    if (progress_) {
+        progress_->setVisible(visible);
+        if (visible)
+            progress_->setValue(0);
+    }
+    Repaint();
+}
+
+void QtUserInterface::SetProgress(int percent) {
+    if (progress_)
+        progress_->setValue(std::clamp(percent, 0, 100));
+    Repaint();
+}

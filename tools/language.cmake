@@ -28,3 +28,9 @@ if(KELVANE_TESTS)
         COMMAND tool_make_language --table ${KELVANE_LANGUAGE_TABLE}
                 --check ${CMAKE_SOURCE_DIR}/data/language)
 endif()
+
+# Every text literal the program's sources show translated must be in the table.
+if(KELVANE_TESTS)
+    add_test(NAME language_table_covers_sources
+        COMMAND tool_make_language --table ${KELVANE_LANGUAGE_TABLE} --sources ${CMAKE_SOURCE_DIR})
+endif()

@@ -4,6 +4,10 @@
 //
 //   tool_make_language --table texts.tsv --out DIR     write DIR/german.csv, DIR/english.csv
 //   tool_make_language --table texts.tsv --check DIR   exit 1 unless DIR holds exactly those
+//   tool_make_language --table texts.tsv --sources ROOT
+//       exit 1 when the program's sources under ROOT hand a text literal to Translate (or to
+//       a call that shows it translated: messages, window titles, labels, buttons, lists)
+//       that the table does not know
 //
 // The German file maps each text to itself, so wording can be mended without a new build; a
 // text whose ends are spaces cannot be stored (the loader trims them) and is left out of it,
@@ -12,6 +16,8 @@
 #include "lang/TextCodec.h"
 #include "lang/UTF16File.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -182,25 +188,182 @@ bool ReadBytes(const std::string& path, std::string& bytes) {
     return true;
 }
 
+// --- texts the sources show ------------------------------------------------------------
+
+// Calls whose first argument, when it is a literal, is a German text the user gets to see
+// translated (directly, or by the window translation of its widget).
+const char* const kShowingCalls[] = {"Translate",
+                                     "Tr",
+                                     "T",
+                                     "Message",
+                                     "Ask",
+                                     "SetStatusText",
+                                     "ShowStatus",
+                                     "ShowCatalogMessage",
+                                     "setWindowTitle",
+                                     "setText",
+                                     "setTitle",
+                                     "setTabText",
+                                     "QLabel",
+                                     "QPushButton",
+                                     "QCheckBox",
+                                     "QGroupBox",
+                                     "QRadioButton",
+                                     "QAction",
+                                     "addRow",
+                                     "addButton",
+                                     "addItem",
+                                     "addItems",
+                                     "addMenu",
+                                     "addAction"};
+
+bool IsIdentChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+void SkipSpace(const std::string& s, size_t& i) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r'))
+        ++i;
+}
+
+// A C++ string literal at s[i] (with u8 prefix and adjacent literals joined); false when
+// there is none (or a raw or unusual one).
+bool ReadLiteral(const std::string& s, size_t& i, std::string& out) {
+    out.clear();
+    bool any = false;
+    for (;;) {
+        size_t j = i;
+        SkipSpace(s, j);
+        if (s.compare(j, 3, "u8\"") == 0)
+            j += 2;
+        if (j >= s.size() || s[j] != '"')
+            return any;
+        ++j;
+        while (j < s.size() && s[j] != '"') {
+            if (s[j] == '\n')
+                return false;
+            if (s[j] == '\\' && j + 1 < s.size()) {
+                const char c = s[++j];
+                out += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+            } else {
+                out += s[j];
+            }
+            ++j;
+        }
+        if (j >= s.size())
+            return false;
+        i = j + 1;
+        any = true;
+    }
+}
+
+struct Found {
+    std::string file;
+    size_t line;
+    std::string text;
+};
+
+void ScanFile(const std::filesystem::path& path, std::vector<Found>& found) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    const std::string s = ss.str();
+    for (const char* call : kShowingCalls) {
+        const std::string name = call;
+        for (size_t at = s.find(name); at != std::string::npos; at = s.find(name, at + 1)) {
+            if (at > 0 && IsIdentChar(s[at - 1]))
+                continue;
+            size_t i = at + name.size();
+            SkipSpace(s, i);
+            if (i >= s.size() || s[i] != '(')
+                continue;
+            ++i;
+            SkipSpace(s, i);
+            if (i < s.size() && s[i] == '{')
+                ++i;
+            for (const char* wrap : {"QString::fromUtf8(", "QStringLiteral(", "tr("}) {
+                size_t k = i;
+                SkipSpace(s, k);
+                if (s.compare(k, std::char_traits<char>::length(wrap), wrap) == 0)
+                    i = k + std::char_traits<char>::length(wrap);
+            }
+            std::string text;
+            // Numbers and signs ("0", "0.2", "%") are no language texts.
+            if (!ReadLiteral(s, i, text) || std::none_of(text.begin(), text.end(), [](char c) {
+                    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c & 0x80);
+                }))
+                continue;
+            const size_t line =
+                static_cast<size_t>(std::count(s.begin(), s.begin() + at, '\n')) + 1;
+            found.push_back({path.string(), line, text});
+        }
+    }
+}
+
+int CheckSources(const std::string& root, const std::vector<Text>& texts) {
+    std::map<std::string, bool> known;
+    for (const Text& t : texts)
+        known[t.german] = true;
+    std::vector<Found> found;
+    for (const char* sub : {"app", "pages", "report", "lang", "link", "files", "model"}) {
+        const std::filesystem::path dir = std::filesystem::path(root) / sub;
+        std::error_code ec;
+        if (!std::filesystem::is_directory(dir, ec))
+            continue;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir, ec)) {
+            const std::string ext = e.path().extension().string();
+            if (e.is_regular_file() && (ext == ".cpp" || ext == ".h"))
+                ScanFile(e.path(), found);
+        }
+    }
+    size_t missing = 0;
+    for (const Found& f : found) {
+        if (known.count(f.text))
+            continue;
+        std::string shown;
+        for (char c : f.text)
+            shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+        std::cerr << f.file << ":" << f.line << ": \"" << shown
+                  << "\" is not in the table of texts\n";
+        ++missing;
+    }
+    if (missing > 0) {
+        std::cerr << "tool_make_language: " << missing
+                  << " shown texts missing from the table; add them (German TAB English)\n";
+        return 1;
+    }
+    std::cout << found.size() << " shown texts in the sources, all in the table\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string table, out, check;
+    const char* usage = "usage: tool_make_language --table FILE (--out DIR | --check DIR | "
+                        "--sources ROOT)";
+    std::string table, out, check, sources;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if ((a == "--table" || a == "--out" || a == "--check") && i + 1 < argc) {
-            (a == "--table" ? table : a == "--out" ? out : check) = argv[++i];
+        if ((a == "--table" || a == "--out" || a == "--check" || a == "--sources") &&
+            i + 1 < argc) {
+            (a == "--table"   ? table
+             : a == "--out"   ? out
+             : a == "--check" ? check
+                              : sources) = argv[++i];
         } else {
-            return Fail("usage: tool_make_language --table FILE (--out DIR | --check DIR)");
+            return Fail(usage);
         }
     }
-    if (table.empty() || out.empty() == check.empty())
-        return Fail("usage: tool_make_language --table FILE (--out DIR | --check DIR)");
+    if (table.empty() || (!out.empty()) + (!check.empty()) + (!sources.empty()) != 1)
+        return Fail(usage);
 
     std::vector<Text> texts;
     std::string error;
     if (!ReadTable(table, texts, error))
         return Fail(error);
+
+    if (!sources.empty())
+        return CheckSources(sources, texts);
 
     const std::pair<const char*, bool> files[] = {{"german.csv", false}, {"english.csv", true}};
     if (!out.empty()) {

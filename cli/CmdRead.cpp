@@ -1,0 +1,45 @@
+// kelvane-cli read [--port PATH] OUT.bin: "von Maschine" as the window runs it (firmware check
+// included) and the image the editor then holds written to OUT (512 bytes). OUT is written only
+// when the read succeeded.
+#include "cli/Cli.h"
+#include "cli/ControllerUi.h"
+#include "model/AtomicFile.h"
+
+#include <cstdio>
+
+namespace {
+
+int RunRead(cli::Args& args) {
+    cControllerSession session;
+    if (!session.Start(args))
+        return 2;
+    std::vector<std::string> rest = args.Positional();
+    if (args.HasError())
+        return 2;
+    if (rest.size() != 1 || rest[0].empty())
+        return cli::Fail("read needs one output file", 2);
+    const std::string out = rest[0];
+
+    cDialogMain& c = *session.controller;
+    if (!c.OnReadFromMachine())
+        return session.Finish(false, "von Maschine: not read");
+
+    std::string error;
+    if (!WriteFileAtomic(out, c.image.bytes.data(), c.image.bytes.size(), &error))
+        return cli::Fail("cannot write " + out + ": " + error);
+
+    std::printf("port: %s\n", c.portSelection.SelectedPort().c_str());
+    if (const auto* link = dynamic_cast<const cQVX_18*>(c.linkObject.get())) {
+        std::printf("memory size: 0x%X\n", unsigned(c.linkObject->GetMemorySize()));
+        std::printf("block offset: %u\n", unsigned(link->BlockOffset()));
+        std::printf("emulation area: 0x%08X, %u bytes\n", unsigned(link->EmulationStart()),
+                    unsigned(link->EmulationLength()));
+    }
+    std::printf("fastening counter: %u\n", unsigned(c.fasteningCounter));
+    std::printf("image written to %s\n", out.c_str());
+    return 0;
+}
+
+} // namespace
+
+KELVANE_CLI_COMMAND("read", "read [--port PATH] [--language NAME] OUT.bin", RunRead);

@@ -1,0 +1,93 @@
+// kelvane-cli write [--port PATH] [--password PW] [--verify] [--yes] IN: "zur Maschine".
+// IN is a 512-byte image (as "read" writes it: counts as read from the machine, which is read
+// first, as the window does before an edit) or a 560-byte configuration file (loaded as
+// "Laden" does: only the steps and switches reach the machine). --verify reads the machine
+// back and fails when it does not hold what was sent.
+#include "cli/Cli.h"
+#include "cli/ControllerUi.h"
+#include "files/ConfigFile.h"
+#include "lang/Language.h"
+#include "link/ResultCodes.h"
+#include "model/AtomicFile.h"
+
+#include <iostream>
+
+namespace {
+
+int RunWrite(cli::Args& args) {
+    cControllerSession session;
+    std::string password;
+    const bool havePassword = args.Option("--password", password);
+    const bool verify = args.Flag("--verify");
+    session.ui.yes = args.Flag("--yes");
+    if (!session.Start(args))
+        return 2;
+    std::vector<std::string> rest = args.Positional();
+    if (args.HasError())
+        return 2;
+    if (rest.size() != 1 || rest[0].empty())
+        return cli::Fail("write needs one input file (image or configuration)", 2);
+    if (havePassword)
+        session.ui.password = password;
+    const std::string in = rest[0];
+
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(in, bytes, 4096, &error))
+        return cli::Fail("cannot read " + in + ": " + error);
+
+    cDialogMain& c = *session.controller;
+    if (bytes.size() == ParameterBlock::kSize) {
+        ParameterBlock edited;
+        std::copy(bytes.begin(), bytes.end(), edited.bytes.begin());
+        // The image counts as read from the machine: read the machine now, as the window does
+        // before anything is edited, then take the file's image as the edit.
+        if (!c.OnReadFromMachine())
+            return session.Finish(false, "von Maschine: not read");
+        // An image read from another machine carries that machine's serial number.
+        if (edited.SerialNr() != c.image.SerialNr()) {
+            session.ui.ShowMessage(Translate("ungültige Zielmaschine"), cUserInterface::Buttons::Ok,
+                                   cUserInterface::Icon::None);
+            return 1;
+        }
+        c.image = edited;
+        c.MarkChanged();
+    } else if (bytes.size() >= kConfigFileSize) {
+        session.ui.openFile = in;
+        if (!c.LoadConfiguration())
+            return session.Finish(false, "Laden: not loaded");
+    } else {
+        return cli::Fail(in + ": " + std::to_string(bytes.size()) +
+                         " bytes: neither a 512-byte parameter image nor a 560-byte "
+                         "configuration file");
+    }
+
+    if (!c.OnWriteToMachine())
+        return session.Finish(false, "zur Maschine: not written");
+
+    if (verify) {
+        ParameterBlock back;
+        int r = c.ReadFromMachine(back);
+        if (r != kResultOk) {
+            c.ShowLinkError(r);
+            return session.Finish(false,
+                                  "verify: machine not read back (" + std::to_string(r) + ")");
+        }
+        if (back != c.machineImage) {
+            size_t at = 0;
+            while (at < back.bytes.size() && back.bytes[at] == c.machineImage.bytes[at])
+                ++at;
+            return cli::Fail(Translate("Fehler bei Datenübertagung") +
+                             "\nverify: the machine differs from what was sent at byte " +
+                             std::to_string(at));
+        }
+        std::cout << "verified: the machine holds the 512 bytes sent\n";
+    }
+    return 0;
+}
+
+} // namespace
+
+KELVANE_CLI_COMMAND("write",
+                    "write [--port PATH] [--password PW] [--verify] [--yes] [--language NAME] IN",
+                    RunWrite);

@@ -1,0 +1,122 @@
+#include "cli/ControllerUi.h"
+
+#include "app/Folders.h"
+#include "app/Settings.h"
+#include "lang/Language.h"
+
+#include <iostream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+void cControllerUi::Error(const std::string& text) {
+    std::cerr << "kelvane-cli: " << text << "\n";
+    ++errorsShown;
+}
+
+cUserInterface::Answer cControllerUi::ShowMessage(const std::string& text, Buttons buttons,
+                                                  Icon icon) {
+    if (buttons == Buttons::Ok) {
+        if (icon == Icon::Information)
+            std::cout << text << "\n";
+        else
+            Error(text);
+        return Answer::Ok;
+    }
+    if (yes) {
+        std::cout << text << "\n(--yes)\n";
+        return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    }
+    Error(text + "\n(not confirmed: --yes answers it)");
+    return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+}
+
+bool cControllerUi::AskPassword(std::string& out) {
+    if (!password) {
+        Error(Translate("Bitte geben Sie Ihr Passwort ein") + " (--password PW)");
+        return false;
+    }
+    out = *password;
+    return true;
+}
+
+bool cControllerUi::AskPasswordChange(PasswordChange& entry) {
+    if (!passwordChange)
+        return false;
+    entry = *passwordChange;
+    return true;
+}
+
+bool cControllerUi::AskOpenFile(const FileRequest& request, std::string& path) {
+    if (openFile) {
+        path = *openFile;
+        return true;
+    }
+    if (request.proposedName.empty()) {
+        Error("no file given");
+        return false;
+    }
+    // As a dialog confirmed with the name it proposes.
+    path = (request.folder / request.proposedName).string();
+    return true;
+}
+
+bool cControllerUi::AskSaveFile(const FileRequest&, std::string& path) {
+    if (!saveFile)
+        return false;
+    std::error_code ec;
+    if (fs::exists(*saveFile, ec) && !yes) {
+        Error(*saveFile + " exists (not replaced: --yes replaces it)");
+        return false;
+    }
+    path = *saveFile;
+    return true;
+}
+
+bool cControllerSession::Start(cli::Args& args) {
+    std::string language;
+    const bool chosen = args.Option("--language", language);
+    args.Option("--port", port);
+    if (chosen && !IsValidLanguageName(language)) {
+        cli::Fail("not a language name: '" + language + "'");
+        return false;
+    }
+
+    FolderSet folders;
+    folders.appFolder = AppFolder();
+    folders.dataFolder = DataFolder();
+    folders.documentsFolder = DocumentsFolder();
+
+    // As the program starts: German is the base of every table, the chosen language over it.
+    SetLanguageFolder((folders.appFolder / "language").string() + "/");
+    SetLanguage("German");
+    PortSelection::ListFn lister;
+    if (!port.empty()) {
+        const std::string device = port;
+        lister = [device] { return std::vector<AdapterRecord>{{"", device}}; };
+    }
+    controller = std::make_unique<cDialogMain>(ui, sheet, folders, lister);
+    controller->portSelection.SetReportCount(false);
+    if (!chosen)
+        language = controller->settings.languageName;
+    LanguageLoadResult loaded = SetLanguage(language);
+    if (!loaded.Ok()) {
+        if (chosen) {
+            cli::Fail(loaded.Message());
+            return false;
+        }
+        // The window keeps the German texts when the stored language is gone; so do we.
+        std::cerr << "kelvane-cli: " << loaded.Message() << "\n";
+    }
+    controller->configName = Translate(" --- keine ---");
+    controller->DiscoverAdapters();
+    return true;
+}
+
+int cControllerSession::Finish(bool ok, const std::string& what) {
+    if (ok)
+        return 0;
+    if (ui.ErrorsShown() == 0)
+        cli::Fail(what);
+    return 1;
+}

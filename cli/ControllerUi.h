@@ -1,0 +1,57 @@
+// The machine commands of kelvane-cli run the main controller itself; its questions are
+// answered by the command's flags instead of dialogs.
+#pragma once
+
+#include "app/DialogMain.h"
+#include "app/Sheet.h"
+#include "app/UserInterface.h"
+#include "cli/Cli.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+// Messages go to standard output (information) or standard error (everything else). A question
+// is answered OK/Yes with --yes; without it the answer is Cancel/No and the question is on
+// standard error, so the command stops with a non-zero exit.
+class cControllerUi : public cUserInterface {
+public:
+    bool yes = false;
+    std::optional<std::string> password;          // --password
+    std::optional<PasswordChange> passwordChange; // --old / --new
+    std::optional<std::string> openFile;          // nullopt: the dialog's proposed file
+    std::optional<std::string> saveFile;
+
+    Answer ShowMessage(const std::string& text, Buttons buttons, Icon icon) override;
+    bool AskPassword(std::string& password) override;
+    bool AskPasswordChange(PasswordChange& entry) override;
+    bool AskOpenFile(const FileRequest& request, std::string& path) override;
+    bool AskSaveFile(const FileRequest& request, std::string& path) override;
+    void ShowStatus(const std::string&) override {}
+    void ShowProgress(bool) override {}
+    void SetProgress(int) override {}
+
+    // Lines written to standard error so far.
+    int ErrorsShown() const { return errorsShown; }
+
+private:
+    void Error(const std::string& text);
+    int errorsShown = 0;
+};
+
+// What every machine command shares: --port PATH (bypasses discovery), --language NAME, the
+// language tables, the folders and the controller.
+class cControllerSession {
+public:
+    // Takes --port and --language from args. False (message shown) on a bad language.
+    bool Start(cli::Args& args);
+
+    // Exit code of a command: 0 on success; otherwise 1, with `what` on standard error when
+    // the controller stopped without saying why (a refusal it reports with no message).
+    int Finish(bool ok, const std::string& what);
+
+    cControllerUi ui;
+    CNullSheet sheet;
+    std::unique_ptr<cDialogMain> controller;
+    std::string port; // --port, "" when discovered
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "pages/MaintenanceModel.h"
+#include "pages/gui/PageWidget.h"
+
+class CNumEdit;
+class QLineEdit;
+class QPushButton;
+
+// The maintenance data page ("Wartungsdaten").
+class cDialogMaintenceData : public cPageWidget {
+    Q_OBJECT
+public:
+    explicit cDialogMaintenceData(PageHost& host, QWidget* parent = nullptr);
+
+    MaintenanceModel& Model() { return model; }
+    void ShowValues() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    MaintenanceModel model;
+    QLineEdit* elAssembly;
+    CNumEdit* counter;
+    CNumEdit* serviceDue;
+    CNumEdit* sinceService;
+    QPushButton* reset;
+    QLineEdit* calDate;
+    QPushButton* set;
+    QLineEdit* calName;
+    CNumEdit* torque;
+    QLineEdit* place;
+};

@@ -131,12 +131,13 @@ public:
         for (const Run& r : runs)
             if (r.run_type == Run::RT_Iteration && !r.error_occurred)
                 ns_[r.benchmark_name()] =
-                    r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations);
+                    r.cpu_accumulated_time * 1e9 / static_cast<double>(r.iterations);
         ConsoleReporter::ReportRuns(runs);
     }
     void PrintRatios() const {
         const double base = Find("UnorderedMapHit");
-        std::printf("\nper call (ns) and ratio to std::unordered_map<std::string,std::string>:\n");
+        std::printf(
+            "\nCPU time per call (ns) and ratio to std::unordered_map<std::string,std::string>:\n");
         for (const char* name :
              {"TranslateHit", "TranslateMiss", "TranslateDigestEveryCall", "UnorderedMapHit"}) {
             const double ns = Find(name);

@@ -357,7 +357,7 @@ std::string CLanguage::Translate(std::string_view text) {
     if (text.empty())
         return std::string(text);
     std::lock_guard lock(mutex_);
-    if (const auto it = memo_.find(std::string(text)); it != memo_.end())
+    if (const auto it = memo_.find(text); it != memo_.end())
         return it->second >= 0 ? table_[static_cast<size_t>(it->second)].utf8 : std::string(text);
     const long long i = LookupLocked(TextDigest(text));
     if (memo_.size() >= kMaxMemo)

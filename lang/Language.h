@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -106,6 +107,11 @@ private:
         }
     };
     using DigestIndex = std::unordered_map<TextDigestWords, std::vector<uint32_t>, DigestHash>;
+    // Lets the memo be searched with a std::string_view.
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
 
     void MergeLocked(const std::vector<tagLangRecord>& records);
     void SetTextLocked(tagLangRecord& entry, const tagLangRecord& from);
@@ -129,7 +135,7 @@ private:
     DigestIndex byPrevious_;
     // Answers to texts asked before (entry index or -1); dropped whenever the table or any
     // entry's digests change, so it never answers differently from the table.
-    std::unordered_map<std::string, long long> memo_;
+    std::unordered_map<std::string, long long, TextHash, std::equal_to<>> memo_;
 };
 
 // The one language table of the program.

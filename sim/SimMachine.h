@@ -107,7 +107,8 @@ struct SimOptions {
     std::string serial = "NORKSIM1";
 
     // Told of every exchange ("wake-up n=256", "read 0x10001100 1024", ...); called on the
-    // machine's thread. Empty: quiet.
+    // machine's thread with its lock held, so it must not call back into the machine.
+    // Empty: quiet.
     std::function<void(const std::string&)> log;
 };
 

@@ -113,6 +113,71 @@ inline void XorBlock(uint8_t* dst, const uint8_t* src, int n) {
     }
 }
 
+// 16-byte blocks (AES proper), unrolled: the form every use in the program takes.
+void Encrypt16(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out) {
+    uint32_t s0 = Load32(in) ^ rk[0], s1 = Load32(in + 4) ^ rk[1];
+    uint32_t s2 = Load32(in + 8) ^ rk[2], s3 = Load32(in + 12) ^ rk[3];
+    const auto& T = kT.te;
+    for (int r = 1; r < rounds; ++r) {
+        rk += 4;
+        const uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s1 >> 16) & 0xFF] ^ T[2][(s2 >> 8) & 0xFF] ^
+                            T[3][s3 & 0xFF] ^ rk[0];
+        const uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s2 >> 16) & 0xFF] ^ T[2][(s3 >> 8) & 0xFF] ^
+                            T[3][s0 & 0xFF] ^ rk[1];
+        const uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s3 >> 16) & 0xFF] ^ T[2][(s0 >> 8) & 0xFF] ^
+                            T[3][s1 & 0xFF] ^ rk[2];
+        const uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s0 >> 16) & 0xFF] ^ T[2][(s1 >> 8) & 0xFF] ^
+                            T[3][s2 & 0xFF] ^ rk[3];
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    rk += 4;
+    const uint8_t* S = kT.sbox;
+    auto last = [S](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+        return static_cast<uint32_t>(S[a >> 24]) << 24 |
+               static_cast<uint32_t>(S[(b >> 16) & 0xFF]) << 16 |
+               static_cast<uint32_t>(S[(c >> 8) & 0xFF]) << 8 | S[d & 0xFF];
+    };
+    Store32(out, last(s0, s1, s2, s3) ^ rk[0]);
+    Store32(out + 4, last(s1, s2, s3, s0) ^ rk[1]);
+    Store32(out + 8, last(s2, s3, s0, s1) ^ rk[2]);
+    Store32(out + 12, last(s3, s0, s1, s2) ^ rk[3]);
+}
+
+void Decrypt16(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out) {
+    uint32_t s0 = Load32(in) ^ rk[0], s1 = Load32(in + 4) ^ rk[1];
+    uint32_t s2 = Load32(in + 8) ^ rk[2], s3 = Load32(in + 12) ^ rk[3];
+    const auto& T = kT.td;
+    for (int r = 1; r < rounds; ++r) {
+        rk += 4;
+        const uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s3 >> 16) & 0xFF] ^ T[2][(s2 >> 8) & 0xFF] ^
+                            T[3][s1 & 0xFF] ^ rk[0];
+        const uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s0 >> 16) & 0xFF] ^ T[2][(s3 >> 8) & 0xFF] ^
+                            T[3][s2 & 0xFF] ^ rk[1];
+        const uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s1 >> 16) & 0xFF] ^ T[2][(s0 >> 8) & 0xFF] ^
+                            T[3][s3 & 0xFF] ^ rk[2];
+        const uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s2 >> 16) & 0xFF] ^ T[2][(s1 >> 8) & 0xFF] ^
+                            T[3][s0 & 0xFF] ^ rk[3];
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    rk += 4;
+    const uint8_t* V = kT.inv;
+    auto last = [V](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+        return static_cast<uint32_t>(V[a >> 24]) << 24 |
+               static_cast<uint32_t>(V[(b >> 16) & 0xFF]) << 16 |
+               static_cast<uint32_t>(V[(c >> 8) & 0xFF]) << 8 | V[d & 0xFF];
+    };
+    Store32(out, last(s0, s3, s2, s1) ^ rk[0]);
+    Store32(out + 4, last(s1, s0, s3, s2) ^ rk[1]);
+    Store32(out + 8, last(s2, s1, s0, s3) ^ rk[2]);
+    Store32(out + 12, last(s3, s2, s1, s0) ^ rk[3]);
+}
+
 } // namespace
 
 CRijndael::~CRijndael() {
@@ -198,6 +263,10 @@ void CRijndael::ResetChain() {
 
 void CRijndael::EncryptOneBlock(const uint8_t* in, uint8_t* out) const {
     RequireInitialised();
+    if (columns_ == 4) {
+        Encrypt16(encKey_, rounds_, in, out);
+        return;
+    }
     const int nb = columns_;
     int c1, c2, c3;
     ShiftOffsets(nb, c1, c2, c3);
@@ -227,6 +296,10 @@ void CRijndael::EncryptOneBlock(const uint8_t* in, uint8_t* out) const {
 
 void CRijndael::DecryptOneBlock(const uint8_t* in, uint8_t* out) const {
     RequireInitialised();
+    if (columns_ == 4) {
+        Decrypt16(decKey_, rounds_, in, out);
+        return;
+    }
     const int nb = columns_;
     int c1, c2, c3;
     ShiftOffsets(nb, c1, c2, c3);

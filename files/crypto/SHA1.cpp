@@ -34,74 +34,82 @@ void SHA1::AddBytes(const void* data, size_t count) {
         corrupted_ = true;
         return;
     }
+    // Bit length: add count * 8, carrying into the high half; past 2^64 bits it is corrupt.
+    const uint64_t length = (static_cast<uint64_t>(lengthHigh_) << 32) | lengthLow_;
+    const uint64_t bytesLeft = (~length >> 3); // bytes that still fit
+    if (static_cast<uint64_t>(count) > bytesLeft) {
+        corrupted_ = true;
+        return;
+    }
+    const uint64_t newLength = length + static_cast<uint64_t>(count) * 8u;
+    lengthLow_ = static_cast<uint32_t>(newLength);
+    lengthHigh_ = static_cast<uint32_t>(newLength >> 32);
+
     const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (count > 0) {
-        // Fill the block buffer as far as possible in one go.
+    if (blockIndex_ > 0) {
         size_t take = 64 - blockIndex_;
         if (take > count) {
             take = count;
         }
-        // Bit length: add take * 8, carrying into the high half; past 2^64 bits it is corrupt.
-        const uint64_t bits = static_cast<uint64_t>(take) * 8u;
-        const uint64_t low = static_cast<uint64_t>(lengthLow_) + (bits & 0xFFFFFFFFu);
-        const uint64_t high = static_cast<uint64_t>(lengthHigh_) + (bits >> 32) + (low >> 32);
-        if (high > 0xFFFFFFFFu) {
-            corrupted_ = true;
-            return;
-        }
-        lengthLow_ = static_cast<uint32_t>(low);
-        lengthHigh_ = static_cast<uint32_t>(high);
-
         std::memcpy(block_ + blockIndex_, p, take);
         blockIndex_ += take;
         p += take;
         count -= take;
-        if (blockIndex_ == 64) {
-            ProcessBlock();
+        if (blockIndex_ < 64) {
+            return;
         }
+        ProcessBlock(block_);
+        blockIndex_ = 0;
     }
+    // Whole blocks straight from the caller's bytes.
+    for (; count >= 64; count -= 64, p += 64) {
+        ProcessBlock(p);
+    }
+    std::memcpy(block_, p, count);
+    blockIndex_ = count;
 }
 
-void SHA1::ProcessBlock() {
-    uint32_t w[80];
+void SHA1::ProcessBlock(const uint8_t* block) {
+    uint32_t w[16];
     for (int t = 0; t < 16; ++t) {
-        w[t] = static_cast<uint32_t>(block_[t * 4]) << 24 |
-               static_cast<uint32_t>(block_[t * 4 + 1]) << 16 |
-               static_cast<uint32_t>(block_[t * 4 + 2]) << 8 |
-               static_cast<uint32_t>(block_[t * 4 + 3]);
-    }
-    for (int t = 16; t < 80; ++t) {
-        w[t] = Rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
+        w[t] = static_cast<uint32_t>(block[t * 4]) << 24 |
+               static_cast<uint32_t>(block[t * 4 + 1]) << 16 |
+               static_cast<uint32_t>(block[t * 4 + 2]) << 8 |
+               static_cast<uint32_t>(block[t * 4 + 3]);
     }
     uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4];
-    for (int t = 0; t < 80; ++t) {
-        uint32_t f, k;
-        if (t < 20) {
-            f = (b & c) | (~b & d);
-            k = 0x5A827999u;
-        } else if (t < 40) {
-            f = b ^ c ^ d;
-            k = 0x6ED9EBA1u;
-        } else if (t < 60) {
-            f = (b & c) | (b & d) | (c & d);
-            k = 0x8F1BBCDCu;
-        } else {
-            f = b ^ c ^ d;
-            k = 0xCA62C1D6u;
+    // The message schedule kept as a ring of 16 words.
+    auto schedule = [&w](int t) {
+        if (t >= 16) {
+            w[t & 15] = Rotl(w[(t - 3) & 15] ^ w[(t - 8) & 15] ^ w[(t - 14) & 15] ^ w[t & 15], 1);
         }
-        const uint32_t temp = Rotl(a, 5) + f + e + w[t] + k;
+        return w[t & 15];
+    };
+    auto step = [&](uint32_t f, uint32_t k, uint32_t wt) {
+        const uint32_t temp = Rotl(a, 5) + f + e + wt + k;
         e = d;
         d = c;
         c = Rotl(b, 30);
         b = a;
         a = temp;
+    };
+    for (int t = 0; t < 20; ++t) {
+        step((b & c) | (~b & d), 0x5A827999u, schedule(t));
+    }
+    for (int t = 20; t < 40; ++t) {
+        step(b ^ c ^ d, 0x6ED9EBA1u, schedule(t));
+    }
+    for (int t = 40; t < 60; ++t) {
+        step((b & c) | (b & d) | (c & d), 0x8F1BBCDCu, schedule(t));
+    }
+    for (int t = 60; t < 80; ++t) {
+        step(b ^ c ^ d, 0xCA62C1D6u, schedule(t));
     }
     h_[0] += a;
     h_[1] += b;
     h_[2] += c;
     h_[3] += d;
     h_[4] += e;
-    blockIndex_ = 0;
 }
 
 bool SHA1::GetDigest(uint32_t out[5]) {
@@ -113,14 +121,16 @@ bool SHA1::GetDigest(uint32_t out[5]) {
         block_[blockIndex_++] = 0x80;
         if (blockIndex_ > 56) {
             std::memset(block_ + blockIndex_, 0, 64 - blockIndex_);
-            ProcessBlock();
+            ProcessBlock(block_);
+            blockIndex_ = 0;
         }
         std::memset(block_ + blockIndex_, 0, 56 - blockIndex_);
         for (int i = 0; i < 4; ++i) {
             block_[56 + i] = static_cast<uint8_t>(lengthHigh_ >> (24 - 8 * i));
             block_[60 + i] = static_cast<uint8_t>(lengthLow_ >> (24 - 8 * i));
         }
-        ProcessBlock();
+        ProcessBlock(block_);
+        blockIndex_ = 0;
         std::memset(block_, 0, sizeof block_);
         computed_ = true;
     }

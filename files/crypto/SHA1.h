@@ -40,7 +40,7 @@ public:
     static std::array<uint8_t, 20> ToBytes(const Digest& digest);
 
 private:
-    void ProcessBlock();
+    void ProcessBlock(const uint8_t* block);
 
     uint32_t h_[5];
     uint32_t lengthLow_;  // message length in bits, low half

@@ -143,8 +143,11 @@ std::vector<std::string> ListImage(const ParameterBlock& b, const ConversionCont
     out.Add("serialNr", QuotedText(b, P::kOffSerialNr, P::kLenSerialNr));
     out.Add("toolId", QuotedText(b, P::kOffToolId, P::kLenToolId));
     FirmwareVersionNumbers fw = b.FirmwareVersion();
-    out.Add("swVersion", QuotedText(b, P::kOffSwVersion, P::kLenSwVersion) + " (" + num(fw.major) +
-                             "." + num(fw.minor) + "." + num(fw.third) + ")");
+    bool fwValid = fw.major >= 0 && fw.minor >= 0 && fw.third >= 0;
+    out.Add("swVersion",
+            QuotedText(b, P::kOffSwVersion, P::kLenSwVersion) +
+                (fwValid ? " (" + num(fw.major) + "." + num(fw.minor) + "." + num(fw.third) + ")"
+                         : std::string(" (no version number)")));
     out.Add("calDate", FormatCalDate(b.CalDate()));
     out.Add("calName", QuotedText(b, P::kOffCalName, P::kLenCalName));
     out.Add("place", QuotedText(b, P::kOffPlace, P::kLenPlace));

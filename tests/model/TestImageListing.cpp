@@ -116,6 +116,7 @@ TEST(ImageListing, OddBytesStayReadable) {
     EXPECT_TRUE(Has(lines, "place = \"\\x85\""));
     EXPECT_TRUE(Has(lines, "calName = \"ä\""));
     EXPECT_TRUE(Has(lines, "calDate = -"));
+    EXPECT_TRUE(Has(lines, "swVersion = \"\" (no version number)"));
     // Unknown kind and no ratio: the conversions give 0 rather than failing.
     EXPECT_TRUE(Has(lines, "step0.speed = 0 %"));
 }

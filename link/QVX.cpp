@@ -73,17 +73,24 @@ void cQVX_18::Pause(int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// Waits with poll() until the whole-second wall clock has advanced by 2 from the start.
+// Waits with poll() until the whole-second wall clock has advanced by 2 from the start, or from
+// the last byte that came: a 4096-byte emulation area needs more than 2 s at 19200 baud, and
+// would otherwise never arrive on a slow line. A line that trickles is still bounded, by the
+// time the bytes would take at half the slowest speed.
 int cQVX_18::Receive(uint8_t* buffer, size_t count, size_t& stored) {
+    using WallClock = ISerialPort::WallClock;
     stored = 0;
-    auto deadline = ISerialPort::WallClock::from_time_t(std::time(nullptr) + 2);
+    const std::time_t start = std::time(nullptr);
+    const auto limit = WallClock::from_time_t(start + 2 + std::time_t(count / 960));
+    auto deadline = WallClock::from_time_t(start + 2);
     while (stored < count) {
         int n = port->Read(buffer + stored, count - stored);
         if (n > 0) {
             stored += std::min(static_cast<size_t>(n), count - stored);
+            deadline = std::min(limit, WallClock::from_time_t(std::time(nullptr) + 2));
             continue;
         }
-        if (ISerialPort::WallClock::now() >= deadline || !port->WaitReadable(deadline))
+        if (WallClock::now() >= deadline || !port->WaitReadable(deadline))
             return kResultTimeout;
     }
     return kResultOk;

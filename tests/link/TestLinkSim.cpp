@@ -86,6 +86,10 @@ TEST_F(SimLink, SlowLineOffsetBlockAndSmallMemory) {
     Block block{};
     ASSERT_EQ(link->ReadParameterBlock(block), kResultOk);
     EXPECT_EQ(block, sim->ParameterImage());
+    // 4099 bytes take 2.1 s at 19200 baud: longer than one receive window, still read.
+    uint32_t counter = 0;
+    EXPECT_EQ(link->ReadFasteningCounter(counter), kResultOk);
+    EXPECT_EQ(counter, 1234u);
     auto c = sim->Counters();
     EXPECT_EQ(c.speedSwitches, 0u);
     EXPECT_EQ(c.byBaud.count(230400), 0u);

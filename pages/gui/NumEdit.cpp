@@ -7,6 +7,7 @@
 
 CNumEdit::CNumEdit(QWidget* parent) : QLineEdit(parent) {
     connect(this, &QLineEdit::textChanged, this, [this] { Check(); });
+    setText(lastGood);
 }
 
 void CNumEdit::SetMode(int m) {

@@ -1,0 +1,179 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "pages/gui/NumEdit.h"
+#include "tests/pages/PageFakes.h"
+#include "tests/pages/gui/PageSamples.h"
+
+namespace {
+
+template <class W> W* Find(QWidget& page, int id) {
+    auto* w = page.findChild<W*>(QStringLiteral("c%1").arg(id));
+    if (!w)
+        qFatal("control %d missing", id);
+    return w;
+}
+
+void ShowActive(QWidget& w) {
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+}
+
+// Types into an edit and leaves it, as the user does with the tab key.
+void TypeAndLeave(QLineEdit* edit, const QString& text, QWidget* next) {
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    next->setFocus();
+}
+
+} // namespace
+
+class TestPageWidgets : public QObject {
+    Q_OBJECT
+private slots:
+    void stepSpeedIsLimitedWhileTyping() {
+        FakeHost host;
+        PageSample sample;
+        cDialogPrgStep page(host);
+        sample.Bind(page, 0);
+        ShowActive(page);
+        auto* speed = Find<CNumEdit>(page, PrgStepModel::kIdSpeed);
+        QCOMPARE(speed->text(), QString("92"));
+        speed->setFocus();
+        speed->selectAll();
+        QTest::keyClicks(speed, "2000");
+        QCOMPARE(speed->text(), QString("1236"));
+        QCOMPARE(sample.image.Step(0).Speed(), SpeedToMachine(page.Model().Context(), 1236, true));
+        QVERIFY(host.redraws > 0);
+        QVERIFY(host.changed > 0);
+    }
+
+    void stepThresholdConditionSwitchesUnit() {
+        FakeHost host;
+        PageSample sample;
+        cDialogPrgStep page(host);
+        sample.Bind(page, 0);
+        ShowActive(page);
+        auto* cond = Find<QComboBox>(page, PrgStepModel::kIdCondition);
+        cond->setFocus();
+        QTest::keyClick(cond, Qt::Key_Down); // angle -> time
+        QTest::keyClick(cond, Qt::Key_Down); // time -> threshold
+        QCOMPARE(cond->currentIndex(), int(PrgStepModel::kPosThreshold));
+        QVERIFY(!Find<QCheckBox>(page, PrgStepModel::kIdControlled)->isChecked());
+        QVERIFY(!Find<QCheckBox>(page, PrgStepModel::kIdControlled)->isEnabled());
+        auto* unit = page.findChild<QLabel*>(QStringLiteral("c%1").arg(PrgStepModel::kIdSpeedUnit));
+        QVERIFY(unit);
+        QCOMPARE(unit->text(), QString("%"));
+        QCOMPARE(sample.image.Step(0).Controlled(), 0);
+    }
+
+    void stepThresholdBelowMinimumComesBack() {
+        FakeHost host;
+        PageSample sample;
+        sample.image.Step(1).SetCondition(kCondThreshold);
+        sample.image.Step(1).SetControlled(0);
+        sample.image.Step(1).SetSpeed(512);
+        cDialogPrgStep page(host);
+        sample.Bind(page, 1);
+        ShowActive(page);
+        auto* thr = Find<CNumEdit>(page, PrgStepModel::kIdThreshold);
+        QVERIFY(thr->isEnabled());
+        TypeAndLeave(thr, "0", Find<QWidget>(page, PrgStepModel::kIdSpeed));
+        QCOMPARE(thr->text(), QString("1.000000"));
+        QCOMPARE(Find<CNumEdit>(page, PrgStepModel::kIdErrThreshold)->GetReal(), 1.0);
+        QCOMPARE(sample.image.Step(1).Threshold(), 101);
+    }
+
+    void errorGroupFollowsTheOption() {
+        FakeHost host;
+        PageSample sample;
+        cDialogPrgStep page(host);
+        sample.Bind(page, 0);
+        ShowActive(page);
+        auto* group = Find<QGroupBox>(page, PrgStepModel::kIdErrGroup);
+        QVERIFY(!group->isVisible());
+        page.Model().ShowErrorCriteria(true);
+        QVERIFY(group->isVisible());
+        QVERIFY(Find<QCheckBox>(page, PrgStepModel::kIdErrTimeMaxBox)->isChecked());
+        QVERIFY(!Find<QWidget>(page, PrgStepModel::kIdCurrent)->isVisible());
+    }
+
+    void forcedLastStepCannotBeUnchecked() {
+        FakeHost host;
+        PageSample sample;
+        cDialogPrgStep page(host);
+        sample.Bind(page, 4);
+        ShowActive(page);
+        auto* last = Find<QCheckBox>(page, PrgStepModel::kIdLastStep);
+        QVERIFY(last->isChecked());
+        QVERIFY(!last->isEnabled());
+        QCOMPARE(sample.image.Step(4).NextStep(), kNextStepLast);
+    }
+
+    void headerToolIdReachesTheImage() {
+        FakeHost host;
+        PageSample sample;
+        cDialogHeader page(host);
+        sample.Bind(page);
+        ShowActive(page);
+        QCOMPARE(Find<QLineEdit>(page, HeaderModel::kMaxSpeed)->text(), QString("1236"));
+        QCOMPARE(Find<QLineEdit>(page, HeaderModel::kMaxTorque)->text(), QString("25.5"));
+        auto* id = Find<QLineEdit>(page, HeaderModel::kToolId);
+        id->setFocus();
+        id->selectAll();
+        QTest::keyClicks(id, "Station 9 Nord Ost"); // 17 characters: two refused
+        QCOMPARE(id->text(), QString("Station 9 Nord "));
+        page.Model().StoreToRecord();
+        QCOMPARE(sample.image.ToolId(), std::string("Station 9 Nord "));
+        QVERIFY(host.changed > 0);
+    }
+
+    void maintenanceTorqueLimitedOnLeaving() {
+        FakeHost host;
+        PageSample sample;
+        cDialogMaintenceData page(host);
+        sample.Bind(page);
+        ShowActive(page);
+        QCOMPARE(Find<QLineEdit>(page, MaintenanceModel::kSinceService)->text(), QString("234"));
+        auto* torque = Find<CNumEdit>(page, MaintenanceModel::kTorque);
+        TypeAndLeave(torque, "700", Find<QWidget>(page, MaintenanceModel::kPlace));
+        QCOMPARE(torque->text(), QString("655.000000"));
+        QCOMPARE(QApplication::focusWidget(), torque);
+        QTest::mouseClick(Find<QPushButton>(page, MaintenanceModel::kReset), Qt::LeftButton);
+        QCOMPARE(Find<QLineEdit>(page, MaintenanceModel::kSinceService)->text(), QString("0"));
+        QVERIFY(page.Model().LeavePage());
+        QCOMPARE(sample.image.Torque(), 65500);
+        QCOMPARE(sample.image.ServiceResetCounter(), 1234u);
+    }
+
+    void expertFactorCorrectedOnLeaving() {
+        FakeHost host;
+        PageSample sample;
+        cDialogExpert page(host);
+        sample.Bind(page);
+        ShowActive(page);
+        auto* factor = Find<CNumEdit>(page, ExpertModel::kUserFactor);
+        TypeAndLeave(factor, "0.05", Find<QWidget>(page, ExpertModel::kRestartIo));
+        QCOMPARE(factor->text(), QString("0.100000"));
+        auto* io = Find<CNumEdit>(page, ExpertModel::kRestartIo);
+        TypeAndLeave(io, "2.35", factor);
+        QVERIFY(page.Model().LeavePage());
+        page.Model().StoreToRecord();
+        QCOMPARE(sample.image.RestartLock(), 23);
+        QCOMPARE(sample.image.UserTransmission(), 10);
+        QCOMPARE(host.refreshes, 1);
+        page.Model().SetExpertEnabled(false);
+        QVERIFY(!factor->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestPageWidgets)
+#include "TestPageWidgets.moc"

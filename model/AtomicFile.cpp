@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
@@ -47,11 +48,21 @@ mode_t CurrentUmask() {
 
 } // namespace
 
-bool WriteFileAtomic(const std::string& path, const void* data, size_t size, std::string* error) {
-    if (path.empty() || path.back() == '/') {
+bool WriteFileAtomic(const std::string& given, const void* data, size_t size, std::string* error) {
+    if (given.empty() || given.back() == '/') {
         if (error)
             *error = "no file name given";
         return false;
+    }
+    // Through a symbolic link to the file it names, so the link stays a link.
+    std::string path = given;
+    struct stat lst {};
+    if (::lstat(given.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        char* real = ::realpath(given.c_str(), nullptr);
+        if (real) {
+            path = real;
+            std::free(real);
+        }
     }
     struct stat st {};
     bool exists = ::stat(path.c_str(), &st) == 0;
@@ -106,7 +117,9 @@ namespace {
 template <typename Buffer>
 bool ReadInto(const std::string& path, Buffer& out, size_t maxSize, std::string* error) {
     out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO or device in place of the file must not hang us; a regular
+    // file reads the same either way.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         SetError(error, "cannot open", path, errno);
         return false;

@@ -9,7 +9,7 @@
 // Writes data to a temporary file in the same folder, flushes it to disk and renames it over
 // path. On failure the old file (if any) is untouched, no temporary file is left, and error
 // (if given) says why. A new file gets the usual permissions (0666 less the umask); an existing
-// file keeps its own.
+// file keeps its own. A symbolic link is written through: the file it names is replaced.
 bool WriteFileAtomic(const std::string& path, const void* data, size_t size,
                      std::string* error = nullptr);
 bool WriteFileAtomic(const std::string& path, const std::string& text,

@@ -71,6 +71,23 @@ TEST(AtomicFile, WriteErrors) {
     EXPECT_EQ(dir.Entries().size(), 2u);
 }
 
+TEST(AtomicFile, ThroughSymbolicLinkAndFifo) {
+    TempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    dir.Write("target", "old");
+    ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomic(dir.File("link"), std::string("new")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link")));
+    EXPECT_EQ(dir.Read("target"), "new");
+
+    // A FIFO in place of a file is refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    std::vector<uint8_t> data;
+    std::string error;
+    EXPECT_FALSE(ReadWholeFile(dir.File("fifo"), data, 100, &error));
+    EXPECT_FALSE(error.empty());
+}
+
 TEST(AtomicFile, ReadWholeFile) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());

@@ -15,6 +15,7 @@
 #include "link/SerialPort.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
+#include "pages/PageHost.h"
 
 #include <array>
 #include <cstdint>
@@ -23,7 +24,7 @@
 #include <memory>
 #include <string>
 
-class cDialogMain {
+class cDialogMain : public PageHost {
 public:
     using PasswordDigestBytes = std::array<uint8_t, ParameterBlock::kLenPasswordDigest>;
 
@@ -32,7 +33,7 @@ public:
     // lister: how the port list is filled (default: the adapters and running simulators).
     cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folders,
                 PortSelection::ListFn lister = {});
-    ~cDialogMain();
+    ~cDialogMain() override;
     cDialogMain(const cDialogMain&) = delete;
     cDialogMain& operator=(const cDialogMain&) = delete;
 
@@ -97,13 +98,24 @@ public:
 
     // ---- operations the read and load commands share with the window ----
 
-    void MarkChanged() { settingsChanged = true; }
+    void MarkChanged() override { settingsChanged = true; }
     void SetExpertMode(bool on);
     void OnExpertModeClicked();
     void OnParameterSetChanged(int index);
     void DrawStepOverview();
     // Run after a read found changed machine data: the offer of newer firmware.
     std::function<void()> offerNewerFirmware;
+
+    // ---- what the pages ask of the controller ----
+
+    void RedrawStepGraphic() override { DrawStepOverview(); }
+    void SetUserGearFactor(double factor) override { userGearFactor = factor; }
+    void RefreshFromExpertPage() override;
+    void ShowErrorCriteria(bool show) override;
+    int BatteryVoltage() const override { return batteryVoltage; }
+    int BatteryMaxSpeed() const override { return catalog.pageBatteryMaxSpeed; }
+    void SetBatteryVoltage(int volts) override { batteryVoltage = volts; }
+    bool CheckBatterySpeeds(int previousVoltage) override;
 
     // Replaces the prescribed waits (500 ms after a port close, the link's own waits).
     void SetPauseFunction(std::function<void(int milliseconds)> fn);

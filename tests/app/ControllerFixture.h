@@ -86,6 +86,8 @@ public:
     ParameterBlock* bound = nullptr;
     // Edits a page holds and writes on CommitSteps (step 0's speed), for the commit tests.
     std::optional<uint16_t> pendingSpeed;
+    // What CheckBattery answers (a step page whose speed the battery cannot reach: false).
+    bool speedsReachable = true;
     int active = 0;
 };
 

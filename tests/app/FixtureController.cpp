@@ -142,7 +142,7 @@ void RecordingSheet::SetBattery(int voltage, int batteryMaxSpeed) {
 }
 bool RecordingSheet::CheckBattery(int batteryMaxSpeed) {
     calls.push_back(Line("CheckBattery", {batteryMaxSpeed}));
-    return true;
+    return speedsReachable;
 }
 void RecordingSheet::SetClutchLimitRemoved(int count, bool removed) {
     calls.push_back(Line("SetClutchLimitRemoved", {count, removed}));

@@ -493,3 +493,35 @@ TEST_F(ControllerTest, AWriteWhoseEndFrameFailsIsNotReportedAsSuccess) {
         EXPECT_EQ(ControllerState::Of(*controller), before);
     }
 }
+
+// ---- what the pages ask after a read ----
+
+TEST_F(ControllerTest, ABatteryThatCannotReachTheSpeedsIsChangedOnlyWhenConfirmed) {
+    ReadMachine();
+    const int maxAt18 = controller->BatteryMaxSpeed();
+    controller->SetBatteryVoltage(12);
+    sheet.speedsReachable = false;
+    ui.answers.push_back(cUserInterface::Answer::Cancel);
+    EXPECT_FALSE(controller->CheckBatterySpeeds(18));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].buttons, cUserInterface::Buttons::OkCancel);
+    EXPECT_EQ(ui.messages[0].text.rfind("ACHTUNG\n\nMit diesem Akku", 0), 0u);
+    EXPECT_EQ(controller->BatteryVoltage(), 18);
+    EXPECT_EQ(controller->BatteryMaxSpeed(), maxAt18);
+    EXPECT_EQ(sheet.Last("SetBattery"), "SetBattery 18 " + std::to_string(maxAt18));
+    ui.messages.clear();
+
+    controller->SetBatteryVoltage(12);
+    ui.answers.push_back(cUserInterface::Answer::Ok);
+    sheet.calls.clear();
+    EXPECT_TRUE(controller->CheckBatterySpeeds(18));
+    EXPECT_EQ(controller->BatteryVoltage(), 12);
+    const int maxAt12 = controller->BatteryMaxSpeed();
+    EXPECT_NE(maxAt12, maxAt18);
+    EXPECT_TRUE(InOrder(sheet.Take(),
+                        {"CheckBattery " + std::to_string(maxAt12), "CommitSteps 5",
+                         "SetBattery 12 " + std::to_string(maxAt12),
+                         "SetLimits " + std::to_string(maxAt12) + " " +
+                             std::to_string(controller->catalog.pageMinSpeed) + " 101 170 15000",
+                         "BindPages 0"}));
+}

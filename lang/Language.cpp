@@ -207,6 +207,12 @@ LanguageLoadResult CLanguage::ReadFile(const std::string& path, std::vector<tagL
     size_t lineNo = 0;
     while (file.ReadString(line)) {
         ++lineNo;
+        if (file.GetPosition() > kMaxFileSize) { // grew while being read
+            result.status = LanguageLoadStatus::Unreadable;
+            result.detail = "Datei ist zu groß";
+            out.clear();
+            return result;
+        }
         tagLangRecord record;
         bool badKey = false;
         if (!ParseLine(line, record, badKey)) {

@@ -56,10 +56,12 @@ bool CUTF16File::Open(const std::string& path, Mode mode) {
             error_ = errno;
             return false;
         }
+        // Only plain files: a device or pipe could feed an endless line.
         struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        const bool statted = ::fstat(fd, &st) == 0;
+        if (!statted || !S_ISREG(st.st_mode)) {
+            error_ = !statted ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
             ::close(fd);
-            error_ = EISDIR;
             return false;
         }
         fd_ = fd;

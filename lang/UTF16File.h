@@ -29,8 +29,9 @@ public:
     CUTF16File(const CUTF16File&) = delete;
     CUTF16File& operator=(const CUTF16File&) = delete;
 
-    // False when the file cannot be opened (reading) or the temporary file cannot be
-    // created (writing); ErrorNumber() then holds the errno. A file already open is closed first.
+    // False when the file cannot be opened or is not a plain file (reading), or the temporary
+    // file cannot be created (writing); ErrorNumber() then holds the errno. A file already open
+    // is closed first.
     bool Open(const std::string& path, Mode mode);
     // Reading: closes. Writing: flushes, syncs and renames the temporary file over the target;
     // false (target untouched) when any write, the sync or the rename failed.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <unistd.h>
 
 namespace {
 
@@ -273,6 +274,14 @@ TEST_F(LanguageTest, NamesThatLeaveTheFolderAreRefused) {
         EXPECT_EQ(lang.SetLanguage(name).status, LanguageLoadStatus::Missing);
         EXPECT_EQ(lang.Translate("Zeit"), "Time");
     }
+}
+
+TEST_F(LanguageTest, DeviceInPlaceOfAFileIsRefused) {
+    File("english.csv", {{"Zeit", "Time"}});
+    ASSERT_TRUE(lang.SetLanguage("english").Ok());
+    ASSERT_EQ(symlink("/dev/zero", dir.File("zero.csv").c_str()), 0);
+    EXPECT_EQ(lang.SetLanguage("zero").status, LanguageLoadStatus::Missing);
+    EXPECT_EQ(lang.Translate("Zeit"), "Time");
 }
 
 TEST_F(LanguageTest, EmptyAndCommentOnlyFilesLoadNothing) {

@@ -84,6 +84,7 @@ TEST(Utf16File, MissingFileOrFolderDoesNotOpen) {
     EXPECT_FALSE(f.IsOpen());
     EXPECT_NE(f.ErrorNumber(), 0);
     EXPECT_FALSE(f.Open(dir.Path(), CUTF16File::Mode::Read));
+    EXPECT_FALSE(f.Open("/dev/zero", CUTF16File::Mode::Read)) << "no endless line from a device";
     std::string line;
     EXPECT_FALSE(f.ReadString(line));
     EXPECT_FALSE(f.Open(dir.File("no/such/dir/out.html"), CUTF16File::Mode::Write));

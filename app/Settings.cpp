@@ -43,6 +43,13 @@ template <typename Setter> bool UpdateFile(const fs::path& file, std::string* er
     return ini.Save(file.string(), error);
 }
 
+// A value edited by hand may stand in double quotes, which the INI readers have always dropped.
+std::string Unquoted(std::string v) {
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+        return v.substr(1, v.size() - 2);
+    return v;
+}
+
 } // namespace
 
 bool IsValidLanguageName(const std::string& name) {
@@ -62,10 +69,12 @@ int LoadSettings(const fs::path& file, Settings& settings) {
     int port = ini.GetInt(kComSection, kComKey, settings.comPortIndex);
     if (port >= 1)
         settings.comPortIndex = port;
-    std::string language = ini.GetString(kSettingsSection, kLanguageKey, settings.languageName);
+    std::string language =
+        Unquoted(ini.GetString(kSettingsSection, kLanguageKey, settings.languageName));
     if (IsValidLanguageName(language))
         settings.languageName = language;
-    std::string templ = ini.GetString(kSettingsSection, kTemplateKey, settings.templatePath);
+    std::string templ =
+        Unquoted(ini.GetString(kSettingsSection, kTemplateKey, settings.templatePath));
     if (!templ.empty())
         settings.templatePath = templ;
     return 0;

@@ -66,6 +66,10 @@ TEST_F(SettingsTest, ReadsKeysRegardlessOfCaseAndLineEnds) {
     EXPECT_EQ(s.comPortIndex, 3);
     EXPECT_EQ(s.languageName, "english");
     EXPECT_EQ(s.templatePath, "/srv/tpl/Kurz.html");
+    // Quotes around a value, as a hand-edited file may have them.
+    s = Load("[SETTINGS]\nSPRACHE=\"english\"\nTEMPLATE=\"/srv/mit Leerzeichen.html\"\n");
+    EXPECT_EQ(s.languageName, "english");
+    EXPECT_EQ(s.templatePath, "/srv/mit Leerzeichen.html");
 }
 
 TEST_F(SettingsTest, BadValuesKeepTheCurrentOnes) {

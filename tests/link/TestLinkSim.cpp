@@ -168,6 +168,10 @@ struct Fault {
     int result;
 };
 
+void PrintTo(const Fault& f, std::ostream* os) {
+    *os << f.what;
+}
+
 class SimFaults : public SimLink, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(SimFaults, EndInTheirResultCode) {

@@ -114,7 +114,9 @@ bool cDialogMain::LoadConfiguration() {
     DrawStepOverview();
     if (!image.ParameterisationAllowed())
         sheet.LockPages(true);
-    SetExpertMode(image.ExpertMode());
+    // Cleared first, so that the set change of the expert mode does not commit the pages back
+    // into the image just loaded.
     settingsChanged = false;
+    SetExpertMode(image.ExpertMode());
     return true;
 }

@@ -188,9 +188,11 @@ void cDialogMain::RefreshAfterRead() {
     configName = Translate("von Maschine");
     dataLoaded = true;
     dataOrigin = kDataOriginMachine;
+    // Cleared before the expert mode is set: the set change it runs would otherwise commit the
+    // pages, whose controls now show the new image, back into it through their conversions.
+    settingsChanged = false;
     SetExpertMode(image.ExpertMode());
     DrawStepOverview();
-    settingsChanged = false;
 }
 
 bool cDialogMain::OnWriteToMachine() {

@@ -85,6 +85,8 @@ TEST_F(ControllerTest, LinkErrorsShowTheirMessageOrNothing) {
 // ---- von Maschine ----
 
 TEST_F(ControllerTest, ReadTakesTheMachineImageAndRefreshesThePagesInOrder) {
+    controller->MarkChanged(); // edits of an earlier image are not committed into the new one
+    sheet.pendingSpeed = 1;
     ASSERT_TRUE(controller->OnReadFromMachine());
     EXPECT_TRUE(ui.TakeMessages().empty());
     const ParameterBlock machine = MachineImage();
@@ -112,6 +114,7 @@ TEST_F(ControllerTest, ReadTakesTheMachineImageAndRefreshesThePagesInOrder) {
                     std::to_string(controller->catalog.pageMinSpeed) + " 101 170 15000",
                 "BindPages 0"}));
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "LockPages 1"), 0);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "CommitSteps 5"), 0);
 }
 
 TEST_F(ControllerTest, ReadOfAMachineThatForbidsParameterisationLocksThePages) {

@@ -23,6 +23,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -215,7 +216,9 @@ const char* const kShowingCalls[] = {"Translate",
                                      "addItem",
                                      "addItems",
                                      "addMenu",
-                                     "addAction"};
+                                     "addAction",
+                                     "AddRow",
+                                     "ErrorRow"};
 
 bool IsIdentChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -263,11 +266,23 @@ struct Found {
     std::string text;
 };
 
+bool IsLanguageText(const std::string& text) {
+    // Numbers and signs ("0", "0.2", "%") are no language texts.
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c & 0x80);
+    });
+}
+
 void ScanFile(const std::filesystem::path& path, std::vector<Found>& found) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
     const std::string s = ss.str();
+    auto lineOf = [&s](size_t at) {
+        return static_cast<size_t>(std::count(s.begin(), s.begin() + static_cast<long>(at), '\n')) +
+               1;
+    };
+    // Every literal inside the argument list of a showing call.
     for (const char* call : kShowingCalls) {
         const std::string name = call;
         for (size_t at = s.find(name); at != std::string::npos; at = s.find(name, at + 1)) {
@@ -277,26 +292,55 @@ void ScanFile(const std::filesystem::path& path, std::vector<Found>& found) {
             SkipSpace(s, i);
             if (i >= s.size() || s[i] != '(')
                 continue;
+            int depth = 1;
             ++i;
-            SkipSpace(s, i);
-            if (i < s.size() && s[i] == '{')
+            while (i < s.size() && depth > 0) {
+                const char c = s[i];
+                if (c == '"') {
+                    std::string text;
+                    const size_t start = i;
+                    if (!ReadLiteral(s, i, text)) {
+                        i = start + 1;
+                        continue;
+                    }
+                    if (IsLanguageText(text))
+                        found.push_back({path.string(), lineOf(start), text});
+                    continue;
+                }
+                if (c == '\'') { // character literal
+                    i += (i + 1 < s.size() && s[i + 1] == '\\') ? 4 : 3;
+                    continue;
+                }
+                if (c == '(')
+                    ++depth;
+                else if (c == ')')
+                    --depth;
+                else if (c == ';')
+                    break;
                 ++i;
-            for (const char* wrap : {"QString::fromUtf8(", "QStringLiteral(", "tr("}) {
-                size_t k = i;
-                SkipSpace(s, k);
-                if (s.compare(k, std::char_traits<char>::length(wrap), wrap) == 0)
-                    i = k + std::char_traits<char>::length(wrap);
             }
-            std::string text;
-            // Numbers and signs ("0", "0.2", "%") are no language texts.
-            if (!ReadLiteral(s, i, text) || std::none_of(text.begin(), text.end(), [](char c) {
-                    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c & 0x80);
-                }))
-                continue;
-            const size_t line =
-                static_cast<size_t>(std::count(s.begin(), s.begin() + at, '\n')) + 1;
-            found.push_back({path.string(), line, text});
         }
+    }
+    // Label tables: {number or name, "text"}.
+    for (size_t at = s.find('{'); at != std::string::npos; at = s.find('{', at + 1)) {
+        size_t i = at + 1;
+        SkipSpace(s, i);
+        const size_t token = i;
+        while (i < s.size() && IsIdentChar(s[i]))
+            ++i;
+        if (i == token)
+            continue;
+        SkipSpace(s, i);
+        if (i >= s.size() || s[i] != ',')
+            continue;
+        ++i;
+        std::string text;
+        const size_t start = i;
+        if (!ReadLiteral(s, i, text))
+            continue;
+        SkipSpace(s, i);
+        if (i < s.size() && s[i] == '}' && IsLanguageText(text))
+            found.push_back({path.string(), lineOf(start), text});
     }
 }
 
@@ -316,6 +360,14 @@ int CheckSources(const std::string& root, const std::vector<Text>& texts) {
                 ScanFile(e.path(), found);
         }
     }
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return std::tie(a.file, a.line, a.text) < std::tie(b.file, b.line, b.text);
+    });
+    found.erase(std::unique(found.begin(), found.end(),
+                            [](const Found& a, const Found& b) {
+                                return a.file == b.file && a.line == b.line && a.text == b.text;
+                            }),
+                found.end());
     size_t missing = 0;
     for (const Found& f : found) {
         if (known.count(f.text))

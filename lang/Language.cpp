@@ -266,6 +266,16 @@ void CLanguage::SetLanguageFolder(const std::string& folder) {
         folder_ += '/';
 }
 
+std::string CLanguage::LanguageFolder() const {
+    std::lock_guard lock(mutex_);
+    return folder_;
+}
+
+LanguageLoadResult CLanguage::UserDataResult() const {
+    std::lock_guard lock(mutex_);
+    return userResult_;
+}
+
 void CLanguage::SetUserDataFile(const std::string& path) {
     std::lock_guard lock(mutex_);
     userFile_ = path;

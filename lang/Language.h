@@ -50,8 +50,8 @@ struct LanguageLoadResult {
     std::string detail; // Garbled/Unreadable: what is wrong, German
 
     bool Ok() const { return status == LanguageLoadStatus::Ok; }
-    // The message box text: "Fehler beim laden der Sprach-Datei !\n\n<path>" (not translated:
-    // the table may be what failed).
+    // The message box text: "Fehler beim laden der Sprach-Datei !\n\n<path>", then the detail
+    // (and line) after a blank line. Not translated: the table may be what failed.
     std::string Message() const;
 };
 
@@ -61,7 +61,7 @@ public:
 
     // Folder of the language files; a missing trailing '/' is added.
     void SetLanguageFolder(const std::string& folder);
-    const std::string& LanguageFolder() const { return folder_; }
+    std::string LanguageFolder() const;
     // Where the user entries are read from; default: language folder + "UserData.csv".
     void SetUserDataFile(const std::string& path);
     std::string UserDataFile() const;
@@ -73,7 +73,7 @@ public:
     // Merges one language file into the table (all or nothing); no user entries, no name.
     LanguageLoadResult LoadLanguageFile(const std::string& path);
     // Outcome of the last attempt to read the user entries (Missing when there is no file).
-    const LanguageLoadResult& UserDataResult() const { return userResult_; }
+    LanguageLoadResult UserDataResult() const;
 
     // Active language's text, or the argument itself when it is empty or unknown.
     std::string Translate(std::string_view text);

@@ -116,7 +116,11 @@ bool cControllerSession::Start(cli::Args& args) {
 int cControllerSession::Finish(bool ok, const std::string& what) {
     if (ok)
         return 0;
-    if (ui.ErrorsShown() == 0)
-        cli::Fail(what);
+    if (ui.ErrorsShown() == 0) {
+        if (controller && !controller->portSelection.AdapterPresent())
+            cli::Fail("no adapter found (--port PATH names the port)");
+        else
+            cli::Fail(what);
+    }
     return 1;
 }

@@ -3,6 +3,7 @@
 #include "files/ConfigFile.h"
 #include "files/FactorySettings.h"
 #include "files/crypto/Digests.h"
+#include "link/AdapterDiscovery.h"
 #include "model/ParameterBlock.h"
 #include "sim/SimMachine.h"
 #include "tests/cli/CliRun.h"
@@ -321,4 +322,18 @@ TEST_F(CliMachine, MessagesComeInTheChosenLanguage) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(Contains(r.err, "Falsche Firmware-Version")) << r.err;
     EXPECT_TRUE(Contains(r.err, "kelvane-cli: ")) << r.err;
+}
+
+TEST_F(CliMachine, NoAdapterIsSaidSo) {
+    // A runtime folder no simulated machine announces itself in.
+    auto env = tmp.UserEnv();
+    env["XDG_RUNTIME_DIR"] = (tmp.path() / "empty-runtime").string();
+    fs::create_directories(tmp.path() / "empty-runtime");
+    if (!ListAdapters(DiscoveryPaths{"/sys/class/tty", "/dev", env["XDG_RUNTIME_DIR"] + "/kelvane"})
+             .empty())
+        GTEST_SKIP() << "a serial adapter is attached";
+    CliResult r = RunCli({"read", File("m.bin")}, env, 60000);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "no adapter found")) << r.err;
+    EXPECT_FALSE(fs::exists(File("m.bin")));
 }

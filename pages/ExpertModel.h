@@ -62,8 +62,8 @@ public:
     void StoreToRecord() override;
     // Checks on leaving; hands the factor to the controller and refreshes all pages when the
     // page may be left.
-    bool LeavePage();
-    void OnActivated();
+    bool LeavePage() override;
+    void OnActivated() override;
 
     void OnBatterySliderMoved(int position);
     void OnBuzzerClicked(bool checked);

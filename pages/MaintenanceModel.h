@@ -45,7 +45,7 @@ public:
     void LoadFromRecord() override;
     void StoreToRecord() override;
     // Checks on leaving; stores and returns true when the page may be left.
-    bool LeavePage();
+    bool LeavePage() override;
 
     void OnResetClicked();
     void OnSetClicked(std::time_t now);

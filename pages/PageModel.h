@@ -38,6 +38,14 @@ public:
 
     virtual void LoadFromRecord() = 0;
     virtual void StoreToRecord() = 0;
+    // The sheet is about to switch to another tab: false keeps this page (a value was
+    // corrected); true means the page has stored its values.
+    virtual bool LeavePage() {
+        StoreToRecord();
+        return true;
+    }
+    // The page became the active tab.
+    virtual void OnActivated() {}
 
     bool IsEnabled(int id) const {
         auto it = enabled.find(id);

@@ -814,3 +814,10 @@ void PrgStepModel::OnActivated() {
     host.RedrawStepGraphic();
     ShowValuesNow();
 }
+
+bool PrgStepModel::LeavePage() {
+    if (!ValidateOnLeave())
+        return false;
+    StoreToRecord();
+    return true;
+}

@@ -114,8 +114,9 @@ public:
     void StoreToRecord() override;
     // False while the page may not be left (a value was corrected).
     bool ValidateOnLeave();
-    // The page became the active tab.
-    void OnActivated();
+    // ValidateOnLeave, then StoreToRecord.
+    bool LeavePage() override;
+    void OnActivated() override;
 
     // --- events from the widgets (the new value already given)
     void OnTypeChosen(int position);

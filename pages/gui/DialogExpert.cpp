@@ -16,8 +16,16 @@
 using E = ExpertModel;
 
 cDialogExpert::cDialogExpert(PageHost& host, QWidget* parent)
-    : cPageWidget(model, parent), model(host) {
-    model.SetView(this);
+    : cPageWidget(parent), owned(std::make_unique<ExpertModel>(host)), model(*owned) {
+    Build();
+}
+
+cDialogExpert::cDialogExpert(ExpertModel& m, QWidget* parent) : cPageWidget(parent), model(m) {
+    Build();
+}
+
+void cDialogExpert::Build() {
+    BindModel(model);
     setWindowTitle(T("Expertenmodus"));
     auto* outer = new QVBoxLayout(this);
     auto* group = new QGroupBox(this);
@@ -121,11 +129,6 @@ bool cDialogExpert::eventFilter(QObject* watched, QEvent* event) {
             model.OnRestartLockFocusOut(true);
     }
     return cPageWidget::eventFilter(watched, event);
-}
-
-void cDialogExpert::showEvent(QShowEvent* event) {
-    cPageWidget::showEvent(event);
-    model.OnActivated();
 }
 
 void cDialogExpert::ShowValues() {

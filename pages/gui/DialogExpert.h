@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "pages/ExpertModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -12,17 +14,22 @@ class QSlider;
 class cDialogExpert : public cPageWidget {
     Q_OBJECT
 public:
+    // The view owns its model.
     explicit cDialogExpert(PageHost& host, QWidget* parent = nullptr);
+    // The model lives elsewhere (in the sheet) and outlives the view.
+    explicit cDialogExpert(ExpertModel& model, QWidget* parent = nullptr);
 
     ExpertModel& Model() { return model; }
     void ShowValues() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    ExpertModel model;
+    void Build();
+
+    std::unique_ptr<ExpertModel> owned;
+    ExpertModel& model;
     QLineEdit* gearName;
     CNumEdit* userFactor;
     QLineEdit* angleHeadName;

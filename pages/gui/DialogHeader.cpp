@@ -12,8 +12,16 @@
 #include "pages/gui/NumEdit.h"
 
 cDialogHeader::cDialogHeader(PageHost& host, QWidget* parent)
-    : cPageWidget(model, parent), model(host) {
-    model.SetView(this);
+    : cPageWidget(parent), owned(std::make_unique<HeaderModel>(host)), model(*owned) {
+    Build();
+}
+
+cDialogHeader::cDialogHeader(HeaderModel& m, QWidget* parent) : cPageWidget(parent), model(m) {
+    Build();
+}
+
+void cDialogHeader::Build() {
+    BindModel(model);
     setWindowTitle(T("Kopfdaten"));
     auto* outer = new QVBoxLayout(this);
     auto* group = new QGroupBox(this);

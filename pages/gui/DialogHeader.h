@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "pages/HeaderModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -12,13 +14,19 @@ class QLineEdit;
 class cDialogHeader : public cPageWidget {
     Q_OBJECT
 public:
+    // The view owns its model.
     explicit cDialogHeader(PageHost& host, QWidget* parent = nullptr);
+    // The model lives elsewhere (in the sheet) and outlives the view.
+    explicit cDialogHeader(HeaderModel& model, QWidget* parent = nullptr);
 
     HeaderModel& Model() { return model; }
     void ShowValues() override;
 
 private:
-    HeaderModel model;
+    void Build();
+
+    std::unique_ptr<HeaderModel> owned;
+    HeaderModel& model;
     QLineEdit* machineType;
     QLineEdit* serialNr;
     QLineEdit* swVersion;

@@ -15,8 +15,17 @@
 using M = MaintenanceModel;
 
 cDialogMaintenceData::cDialogMaintenceData(PageHost& host, QWidget* parent)
-    : cPageWidget(model, parent), model(host) {
-    model.SetView(this);
+    : cPageWidget(parent), owned(std::make_unique<MaintenanceModel>(host)), model(*owned) {
+    Build();
+}
+
+cDialogMaintenceData::cDialogMaintenceData(MaintenanceModel& m, QWidget* parent)
+    : cPageWidget(parent), model(m) {
+    Build();
+}
+
+void cDialogMaintenceData::Build() {
+    BindModel(model);
     setWindowTitle(T("Wartungsdaten"));
     auto* outer = new QVBoxLayout(this);
     auto* group = new QGroupBox(this);

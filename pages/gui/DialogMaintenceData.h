@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "pages/MaintenanceModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -11,7 +13,10 @@ class QPushButton;
 class cDialogMaintenceData : public cPageWidget {
     Q_OBJECT
 public:
+    // The view owns its model.
     explicit cDialogMaintenceData(PageHost& host, QWidget* parent = nullptr);
+    // The model lives elsewhere (in the sheet) and outlives the view.
+    explicit cDialogMaintenceData(MaintenanceModel& model, QWidget* parent = nullptr);
 
     MaintenanceModel& Model() { return model; }
     void ShowValues() override;
@@ -20,7 +25,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    MaintenanceModel model;
+    void Build();
+
+    std::unique_ptr<MaintenanceModel> owned;
+    MaintenanceModel& model;
     QLineEdit* elAssembly;
     CNumEdit* counter;
     CNumEdit* serviceDue;

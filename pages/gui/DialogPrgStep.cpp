@@ -47,8 +47,16 @@ QCheckBox* cDialogPrgStep::ErrorRow(QGridLayout* grid, int row, const char* labe
 }
 
 cDialogPrgStep::cDialogPrgStep(PageHost& host, QWidget* parent)
-    : cPageWidget(model, parent), model(host) {
-    model.SetView(this);
+    : cPageWidget(parent), owned(std::make_unique<PrgStepModel>(host)), model(*owned) {
+    Build();
+}
+
+cDialogPrgStep::cDialogPrgStep(PrgStepModel& m, QWidget* parent) : cPageWidget(parent), model(m) {
+    Build();
+}
+
+void cDialogPrgStep::Build() {
+    BindModel(model);
     auto* outer = new QHBoxLayout(this);
 
     // Left: the step itself and what ends it.
@@ -215,11 +223,6 @@ bool cDialogPrgStep::eventFilter(QObject* watched, QEvent* event) {
             model.OnThresholdFocusOut(true);
     }
     return cPageWidget::eventFilter(watched, event);
-}
-
-void cDialogPrgStep::showEvent(QShowEvent* event) {
-    cPageWidget::showEvent(event);
-    model.OnActivated();
 }
 
 void cDialogPrgStep::ShowValues() {

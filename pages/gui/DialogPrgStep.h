@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "pages/PrgStepModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -14,22 +16,26 @@ class QSlider;
 class cDialogPrgStep : public cPageWidget {
     Q_OBJECT
 public:
+    // The view owns its model.
     explicit cDialogPrgStep(PageHost& host, QWidget* parent = nullptr);
+    // The model lives elsewhere (in the sheet) and outlives the view.
+    explicit cDialogPrgStep(PrgStepModel& model, QWidget* parent = nullptr);
 
     PrgStepModel& Model() { return model; }
     void ShowValues() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void Build();
     CNumEdit* IntEdit();
     CNumEdit* RealEdit();
     QCheckBox* ErrorRow(QGridLayout* grid, int row, const char* label, int boxId, QWidget* value,
                         int valueId, const char* unit);
 
-    PrgStepModel model;
+    std::unique_ptr<PrgStepModel> owned;
+    PrgStepModel& model;
     QComboBox* type;
     QCheckBox* controlled;
     CNumEdit* speed;

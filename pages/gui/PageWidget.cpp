@@ -9,8 +9,18 @@
 #include "pages/NumEditRule.h"
 #include "pages/gui/NumEdit.h"
 
-// The model is a member of the derived page, not yet built here: only its address is kept.
-cPageWidget::cPageWidget(PageModel& model, QWidget* parent) : QWidget(parent), pageModel(model) {}
+cPageWidget::cPageWidget(QWidget* parent) : QWidget(parent) {}
+
+cPageWidget::~cPageWidget() {
+    // A model that outlives its view must not call it any more.
+    if (pageModel)
+        pageModel->SetView(nullptr);
+}
+
+void cPageWidget::BindModel(PageModel& model) {
+    pageModel = &model;
+    model.SetView(this);
+}
 
 QString cPageWidget::T(const char* german) {
     return QString::fromStdString(Translate(german));
@@ -46,8 +56,8 @@ QLabel* cPageWidget::AddRow(QGridLayout* grid, int row, const char* label, QWidg
 
 void cPageWidget::ApplyStates() {
     for (auto& [id, w] : controls) {
-        const bool on = pageModel.IsEnabled(id);
-        const bool shown = pageModel.IsShown(id);
+        const bool on = pageModel->IsEnabled(id);
+        const bool shown = pageModel->IsShown(id);
         w->setEnabled(on);
         w->setVisible(shown);
         for (QWidget* c : companionsOf[id])
@@ -71,7 +81,10 @@ void cPageWidget::Alarm(int controlId) {
 
 void cPageWidget::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    pageModel.CreateWindow();
+    if (pageModel) {
+        pageModel->CreateWindow();
+        pageModel->OnActivated();
+    }
 }
 
 void cPageWidget::SetNum(CNumEdit* edit, std::int64_t value) {

@@ -18,7 +18,11 @@ class QLabel;
 class cPageWidget : public QWidget, public PageView {
     Q_OBJECT
 public:
-    explicit cPageWidget(PageModel& model, QWidget* parent = nullptr);
+    explicit cPageWidget(QWidget* parent = nullptr);
+    ~cPageWidget() override;
+
+    // The model behind the page (uniform access for the sheet).
+    PageModel& Page() { return *pageModel; }
 
     // The control with this id (objectName "c<id>"), nullptr when the page has none.
     QWidget* Control(int id) const;
@@ -44,7 +48,10 @@ protected:
     void SetNum(CNumEdit* edit, double value);
     void SetText(QLineEdit* edit, const std::string& text);
 
-    PageModel& pageModel;
+    // Called by the derived view once its model exists.
+    void BindModel(PageModel& model);
+
+    PageModel* pageModel = nullptr;
     bool updating = false; // true while the view shows the model's values
 
 private:

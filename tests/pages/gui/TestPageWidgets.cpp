@@ -92,6 +92,37 @@ private slots:
         QCOMPARE(sample.image.Step(1).Threshold(), 101);
     }
 
+    void rampTypedKeepsItsNumber() {
+        FakeHost host;
+        PageSample sample;
+        cDialogPrgStep page(host);
+        sample.Bind(page, 0);
+        ShowActive(page);
+        auto* ramp = Find<QComboBox>(page, PrgStepModel::kIdRamp);
+        ramp->lineEdit()->setFocus();
+        ramp->lineEdit()->selectAll();
+        QTest::keyClicks(ramp->lineEdit(), "0.55s");
+        QCOMPARE(ramp->currentText(), QString("0.55"));
+        QVERIFY(page.Page().LeavePage());
+        QCOMPARE(sample.image.Step(0).Ramp(), 55);
+    }
+
+    void modelOutlivesItsView() {
+        FakeHost host;
+        PageSample sample;
+        PrgStepModel model(host);
+        {
+            cDialogPrgStep first(model);
+            sample.Bind(first, 0);
+            ShowActive(first);
+        }
+        model.SetReadOnly(true);
+        model.LoadFromRecord(); // no view any more: nothing to call
+        cDialogPrgStep second(model);
+        QCOMPARE(Find<CNumEdit>(second, PrgStepModel::kIdSpeed)->text(), QString("92"));
+        QVERIFY(!Find<CNumEdit>(second, PrgStepModel::kIdSpeed)->isEnabled());
+    }
+
     void errorGroupFollowsTheOption() {
         FakeHost host;
         PageSample sample;

@@ -19,12 +19,14 @@ using P = PrgStepModel;
 CNumEdit* cDialogPrgStep::IntEdit() {
     auto* e = new CNumEdit(this);
     e->SetMode(NumEditRule::kInteger);
+    e->setMaximumWidth(160);
     return e;
 }
 
 CNumEdit* cDialogPrgStep::RealEdit() {
     auto* e = new CNumEdit(this);
     e->SetMode(NumEditRule::kReal);
+    e->setMaximumWidth(160);
     return e;
 }
 
@@ -64,6 +66,7 @@ void cDialogPrgStep::Build() {
     outer->addLayout(left, 1);
     auto* stepBox = new QGroupBox(this);
     auto* g = new QGridLayout(stepBox);
+    g->setColumnStretch(3, 1);
     left->addWidget(stepBox);
 
     type = new QComboBox(this);
@@ -100,6 +103,7 @@ void cDialogPrgStep::Build() {
 
     auto* nextBox = new QGroupBox(this);
     auto* n = new QGridLayout(nextBox);
+    n->setColumnStretch(3, 1);
     left->addWidget(nextBox);
     left->addStretch(1);
     condition = new QComboBox(this);

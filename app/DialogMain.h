@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class cDialogMain : public PageHost {
 public:
@@ -96,6 +97,28 @@ public:
     static std::string ProposedFactoryName(const ParameterBlock& machine);
     std::filesystem::path FactorySettingsFolder() const;
 
+    // ---- firmware update and dumps ----
+
+    // "Firmware Update", "Firmware Update SUPV", "Dump SUPV", "Dump Emulationsbereich".
+    // True when the command did what it was asked.
+    bool OnFirmwareUpdate();
+    bool OnSupervisorUpdate();
+    bool OnDumpSupervisor();
+    bool OnDumpEmulationArea();
+    // Names the newest firmware file for the machine in the image, if one is newer than the
+    // machine's. Meant for offerNewerFirmware: `c.offerNewerFirmware = [&c] {
+    // c.OfferNewerFirmware(); };`. Returns the file named, "" for none.
+    std::string OfferNewerFirmware();
+    // A main firmware file that fits the machine in the image (linkObject's memory size,
+    // major >= 4, same identity); its version on true.
+    bool CheckFirmwareFile(const std::string& path, int& major, int& minor, int& third);
+    // Every file below folder (sub-folders searched too), by full path, sorted by name within
+    // each folder so the order does not depend on the file system.
+    static void ListFilesRecursive(const std::filesystem::path& folder,
+                                   std::vector<std::string>& list);
+    std::filesystem::path FirmwareFolder() const;           // AppFolder/firmware
+    std::filesystem::path SupervisorFirmwareFolder() const; // AppFolder/firmware/SUPV
+
     // ---- operations the read and load commands share with the window ----
 
     void MarkChanged() override { settingsChanged = true; }
@@ -119,6 +142,22 @@ public:
 
     // Replaces the prescribed waits (500 ms after a port close, the link's own waits).
     void SetPauseFunction(std::function<void(int milliseconds)> fn);
+
+    // ---- steps the machine commands share (firmware and dump commands use them too) ----
+
+    // linkObject := a new cQVX_18 on the serial port, the loader taken from AppFolder.
+    void CreateLink();
+    // The link shows its status text and progress through the user interface.
+    void AttachStatusTargets();
+    // RTS off, DTR off, close.
+    void ClosePort();
+    void Pause(int milliseconds);
+    // A German text through Translate in a message box.
+    void Message(const char* germanText,
+                 cUserInterface::Buttons buttons = cUserInterface::Buttons::Ok,
+                 cUserInterface::Icon icon = cUserInterface::Icon::None);
+    // The same with OK and Cancel: true for OK.
+    bool Ask(const char* germanText);
 
     // ---- state ----
 
@@ -161,15 +200,6 @@ public:
 private:
     class LinkStatus;
 
-    void CreateLink();
-    // The link shows its progress through the user interface.
-    void AttachStatusTargets();
-    void ClosePort();
-    void Pause(int milliseconds);
-    void Message(const char* germanText,
-                 cUserInterface::Buttons buttons = cUserInterface::Buttons::Ok,
-                 cUserInterface::Icon icon = cUserInterface::Icon::None);
-    bool Ask(const char* germanText); // OK/Cancel: true for OK
     void ShowCatalogMessage(const std::string& germanText);
     // The pages and window after a successful read of the image (refresh of step 8.3).
     void RefreshAfterRead();

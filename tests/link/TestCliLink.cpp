@@ -1,0 +1,132 @@
+// kelvane-cli ports and read on the simulated machine.
+#include "sim/SimMachine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+
+namespace {
+
+std::string RunShell(const std::string& command, int& status) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    status = pclose(p);
+    return out;
+}
+
+TEST(CliPorts, ListsTheAnnouncedMachine) {
+    const std::string cli = KELVANE_BIN_DIR "/kelvane-cli";
+    if (!std::filesystem::exists(cli))
+        GTEST_SKIP() << "kelvane-cli not built";
+    char dir[] = "/tmp/kelvane-ports-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    setenv("XDG_RUNTIME_DIR", dir, 1);
+    setenv("HOME", dir, 1);
+    setenv("XDG_DATA_HOME", (std::string(dir) + "/data").c_str(), 1);
+
+    int status = -1;
+
+    SimOptions o;
+    o.pacing = false;
+    o.serial = "NORKSIM7";
+    SimMachine sim(o);
+    const std::string device = sim.Start();
+    ASSERT_FALSE(device.empty()) << sim.LastError();
+    std::string out = RunShell(cli + " ports", status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+    EXPECT_NE(out.find("Number of devices is"), std::string::npos) << out;
+    EXPECT_NE(out.find("* 1  " + device), std::string::npos) << out;
+    EXPECT_NE(out.find("NORKSIM7"), std::string::npos) << out;
+    sim.Stop();
+
+    // Gone again: nothing of ours is listed any more.
+    out = RunShell(cli + " ports 2>&1", status);
+    EXPECT_EQ(out.find(device + " "), std::string::npos) << out;
+    std::filesystem::remove_all(dir);
+}
+
+class CliRead : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(cli))
+            GTEST_SKIP() << "kelvane-cli not built";
+        char tmpl[] = "/tmp/kelvane-cliread-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        dir = tmpl;
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        setenv("HOME", dir.c_str(), 1);
+        setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
+        setenv("XDG_DOCUMENTS_DIR", (dir + "/docs").c_str(), 1);
+    }
+    void TearDown() override {
+        if (!dir.empty())
+            std::filesystem::remove_all(dir);
+    }
+    std::string Read(const std::string& device, int& status) {
+        return RunShell(cli + " read --port " + device + " " + dir + "/out.bin 2>&1", status);
+    }
+    const std::string cli = KELVANE_BIN_DIR "/kelvane-cli";
+    std::string dir;
+};
+
+TEST_F(CliRead, WritesTheImageAndTellsTheLayout) {
+    SimOptions o;
+    o.announce = false;
+    SimMachine sim(o);
+    const std::string device = sim.Start();
+    ASSERT_FALSE(device.empty()) << sim.LastError();
+    int status = -1;
+    std::string out = Read(device, status);
+    ASSERT_EQ(WEXITSTATUS(status), 0) << out;
+    EXPECT_NE(out.find("fastening counter: 1234"), std::string::npos) << out;
+    EXPECT_NE(out.find("block offset: 0"), std::string::npos) << out;
+    std::ifstream in(dir + "/out.bin", std::ios::binary);
+    std::vector<uint8_t> got((std::istreambuf_iterator<char>(in)), {});
+    auto image = sim.ParameterImage();
+    EXPECT_EQ(got, std::vector<uint8_t>(image.begin(), image.end()));
+}
+
+TEST_F(CliRead, FailureLeavesNoFileAndSaysWhy) {
+    struct Case {
+        SimFault fault;
+        unsigned skip;
+        const char* message;
+    } cases[] = {{SimFault::LoseBytes, 1, "Timeout"},
+                 {SimFault::BadChecksum, 1, "Checksum-Error"},
+                 {SimFault::Silent, 0, "Verbindung fehlgeschlagen"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        SimOptions o;
+        o.announce = false;
+        o.fault = c.fault;
+        o.faultSkip = c.skip;
+        o.faultAddress =
+            c.fault == SimFault::Silent ? std::nullopt : std::optional<uint32_t>(0x10001100);
+        SimMachine sim(o);
+        const std::string device = sim.Start();
+        ASSERT_FALSE(device.empty()) << sim.LastError();
+        int status = -1;
+        std::string out = Read(device, status);
+        EXPECT_NE(WEXITSTATUS(status), 0) << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/out.bin"));
+    }
+    int status = -1;
+    std::string out = Read("/dev/kelvane-no-such-port", status);
+    EXPECT_NE(WEXITSTATUS(status), 0) << out;
+    EXPECT_NE(out.find("com-port not opend"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.bin"));
+}
+
+} // namespace

@@ -304,3 +304,22 @@ TEST_F(ControllerTest, SaveAndLoadGiveBackEveryStepSwitchAndFlag) {
     ASSERT_TRUE(controller->LoadConfiguration());
     EXPECT_EQ(controller->image, expected);
 }
+
+TEST_F(ControllerTest, LoadWithoutExpertModeEndsSetOneAtItsFifthStep) {
+    ParameterBlock file = Machine();
+    file.SetModeFlags(0x01); // both sets in use, expert mode off
+    file.Step(4).SetNextStep(5);
+    const fs::path path = temp.path() / "plain.bin";
+    ASSERT_EQ(cDialogMain::WriteConfigFile(path.string(), cDialogMain::ConfigurationCopy(file)), 0);
+    controller->setListEnabled = true;
+    ui.openFiles.push_back(path.string());
+    ASSERT_TRUE(controller->LoadConfiguration());
+    EXPECT_FALSE(controller->expertChecked);
+    EXPECT_FALSE(controller->setListEnabled);
+    EXPECT_EQ(controller->image.Step(4).NextStep(), kNextStepLast);
+    EXPECT_EQ(controller->image.ModeFlags(), 0x01);
+    const auto calls = sheet.Take();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "SetForcedLast 4 1"), calls.end());
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "EnableExpertControls 0"), calls.end());
+    EXPECT_EQ(calls.back(), "SetActivePage 1");
+}

@@ -54,6 +54,8 @@ constexpr uint8_t kLoaderNak = 0x00;
 constexpr uint8_t kReplyLead0 = 0x03;
 constexpr uint8_t kReplyLead1 = 0x04;
 constexpr const char* kStateFile = "memory.bin";
+constexpr unsigned kSupvTriggerBaud = 9600;
+constexpr unsigned kSupvLoaderBaud = 115200;
 
 const uint32_t kKnownCodes[] = {0x3000, 0x5000, 0x9000, 0x11000, 0x21000, 0x33000};
 
@@ -132,6 +134,13 @@ const std::vector<SimFaultInfo>& SimFaultModes() {
          "the wake-up answer starts with 0xA0 instead of 0xA2; the line stays at 19200"},
         {SimFault::HangupInWrite, "hangup-in-write",
          "the line goes away in the middle of a data frame"},
+        {SimFault::SupvWrongTrigger, "supv-wrong-trigger",
+         "the supervisor answers its trigger with 0x81 instead of 0x80"},
+        {SimFault::SupvSilent, "supv-silent", "the supervisor does not answer its trigger"},
+        {SimFault::SupvCheckError, "supv-check-error",
+         "the supervisor answers the end record with the check error \"3\""},
+        {SimFault::SupvFailStatus, "supv-fail-status",
+         "the supervisor answers the end record with the failure \"1\""},
     };
     return modes;
 }
@@ -234,6 +243,7 @@ struct SimMachine::Impl {
     Clock::time_point lastDue;
     bool outBlocked = false;
     unsigned lineBaud = 0;
+    SimSupervisor supv;
 
     uint32_t FlashEnd() const { return kFlashBase + flashSize; }
     bool InFlash(uint32_t addr, uint64_t len) const {
@@ -381,8 +391,22 @@ struct SimMachine::Impl {
         return true;
     }
 
+    bool LoadSupervisorState() {
+        std::string why;
+        return supv.Load(opt.stateDir, why) || Fail(why);
+    }
+
     void SaveLocked() {
-        if (!dirty || opt.stateDir.empty())
+        if (opt.stateDir.empty())
+            return;
+        if (supv.Dirty()) {
+            std::string why;
+            if (supv.Save(opt.stateDir, why))
+                supv.ClearDirty();
+            else
+                Log("cannot keep the supervisor's memory: " + why);
+        }
+        if (!dirty)
             return;
         std::string err;
         if (WriteFileAtomic(opt.stateDir + "/" + kStateFile, flash.data(), flash.size(), &err))
@@ -661,6 +685,10 @@ struct SimMachine::Impl {
 
     // One byte from the program, at line speed baud. Returns false when the line is gone.
     bool Feed(uint8_t b, unsigned baud) {
+        if (baud == kSupvTriggerBaud || baud == kSupvLoaderBaud) {
+            FeedSupervisor(b, baud);
+            return true;
+        }
         if (baud != machineBaud) {
             // The wake-up byte comes with the DTR pulse that resets the controller, whatever
             // speed it was running at.
@@ -761,6 +789,36 @@ struct SimMachine::Impl {
         return true;
     }
 
+    SimSupervisorFault SupervisorFault() const {
+        switch (fault) {
+        case SimFault::SupvWrongTrigger:
+            return SimSupervisorFault::WrongTrigger;
+        case SimFault::SupvSilent:
+            return SimSupervisorFault::Silent;
+        case SimFault::SupvCheckError:
+            return SimSupervisorFault::CheckError;
+        case SimFault::SupvFailStatus:
+            return SimSupervisorFault::FailStatus;
+        default:
+            return SimSupervisorFault::None;
+        }
+    }
+
+    void FeedSupervisor(uint8_t b, unsigned baud) {
+        supv.SetFault(SupervisorFault());
+        std::vector<uint8_t> reply;
+        const uint64_t programmed = supv.Counters().programmed;
+        supv.Feed(b, baud, reply);
+        if (!reply.empty()) {
+            counters.byBaud[lineBaud].replied += reply.size();
+            Enqueue(reply.data(), reply.size(), lineBaud);
+        }
+        if (supv.Counters().programmed != programmed) {
+            Log("supervisor programmed");
+            saveRequested = true;
+        }
+    }
+
     void SilenceCheck() {
         if (Clock::now() - lastInput < kSilenceReset)
             return;
@@ -783,6 +841,7 @@ struct SimMachine::Impl {
         std::lock_guard<std::mutex> g(mu);
         out.clear();
         outBlocked = false;
+        supv.Reset();
         Reset("device closed");
         SaveLocked();
     }
@@ -893,7 +952,7 @@ std::string SimMachine::Start() {
             m.lastError = "cannot create " + m.opt.stateDir + ": " + std::strerror(errno);
             return fail();
         }
-        if (!m.LoadState())
+        if (!m.LoadState() || !m.LoadSupervisorState())
             return fail();
     }
     if (!m.OpenPty())
@@ -968,6 +1027,7 @@ SimCounters SimMachine::Counters() const {
 void SimMachine::ResetCounters() {
     std::lock_guard<std::mutex> g(impl_->mu);
     impl_->counters = SimCounters{};
+    impl_->supv.ResetCounters();
 }
 
 std::vector<uint8_t> SimMachine::Peek(uint32_t address, size_t length) const {
@@ -1026,4 +1086,26 @@ uint32_t SimMachine::EmulationStart() const {
 uint16_t SimMachine::EmulationLength() const {
     std::lock_guard<std::mutex> g(impl_->mu);
     return impl_->flash.empty() ? 0 : impl_->LayoutLocked().second;
+}
+
+std::array<uint8_t, 128> SimMachine::SupervisorEeprom() const {
+    std::lock_guard<std::mutex> g(impl_->mu);
+    return impl_->supv.EepromImage();
+}
+
+std::array<uint8_t, 8192> SimMachine::SupervisorProgram() const {
+    std::lock_guard<std::mutex> g(impl_->mu);
+    return impl_->supv.ProgramImage();
+}
+
+void SimMachine::SetSupervisorImages(const std::array<uint8_t, 128>& eeprom,
+                                     const std::array<uint8_t, 8192>& program) {
+    std::lock_guard<std::mutex> g(impl_->mu);
+    impl_->supv.SetImages(eeprom, program);
+    impl_->SaveLocked();
+}
+
+SimSupervisorCounters SimMachine::SupervisorCounters() const {
+    std::lock_guard<std::mutex> g(impl_->mu);
+    return impl_->supv.Counters();
 }

@@ -24,9 +24,12 @@
 //   pointer word + ptr    6         emulation start (LE 32), emulation length (LE 16)
 //   emulationStart        emulationLength   EEPROM emulation area, 16-byte records
 //
-// Room for the supervisor controller: bytes at 9600 baud go to the supervisor's boot loader
-// (trigger 0xFF/0xF8, then 115200 baud); not built yet, so they are ignored.
+// The supervisor controller (sim/Supervisor.h): bytes at 9600 baud (its trigger) and 115200
+// baud (its boot loader) go to it; it keeps a 128-byte EEPROM and an 8192-byte program image,
+// in --state DIR too.
 #pragma once
+
+#include "sim/Supervisor.h"
 
 #include <array>
 #include <cstddef>
@@ -48,6 +51,11 @@ enum class SimFault {
     LoseBytes,     // bytes are lost in the middle of read replies
     BadWakeup,     // the wake-up answer does not start with 0xA2; the machine stays at 19200
     HangupInWrite, // the line goes away in the middle of a data frame (the master is closed)
+    // The supervisor's boot loader (these hit from the first event on, faultSkip aside):
+    SupvWrongTrigger, // the trigger is answered with 0x81 instead of 0x80
+    SupvSilent,       // the supervisor does not answer the trigger (echo stays)
+    SupvCheckError,   // the end record is answered with the check error "3"
+    SupvFailStatus,   // the end record is answered with the failure "1"
 };
 
 struct SimFaultInfo {
@@ -173,6 +181,13 @@ public:
     // The 512-byte parameter image where the block area's first two bytes locate it.
     std::array<uint8_t, 512> ParameterImage() const;
     void SetParameterImage(const std::array<uint8_t, 512>& image);
+
+    // The supervisor's images (thread-safe) and what its boot loader saw.
+    std::array<uint8_t, 128> SupervisorEeprom() const;
+    std::array<uint8_t, 8192> SupervisorProgram() const;
+    void SetSupervisorImages(const std::array<uint8_t, 128>& eeprom,
+                             const std::array<uint8_t, 8192>& program);
+    SimSupervisorCounters SupervisorCounters() const;
 
     uint32_t FlashEnd() const;   // 0x10000000 + flash size (= the link's areaEnd)
     uint32_t MemorySize() const; // flash size - 0x1000 (what the link learns)

@@ -16,7 +16,11 @@
 using E = ExpertModel;
 
 cDialogExpert::cDialogExpert(PageHost& host, QWidget* parent)
-    : cPageWidget(parent), owned(std::make_unique<ExpertModel>(host)), model(*owned) {
+    : cDialogExpert(new ExpertModel(host), parent) {}
+
+cDialogExpert::cDialogExpert(ExpertModel* owned, QWidget* parent)
+    : cPageWidget(parent), model(*owned) {
+    OwnModel(owned);
     Build();
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include "pages/ExpertModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -26,9 +24,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    cDialogExpert(ExpertModel* owned, QWidget* parent);
     void Build();
 
-    std::unique_ptr<ExpertModel> owned;
     ExpertModel& model;
     QLineEdit* gearName;
     CNumEdit* userFactor;

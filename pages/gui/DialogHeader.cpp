@@ -12,7 +12,11 @@
 #include "pages/gui/NumEdit.h"
 
 cDialogHeader::cDialogHeader(PageHost& host, QWidget* parent)
-    : cPageWidget(parent), owned(std::make_unique<HeaderModel>(host)), model(*owned) {
+    : cDialogHeader(new HeaderModel(host), parent) {}
+
+cDialogHeader::cDialogHeader(HeaderModel* owned, QWidget* parent)
+    : cPageWidget(parent), model(*owned) {
+    OwnModel(owned);
     Build();
 }
 

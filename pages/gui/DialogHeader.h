@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include "pages/HeaderModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -23,9 +21,9 @@ public:
     void ShowValues() override;
 
 private:
+    cDialogHeader(HeaderModel* owned, QWidget* parent);
     void Build();
 
-    std::unique_ptr<HeaderModel> owned;
     HeaderModel& model;
     QLineEdit* machineType;
     QLineEdit* serialNr;

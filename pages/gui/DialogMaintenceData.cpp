@@ -15,7 +15,11 @@
 using M = MaintenanceModel;
 
 cDialogMaintenceData::cDialogMaintenceData(PageHost& host, QWidget* parent)
-    : cPageWidget(parent), owned(std::make_unique<MaintenanceModel>(host)), model(*owned) {
+    : cDialogMaintenceData(new MaintenanceModel(host), parent) {}
+
+cDialogMaintenceData::cDialogMaintenceData(MaintenanceModel* owned, QWidget* parent)
+    : cPageWidget(parent), model(*owned) {
+    OwnModel(owned);
     Build();
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include "pages/MaintenanceModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -25,9 +23,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    cDialogMaintenceData(MaintenanceModel* owned, QWidget* parent);
     void Build();
 
-    std::unique_ptr<MaintenanceModel> owned;
     MaintenanceModel& model;
     QLineEdit* elAssembly;
     CNumEdit* counter;

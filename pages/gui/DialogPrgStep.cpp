@@ -49,7 +49,11 @@ QCheckBox* cDialogPrgStep::ErrorRow(QGridLayout* grid, int row, const char* labe
 }
 
 cDialogPrgStep::cDialogPrgStep(PageHost& host, QWidget* parent)
-    : cPageWidget(parent), owned(std::make_unique<PrgStepModel>(host)), model(*owned) {
+    : cDialogPrgStep(new PrgStepModel(host), parent) {}
+
+cDialogPrgStep::cDialogPrgStep(PrgStepModel* owned, QWidget* parent)
+    : cPageWidget(parent), model(*owned) {
+    OwnModel(owned);
     Build();
 }
 

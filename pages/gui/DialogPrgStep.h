@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include "pages/PrgStepModel.h"
 #include "pages/gui/PageWidget.h"
 
@@ -28,13 +26,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    cDialogPrgStep(PrgStepModel* owned, QWidget* parent);
     void Build();
     CNumEdit* IntEdit();
     CNumEdit* RealEdit();
     QCheckBox* ErrorRow(QGridLayout* grid, int row, const char* label, int boxId, QWidget* value,
                         int valueId, const char* unit);
 
-    std::unique_ptr<PrgStepModel> owned;
     PrgStepModel& model;
     QComboBox* type;
     QCheckBox* controlled;

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "pages/PageModel.h"
@@ -51,10 +52,14 @@ protected:
     // Called by the derived view once its model exists.
     void BindModel(PageModel& model);
 
+    // A view built from the host owns its model; it goes after the view is gone.
+    void OwnModel(PageModel* model) { ownedModel.reset(model); }
+
     PageModel* pageModel = nullptr;
     bool updating = false; // true while the view shows the model's values
 
 private:
+    std::unique_ptr<PageModel> ownedModel;
     std::map<int, QWidget*> controls;
     std::map<int, std::vector<QWidget*>> companionsOf;
 };

@@ -1,0 +1,362 @@
+// "Firmware Update", "Firmware Update SUPV", "Dump SUPV", "Dump Emulationsbereich" and the
+// offer of newer firmware after a read.
+#include "app/DialogMain.h"
+
+#include "files/FirmwareFile.h"
+#include "lang/Language.h"
+#include "link/ResultCodes.h"
+#include "link/STM.h"
+#include "model/AtomicFile.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The supervisor link shows its transfer through the user interface, as the main link does.
+class StatusThroughUi : public ILinkStatusBar, public ILinkProgress {
+public:
+    explicit StatusThroughUi(cUserInterface& ui) : ui(ui) {}
+    void SetStatusText(const std::string& germanText) override {
+        ui.ShowStatus(germanText.empty() ? std::string() : Translate(germanText));
+    }
+    void ShowProgress(bool visible) override { ui.ShowProgress(visible); }
+    void SetProgress(int percent) override { ui.SetProgress(percent); }
+
+private:
+    cUserInterface& ui;
+};
+
+struct Version {
+    int major = 0, minor = 0, third = 0;
+    // Whole versions compare: the third number has three digits, so minor * 100 + third
+    // would put 4.01.150 above 4.02.000.
+    auto Key() const { return std::tie(major, minor, third); }
+    bool operator<(const Version& o) const { return Key() < o.Key(); }
+};
+
+Version VersionOf(const ParameterBlock& block) {
+    Version v;
+    cDialogMain::ParseFirmwareVersion(block, v.major, v.minor, v.third);
+    return v;
+}
+
+bool SameMachine(const ParameterBlock& a, const ParameterBlock& b) {
+    return a.VariantCode() == b.VariantCode() && a.Transmission() == b.Transmission() &&
+           a.AngleHead() == b.AngleHead() && (a.MachineFlags() & 1) == (b.MachineFlags() & 1);
+}
+
+// The desktop, where dumps are proposed: $XDG_DESKTOP_DIR, ~/Desktop, or the home folder.
+fs::path DesktopFolder(const fs::path& fallback) {
+    std::error_code ec;
+    if (const char* d = std::getenv("XDG_DESKTOP_DIR"); d && *d && fs::is_directory(d, ec))
+        return d;
+    if (const char* h = std::getenv("HOME"); h && *h) {
+        fs::path desk = fs::path(h) / "Desktop";
+        if (fs::is_directory(desk, ec))
+            return desk;
+        return h;
+    }
+    return fallback;
+}
+
+// The messages of a failed machine read; other codes end without one.
+bool LinkFailureWithMessage(int code) {
+    return code == kResultPortFailed || code == kResultLineSetting || code == kResultTimeout ||
+           code == kResultChecksum;
+}
+
+constexpr const char* kFirmwareFilter = "Firmware Files (*.bin)|*.bin|";
+constexpr const char* kDumpFilter = "Dump Files (*.bin)|*.bin|";
+constexpr int kMaxFolderDepth = 16;
+
+void ListFiles(const fs::path& folder, std::vector<std::string>& list, int depth) {
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        entries.push_back(*it);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    for (const auto& e : entries) {
+        // A linked folder is not followed: it could lead back up the tree.
+        if (e.is_directory(ec) && !e.is_symlink(ec)) {
+            if (depth < kMaxFolderDepth)
+                ListFiles(e.path(), list, depth + 1);
+        } else if (!e.is_directory(ec)) {
+            list.push_back(e.path().string());
+        }
+    }
+}
+
+} // namespace
+
+fs::path cDialogMain::FirmwareFolder() const {
+    return folders.appFolder / "firmware";
+}
+
+fs::path cDialogMain::SupervisorFirmwareFolder() const {
+    return FirmwareFolder() / "SUPV";
+}
+
+void cDialogMain::ListFilesRecursive(const fs::path& folder, std::vector<std::string>& list) {
+    ListFiles(folder, list, 0);
+}
+
+bool cDialogMain::CheckFirmwareFile(const std::string& path, int& major, int& minor, int& third) {
+    if (!linkObject)
+        return false;
+    MainFirmware fw;
+    if (FirmwareFile::ReadMain(path, linkObject->GetMemorySize(), fw) != FirmwareStatus::Ok)
+        return false;
+    ParseFirmwareVersion(fw.block, major, minor, third);
+    return major >= 4 && SameMachine(fw.block, image);
+}
+
+std::string cDialogMain::OfferNewerFirmware() {
+    Version best = VersionOf(image);
+    if (best.major != 4)
+        return {};
+    std::vector<std::string> files;
+    ListFilesRecursive(FirmwareFolder(), files);
+    std::string chosen;
+    for (const std::string& path : files) {
+        Version v;
+        if (CheckFirmwareFile(path, v.major, v.minor, v.third) && best < v) {
+            best = v;
+            chosen = path;
+        }
+    }
+    if (!chosen.empty())
+        ui.ShowMessage(Translate("Für diese Maschine liegt eine neuere Firmware vor:\n\n") + chosen,
+                       cUserInterface::Buttons::Ok, cUserInterface::Icon::None);
+    return chosen;
+}
+
+bool cDialogMain::OnFirmwareUpdate() {
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+    CreateLink();
+    machineKind = 18;
+    int result = linkObject->Connect();
+    if (result != kResultOk) {
+        linkObject.reset();
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    AttachStatusTargets();
+    ParameterBlock machine;
+    result = linkObject->ReadParameterBlock(machine.bytes);
+    ClosePort();
+    if (result != kResultOk) {
+        ShowLinkError(result);
+        return false;
+    }
+    const Version current = VersionOf(machine);
+    if (current.major != 4)
+        return false;
+
+    cUserInterface::FileRequest request;
+    request.folder = FirmwareFolder();
+    request.filter = kFirmwareFilter;
+    std::string path;
+    if (!ui.AskOpenFile(request, path) || path.empty())
+        return false;
+
+    // Everything about the file is checked before a byte goes to the machine.
+    MainFirmware fw;
+    const FirmwareStatus status = FirmwareFile::ReadMain(path, linkObject->GetMemorySize(), fw);
+    if (status == FirmwareStatus::CannotOpen) {
+        Message("Firmwaredatei nicht gefunden");
+        return false;
+    }
+    const Version offered = VersionOf(fw.block);
+    if (status != FirmwareStatus::Ok || offered.major < 4) {
+        Message("ungültige Firmwaredatei");
+        return false;
+    }
+    if (!SameMachine(machine, fw.block)) {
+        Message("Firmware passt nicht zur Maschine");
+        return false;
+    }
+    if (offered < current && !Ask("ACHTUNG\n\nDie ausgewählte Firmware ist veraltet\n\nWollen Sie "
+                                  "den Vorgang fortsetzen"))
+        return false;
+    if (!Ask("Alle Benutzereinstellungen gehen verloren\n\nWollen Sie den Vorgang fortsetzen"))
+        return false;
+
+    // The machine keeps its own serial number, electronics and the clutch bit it may not lose.
+    const size_t at = *FirmwareFile::LocateBlock(fw.image);
+    ParameterBlock written;
+    std::memcpy(written.bytes.data(), fw.image.data() + at, ParameterBlock::kSize);
+    written.SetClutchLimitFlags(machine.ClutchLimitFlags() & 0x02);
+    std::copy_n(machine.bytes.begin() + ParameterBlock::kOffSerialNr, ParameterBlock::kLenSerialNr,
+                written.bytes.begin() + ParameterBlock::kOffSerialNr);
+    std::copy_n(machine.bytes.begin() + ParameterBlock::kOffElAssembly,
+                ParameterBlock::kLenElAssembly,
+                written.bytes.begin() + ParameterBlock::kOffElAssembly);
+    std::memcpy(fw.image.data() + at, written.bytes.data(), ParameterBlock::kSize);
+
+    if (OpenSelectedPort() != kResultOk) {
+        Message("COM-Port Fehler");
+        return false;
+    }
+    AttachStatusTargets();
+    result = linkObject->WriteAreaAndBlock(nullptr, fw.image);
+    ClosePort();
+    if (result != kResultOk) {
+        Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
+        return false;
+    }
+    Message("Firmware wurde erfolgreich übertragen");
+    Pause(1000);
+    OnReadFromMachine();
+    passwordVerified = false;
+    return true;
+}
+
+bool cDialogMain::OnSupervisorUpdate() {
+    cSTM stm(&serialPort);
+    StatusThroughUi status(ui);
+    stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
+    stm.SetPauseFunction([this](int ms) { Pause(ms); });
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+    if (stm.Trigger() != kResultOk) {
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    stm.SetStatusTargets(&status, &status);
+    cSTM::Eeprom eeprom{};
+    int result = stm.ReadSupervisorEeprom(eeprom);
+    ClosePort();
+    if (LinkFailureWithMessage(result)) {
+        ShowLinkError(result);
+        return false;
+    }
+    const uint32_t current = cSTM::SupervisorVersion(eeprom);
+
+    cUserInterface::FileRequest request;
+    request.folder = SupervisorFirmwareFolder();
+    request.filter = kFirmwareFilter;
+    std::string path;
+    if (!ui.AskOpenFile(request, path) || path.empty())
+        return false;
+    SupervisorFirmware fw;
+    const FirmwareStatus fileStatus = FirmwareFile::ReadSupervisor(path, fw);
+    if (fileStatus == FirmwareStatus::CannotOpen) {
+        Message("Firmwaredatei nicht gefunden");
+        return false;
+    }
+    if (fileStatus != FirmwareStatus::Ok) {
+        Message("ungültige Firmwaredatei");
+        return false;
+    }
+    if (cSTM::SupervisorVersion(fw.eeprom) < current) {
+        Message("Falsche Firmware-Version");
+        return false;
+    }
+
+    if (OpenSelectedPort() != kResultOk) {
+        Message("COM-Port Fehler");
+        return false;
+    }
+    stm.SetStatusTargets(&status, &status);
+    result = stm.Program(fw.eeprom, fw.program);
+    ClosePort();
+    if (result != kResultOk) {
+        Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
+        return false;
+    }
+    Message("Firmware wurde erfolgreich übertragen");
+    return true;
+}
+
+bool cDialogMain::OnDumpSupervisor() {
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+    cSTM stm(&serialPort);
+    StatusThroughUi status(ui);
+    stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
+    stm.SetPauseFunction([this](int ms) { Pause(ms); });
+    if (stm.Trigger() != kResultOk) {
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    stm.SetStatusTargets(&status, &status);
+    cSTM::Eeprom eeprom{};
+    const int result = stm.ReadSupervisorEeprom(eeprom);
+    ClosePort();
+    if (result != kResultOk) {
+        // An incomplete EEPROM is never written as a dump.
+        ShowLinkError(result);
+        return false;
+    }
+
+    cUserInterface::FileRequest request;
+    request.folder = DesktopFolder(folders.documentsFolder);
+    request.proposedName = "eeSupvDump.bin";
+    request.filter = kDumpFilter;
+    std::string path;
+    if (!ui.AskSaveFile(request, path) || path.empty())
+        return false;
+    // Whole or not at all, and a failure is said as such.
+    if (!WriteFileAtomic(path, eeprom.data(), eeprom.size())) {
+        Message("Datei kann nicht geöffnet werden");
+        return false;
+    }
+    Message("Dump wurde erstellt");
+    return true;
+}
+
+bool cDialogMain::OnDumpEmulationArea() {
+    cUserInterface::FileRequest request;
+    request.folder = DesktopFolder(folders.documentsFolder);
+    request.proposedName = "eeEmulationDump.bin";
+    request.filter = kDumpFilter;
+    std::string path;
+    if (!ui.AskSaveFile(request, path) || path.empty())
+        return false;
+
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+    CreateLink();
+    machineKind = 18;
+    int result = linkObject->Connect();
+    if (result != kResultOk) {
+        linkObject.reset();
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    AttachStatusTargets();
+    // Read into a buffer: the edited image stays what the pages show.
+    ParameterBlock machine;
+    result = linkObject->ReadParameterBlock(machine.bytes);
+    if (result == kResultOk)
+        result = linkObject->DumpEmulationArea(path);
+    ClosePort();
+    linkObject.reset();
+
+    if (result == kResultOk) {
+        Message("Dump wurde erstellt");
+        return true;
+    }
+    std::error_code ec;
+    const fs::path folder = fs::path(path).parent_path();
+    if (result == kResultRefused &&
+        ::access((folder.empty() ? fs::path(".") : folder).c_str(), W_OK) != 0)
+        Message("Datei kann nicht geöffnet werden");
+    else
+        ShowLinkError(result);
+    return false;
+}

@@ -230,6 +230,23 @@ TEST_F(StepTest, ClutchLimitWhileTypingAndWhenRestored) {
     EXPECT_EQ(Rec().Speed(), SpeedToMachine(page.Context(), 500, true));
 }
 
+TEST_F(StepTest, Kind14ToggleKeepsTheDuty) {
+    Rec().SetControlled(1);
+    Rec().SetSpeed(128);
+    Rec().SetCondition(kCondAngle);
+    Bind(0);
+    page.SetMachineKind(14);
+    page.LoadFromRecord();
+    EXPECT_EQ(page.V().speed, 621); // RoundHalfUp(128 * 22500 / (255 * 18.2))
+    page.OnControlledClicked(false);
+    EXPECT_EQ(page.V().speed, 50);
+    EXPECT_EQ(Rec().Speed(), 128);
+    EXPECT_EQ(Rec().Controlled(), 0);
+    page.OnControlledClicked(true);
+    EXPECT_EQ(page.V().speed, 621);
+    EXPECT_EQ(Rec().Speed(), 128);
+}
+
 TEST_F(StepTest, Kind14HasAClutchLimitInPercent) {
     page.SetMachineKind(14);
     page.SetLimits({22500, 50, 101, 170, 9000});

@@ -115,7 +115,7 @@ Check Judge(int mode, std::string_view text) {
     c.outcome = Check::Accept;
     c.goodText = Trimmed(text);
     if (c.goodText.empty()) {
-        c.goodText = "0";
+        c.goodText.assign(1, '0');
         c.replaceWithZero = true;
         c.intValue = 0;
         c.realValue = 0.0;

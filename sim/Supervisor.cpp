@@ -158,7 +158,7 @@ void SimSupervisor::Feed(uint8_t b, unsigned baud, std::vector<uint8_t>& reply) 
             ++counters.shortPauses;
         }
         inRecord = true;
-        line = ":";
+        line.assign(1, ':');
         return;
     }
     if (b == kReadRequest) {

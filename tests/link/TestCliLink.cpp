@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <sys/wait.h>
 
 namespace {
@@ -25,15 +27,40 @@ std::string RunShell(const std::string& command, int& status) {
     return out;
 }
 
+// Points the user's folders elsewhere for one test and puts them back after it.
+class UserFolders {
+public:
+    explicit UserFolders(const std::string& dir) {
+        Set("XDG_RUNTIME_DIR", dir);
+        Set("HOME", dir);
+        Set("XDG_DATA_HOME", dir + "/data");
+        Set("XDG_DOCUMENTS_DIR", dir + "/docs");
+    }
+    ~UserFolders() {
+        for (const auto& [name, value] : saved) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+private:
+    void Set(const std::string& name, const std::string& value) {
+        const char* old = getenv(name.c_str());
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
 TEST(CliPorts, ListsTheAnnouncedMachine) {
     const std::string cli = KELVANE_BIN_DIR "/kelvane-cli";
     if (!std::filesystem::exists(cli))
         GTEST_SKIP() << "kelvane-cli not built";
     char dir[] = "/tmp/kelvane-ports-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
-    setenv("XDG_RUNTIME_DIR", dir, 1);
-    setenv("HOME", dir, 1);
-    setenv("XDG_DATA_HOME", (std::string(dir) + "/data").c_str(), 1);
+    UserFolders folders(dir);
 
     int status = -1;
 
@@ -64,12 +91,10 @@ protected:
         char tmpl[] = "/tmp/kelvane-cliread-XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir = tmpl;
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-        setenv("HOME", dir.c_str(), 1);
-        setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
-        setenv("XDG_DOCUMENTS_DIR", (dir + "/docs").c_str(), 1);
+        folders = std::make_unique<UserFolders>(dir);
     }
     void TearDown() override {
+        folders.reset();
         if (!dir.empty())
             std::filesystem::remove_all(dir);
     }
@@ -78,6 +103,7 @@ protected:
     }
     const std::string cli = KELVANE_BIN_DIR "/kelvane-cli";
     std::string dir;
+    std::unique_ptr<UserFolders> folders;
 };
 
 TEST_F(CliRead, WritesTheImageAndTellsTheLayout) {

@@ -16,6 +16,7 @@
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
 #include "pages/PageHost.h"
+#include "report/Report.h"
 
 #include <array>
 #include <cstdint>
@@ -118,6 +119,37 @@ public:
                                    std::vector<std::string>& list);
     std::filesystem::path FirmwareFolder() const;           // AppFolder/firmware
     std::filesystem::path SupervisorFirmwareFolder() const; // AppFolder/firmware/SUPV
+
+    // ---- the window's own commands ----
+
+    static constexpr int kLanguageCommandBase = 48000;
+    static constexpr int kMaxLanguages = 100;
+
+    // The window's part of each showing: ports, expert state, pages bound, settings and
+    // catalog read again, the language list, the change flag, the title text, pages locked.
+    void InitWindow();
+    // Language menu entry (48000 + index). True when the window must close to be shown again
+    // in the new language.
+    bool OnLanguageChosen(int id);
+    // The question before closing with unsaved changes. True when the window may close.
+    bool ConfirmClose();
+    // "Beenden", Escape and the window's close request: true when the window may close.
+    bool OnCloseRequest();
+    std::filesystem::path ManualPath() const; // AppFolder/doc/manual.pdf
+    void OpenManual();
+    // "Ausgabe" and "Druckvorlage". True when the report was written / a template chosen.
+    bool OnReportOutput();
+    bool OnChooseTemplate();
+    // Every page writes its pending edits into the image.
+    void CommitAllPages();
+    // The language files' base names as the menu lists them (at most kMaxLanguages).
+    static std::vector<std::string> ListLanguageFiles(const std::filesystem::path& folder);
+
+    // Draws the report's step pictures (the window gives the JPEG export); empty: none.
+    StepPictureWriter writePicture;
+    std::vector<std::string> languageNames;
+    int languageIndex = -1;
+    std::string titleVersionText;
 
     // ---- operations the read and load commands share with the window ----
 

@@ -53,6 +53,10 @@ public:
     virtual bool AskOpenFile(const FileRequest& request, std::string& path) = 0;
     virtual bool AskSaveFile(const FileRequest& request, std::string& path) = 0;
 
+    // Opens a document (the report, the manual) with the desktop's default handler. When there
+    // is none the file just stays on disk: no message.
+    virtual void OpenDocument(const std::filesystem::path& path) { (void)path; }
+
     // Pane 0 of the status bar ("" empties it) and the progress bar in pane 1 (0..100).
     virtual void ShowStatus(const std::string& text) = 0;
     virtual void ShowProgress(bool visible) = 0;

@@ -33,6 +33,7 @@ public:
     void ShowStatus(const std::string& text) override { statusTexts.push_back(text); }
     void ShowProgress(bool) override {}
     void SetProgress(int) override {}
+    void OpenDocument(const std::filesystem::path& path) override { opened.push_back(path); }
 
     // Texts of the message boxes shown so far (and forgets them).
     std::vector<std::string> TakeMessages();
@@ -45,6 +46,7 @@ public:
     std::deque<std::optional<std::string>> saveFiles;  // nullopt: dialog cancelled
     std::vector<FileRequest> fileRequests;
     std::vector<std::string> statusTexts;
+    std::vector<std::filesystem::path> opened; // documents handed to the desktop
     int passwordAsks = 0;
 };
 

@@ -1,0 +1,155 @@
+// The main window's own commands: what each showing of the window prepares, the language
+// menu, closing, the manual and the report.
+#include "app/DialogMain.h"
+
+#include "app/ProgramVersion.h"
+#include "lang/Language.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> cDialogMain::ListLanguageFiles(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& file = it->path();
+        std::error_code typeError;
+        if (file.extension() == ".csv" && it->is_regular_file(typeError))
+            names.push_back(file.stem().string());
+    }
+    // Directory order differs between file systems; the menu should not.
+    std::sort(names.begin(), names.end());
+    if (names.size() > static_cast<size_t>(kMaxLanguages))
+        names.resize(kMaxLanguages);
+    return names;
+}
+
+void cDialogMain::InitWindow() {
+    DiscoverAdapters();
+
+    const bool expert = image.ExpertMode();
+    setListEnabled = expert;
+    sheet.EnableExpertControls(expert);
+    setListSelection = currentSet;
+    sheet.BindPages(image, currentSet);
+
+    configName = Translate(configName);
+    if (dataLoaded && portSelection.AdapterPresent())
+        writeButtonEnabled = true;
+
+    // Read again, so a language restart works with the settings file as it is on disk.
+    if (!settingsFile.empty())
+        LoadSettings(settingsFile, settings);
+    catalog.LoadCatalog(catalogFile.string(), image);
+    sheet.SetLimits(catalog.pageBatteryMaxSpeed, catalog.pageMinSpeed, catalog.minThreshold,
+                    catalog.maxThreshold, catalog.clutchMaxSpeed);
+
+    languageNames = ListLanguageFiles(folders.appFolder / "language");
+
+    if (!restartPending)
+        settingsChanged = false;
+    restartPending = false;
+    titleVersionText = TitleVersionText(Translate("Torvex Kelvane"), Translate("Version"));
+    sheet.LockPages(true);
+}
+
+void cDialogMain::CommitAllPages() {
+    sheet.CommitHeader();
+    sheet.CommitSteps(5);
+    sheet.CommitMaintenance();
+    sheet.CommitExpert();
+}
+
+bool cDialogMain::OnLanguageChosen(int id) {
+    const int index = id - kLanguageCommandBase;
+    if (index < 0 || index >= static_cast<int>(languageNames.size()) || index == languageIndex)
+        return false;
+    languageIndex = index;
+    CommitAllPages();
+    settings.languageName = languageNames[static_cast<size_t>(index)];
+    if (!settingsFile.empty())
+        SaveLanguageName(settingsFile, settings.languageName);
+    restartPending = true;
+    currentSet = 0;
+    setListSelection = 0;
+    OnParameterSetChanged(0);
+    return true;
+}
+
+bool cDialogMain::ConfirmClose() {
+    if (settingsChanged &&
+        ui.ShowMessage(Translate("Die Einstellungen wurden geändert\n\nWollen Sie den das "
+                                 "Programm beenden"),
+                       cUserInterface::Buttons::YesNo,
+                       cUserInterface::Icon::Warning) == cUserInterface::Answer::No)
+        return false;
+    settingsChanged = false;
+    return true;
+}
+
+bool cDialogMain::OnCloseRequest() {
+    return restartPending || ConfirmClose();
+}
+
+fs::path cDialogMain::ManualPath() const {
+    return folders.appFolder / "doc" / "manual.pdf";
+}
+
+void cDialogMain::OpenManual() {
+    ui.OpenDocument(ManualPath());
+}
+
+bool cDialogMain::OnReportOutput() {
+    if (!dataLoaded) {
+        Message("ungültige Konfigurationsdaten");
+        return false;
+    }
+    CommitAllPages();
+    if (folders.documentsFolder.empty()) {
+        Message("ungültige HTML-Ausgabedatei");
+        return false;
+    }
+    // Made at start-up, but the user may have removed it since.
+    std::error_code ec;
+    fs::create_directories(folders.documentsFolder, ec);
+    ReportJob job;
+    job.image = &image;
+    job.machineKind = machineKind;
+    job.title = titleVersionText;
+    job.catalog = &catalog;
+    job.fasteningCounter = fasteningCounter;
+    job.templatePath = ResolveTemplatePath(settings.templatePath, folders.dataFolder).string();
+    job.outputFolder = folders.documentsFolder.string();
+    job.userGearFactor = userGearFactor;
+    job.writePicture = writePicture;
+    const ReportResult result = WriteReport(job);
+    if (!result.message.empty())
+        ui.ShowMessage(result.message);
+    if (result.code != 0)
+        return false;
+    ui.OpenDocument(result.outputPath);
+    return true;
+}
+
+bool cDialogMain::OnChooseTemplate() {
+    const fs::path current(settings.templatePath);
+    cUserInterface::FileRequest request;
+    request.folder =
+        current.has_parent_path()
+            ? current.parent_path()
+            : (folders.dataFolder.empty() ? fs::path() : folders.dataFolder / "templates");
+    request.proposedName = current.stem().string();
+    request.filter = "Template Files (*.html)|*.html|";
+    request.defaultExtension = "html";
+    std::string path;
+    if (!ui.AskOpenFile(request, path) || path.empty())
+        return false;
+    std::error_code ec;
+    const fs::path full = fs::absolute(path, ec);
+    settings.templatePath = ec ? path : full.string();
+    if (!settingsFile.empty())
+        SaveTemplatePath(settingsFile, settings.templatePath);
+    return true;
+}

@@ -1,0 +1,179 @@
+// The main window's own commands on the controller: each showing's preparation, the language
+// menu, closing, the report and the choice of its template.
+#include "ControllerFixture.h"
+
+#include "app/ProgramVersion.h"
+#include "model/AtomicFile.h"
+#include "model/IniFile.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using Answer = cUserInterface::Answer;
+
+namespace {
+
+std::string SettingOf(const fs::path& file, const char* section, const char* key) {
+    IniFile ini;
+    if (!ini.Load(file.string()))
+        return "";
+    return ini.GetString(section, key, "");
+}
+
+int IndexOf(const std::vector<std::string>& names, const std::string& name) {
+    auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+}
+
+} // namespace
+
+TEST_F(ControllerTest, EachShowingPreparesTheWindowAndLocksThePages) {
+    controller->settingsChanged = true;
+    controller->InitWindow();
+    EXPECT_FALSE(controller->settingsChanged);
+    EXPECT_FALSE(controller->restartPending);
+    EXPECT_TRUE(sheet.Locked());
+    EXPECT_EQ(sheet.Last("BindPages"), "BindPages 0");
+    EXPECT_EQ(controller->titleVersionText, "Torvex Kelvane  Version " + GetProgramVersion());
+    // Sorted, so the menu does not depend on the file system's order.
+    EXPECT_THAT(controller->languageNames, ElementsAre("english", "german"));
+    // Nothing read yet: no write.
+    EXPECT_FALSE(controller->writeButtonEnabled);
+
+    ReadMachine();
+    controller->writeButtonEnabled = false; // a new window starts with the button off
+    controller->InitWindow();
+    EXPECT_TRUE(controller->writeButtonEnabled);
+    EXPECT_TRUE(sheet.Locked()) << "locked again until the next read or load";
+}
+
+TEST(LanguageFiles, EveryCsvFileCountsAndTheListHasItsLimit) {
+    TempFolder temp;
+    for (int i = 0; i < cDialogMain::kMaxLanguages + 5; ++i)
+        std::ofstream(temp.path() / ("lang" + std::to_string(1000 + i) + ".csv")) << "x";
+    std::ofstream(temp.path() / "UserData.csv") << "x";
+    std::ofstream(temp.path() / "readme.txt") << "x";
+    fs::create_directory(temp.path() / "folder.csv");
+    const auto names = cDialogMain::ListLanguageFiles(temp.path());
+    ASSERT_EQ(names.size(), static_cast<size_t>(cDialogMain::kMaxLanguages));
+    EXPECT_EQ(names.front(), "UserData");
+    EXPECT_EQ(names[1], "lang1000");
+    EXPECT_TRUE(cDialogMain::ListLanguageFiles(temp.path() / "missing").empty());
+}
+
+TEST_F(ControllerTest, ALanguageChoiceRestartsOnceAndKeepsTheEdits) {
+    controller->InitWindow();
+    const int english = IndexOf(controller->languageNames, "english");
+    ASSERT_GE(english, 0);
+    controller->currentSet = 1;
+    controller->settingsChanged = true;
+    sheet.calls.clear();
+
+    EXPECT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + english));
+    EXPECT_TRUE(controller->restartPending);
+    EXPECT_EQ(controller->currentSet, 0);
+    EXPECT_EQ(controller->settings.languageName, "english");
+    EXPECT_EQ(SettingOf(controller->settingsFile, "SETTINGS", "SPRACHE"), "english");
+    const auto calls = sheet.Take();
+    for (const char* commit :
+         {"CommitHeader", "CommitSteps 5", "CommitMaintenance", "CommitExpert"})
+        EXPECT_THAT(calls, Contains(commit));
+    // The close that follows asks nothing.
+    EXPECT_TRUE(controller->OnCloseRequest());
+    EXPECT_TRUE(ui.messages.empty());
+
+    // The window shown again keeps the change flag.
+    controller->InitWindow();
+    EXPECT_TRUE(controller->settingsChanged);
+    EXPECT_FALSE(controller->restartPending);
+
+    // The same entry again does nothing; entries outside the menu neither.
+    EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + english));
+    EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + 99));
+    EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase - 1));
+    EXPECT_FALSE(controller->restartPending);
+}
+
+TEST_F(ControllerTest, ClosingWithUnsavedChangesAsksOnce) {
+    controller->settingsChanged = true;
+    ui.answers = {Answer::No};
+    EXPECT_FALSE(controller->OnCloseRequest());
+    EXPECT_TRUE(controller->settingsChanged);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].buttons, cUserInterface::Buttons::YesNo);
+    EXPECT_EQ(ui.messages[0].text,
+              "Die Einstellungen wurden geändert\n\nWollen Sie den das Programm beenden");
+
+    ui.answers = {Answer::Yes};
+    EXPECT_TRUE(controller->OnCloseRequest());
+    EXPECT_FALSE(controller->settingsChanged);
+    ui.messages.clear();
+    EXPECT_TRUE(controller->OnCloseRequest()); // the flag is gone: no second question
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(ControllerTest, ReportNeedsDataThenWritesAndOpensIt) {
+    controller->InitWindow();
+    EXPECT_FALSE(controller->OnReportOutput());
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre("ungültige Konfigurationsdaten"));
+    EXPECT_TRUE(ui.opened.empty());
+
+    ReadMachine();
+    std::vector<std::string> pictures;
+    controller->writePicture = [&](const std::string& path, int, int, const std::vector<StepShape>&,
+                                   const StepDrawContext&) {
+        pictures.push_back(fs::path(path).filename().string());
+        return true;
+    };
+    // The first run copies the templates; this data folder is bare.
+    fs::create_directories(controller->folders.dataFolder / "templates");
+    fs::copy_file(fs::path(KELVANE_BIN_DIR) / "templates" / "Torvex.html",
+                  controller->folders.dataFolder / "templates" / "Torvex.html");
+    ASSERT_TRUE(controller->OnReportOutput()) << ::testing::PrintToString(ui.TakeMessages());
+    const fs::path out = controller->folders.documentsFolder / "Torvex.html";
+    EXPECT_THAT(ui.opened, ElementsAre(out));
+    EXPECT_THAT(pictures, ElementsAre("programSteps1.jpg", "programSteps2.jpg"));
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(out.string(), bytes, 1 << 20));
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_GT(bytes.size(), 1000u);
+}
+
+TEST_F(ControllerTest, AReportFromAMissingTemplateWritesNothingAndOpensNothing) {
+    ReadMachine();
+    controller->settings.templatePath = (temp.path() / "nowhere.html").string();
+    EXPECT_FALSE(controller->OnReportOutput());
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre("ungültige Druckvorlage"));
+    EXPECT_TRUE(ui.opened.empty());
+    EXPECT_FALSE(fs::exists(controller->folders.documentsFolder / "Torvex.html"));
+}
+
+TEST_F(ControllerTest, ChoosingATemplateStoresItsFullPath) {
+    ui.openFiles = {std::nullopt};
+    EXPECT_FALSE(controller->OnChooseTemplate());
+    ASSERT_EQ(ui.fileRequests.size(), 1u);
+    EXPECT_EQ(ui.fileRequests[0].folder, controller->folders.dataFolder / "templates");
+    EXPECT_EQ(ui.fileRequests[0].proposedName, "Torvex");
+    EXPECT_EQ(ui.fileRequests[0].filter, "Template Files (*.html)|*.html|");
+    EXPECT_EQ(controller->settings.templatePath, "Torvex.html");
+
+    const std::string chosen = (temp.path() / "mine" / "Short.html").string();
+    ui.openFiles = {chosen};
+    EXPECT_TRUE(controller->OnChooseTemplate());
+    EXPECT_EQ(controller->settings.templatePath, chosen);
+    EXPECT_EQ(SettingOf(controller->settingsFile, "SETTINGS", "TEMPLATE"), chosen);
+
+    // The next dialog starts in the chosen template's folder.
+    ui.openFiles = {std::nullopt};
+    controller->OnChooseTemplate();
+    EXPECT_EQ(ui.fileRequests.back().folder, temp.path() / "mine");
+    EXPECT_EQ(ui.fileRequests.back().proposedName, "Short");
+}
+
+TEST_F(ControllerTest, TheManualIsOpenedFromTheProgramFolder) {
+    controller->OpenManual();
+    EXPECT_THAT(ui.opened, ElementsAre(fs::path(KELVANE_BIN_DIR) / "doc" / "manual.pdf"));
+}

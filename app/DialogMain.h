@@ -145,6 +145,9 @@ public:
     // The language files' base names as the menu lists them (at most kMaxLanguages).
     static std::vector<std::string> ListLanguageFiles(const std::filesystem::path& folder);
 
+    // What the step overview below the sheet draws: the current set's five steps.
+    OverviewInput OverviewOf(int width, int height) const;
+
     // Draws the report's step pictures (the window gives the JPEG export); empty: none.
     StepPictureWriter writePicture;
     std::vector<std::string> languageNames;

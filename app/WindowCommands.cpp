@@ -55,6 +55,20 @@ void cDialogMain::InitWindow() {
     sheet.LockPages(true);
 }
 
+OverviewInput cDialogMain::OverviewOf(int width, int height) const {
+    OverviewInput in;
+    in.width = width;
+    in.height = height;
+    in.steps = StepShapes(image, currentSet == 1 ? 5 : 0, 5);
+    in.context.machineKind = machineKind;
+    in.context.userGearFactor = userGearFactor;
+    in.context.batteryMaxSpeed = catalog.batteryMaxSpeed;
+    in.currentSet = currentSet == 1 ? 2 : 1;
+    in.switchOver = (image.ModeFlags() & 0x01) != 0;
+    in.activeTab = sheet.ActivePage();
+    return in;
+}
+
 void cDialogMain::CommitAllPages() {
     sheet.CommitHeader();
     sheet.CommitSteps(5);

@@ -140,6 +140,7 @@ std::string cDialogMain::OfferNewerFirmware() {
 }
 
 bool cDialogMain::OnFirmwareUpdate() {
+    OnParameterSetChanged(0);
     if (OpenSelectedPort() != kResultOk)
         return false;
     CreateLink();
@@ -215,7 +216,8 @@ bool cDialogMain::OnFirmwareUpdate() {
         Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
         return false;
     }
-    Message("Firmware wurde erfolgreich übertragen");
+    Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
+            cUserInterface::Icon::Information);
     Pause(1000);
     OnReadFromMachine();
     passwordVerified = false;
@@ -276,7 +278,8 @@ bool cDialogMain::OnSupervisorUpdate() {
         Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
         return false;
     }
-    Message("Firmware wurde erfolgreich übertragen");
+    Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
+            cUserInterface::Icon::Information);
     return true;
 }
 
@@ -314,7 +317,7 @@ bool cDialogMain::OnDumpSupervisor() {
         Message("Datei kann nicht geöffnet werden");
         return false;
     }
-    Message("Dump wurde erstellt");
+    Message("Dump wurde erstellt", cUserInterface::Buttons::Ok, cUserInterface::Icon::Information);
     return true;
 }
 
@@ -348,7 +351,8 @@ bool cDialogMain::OnDumpEmulationArea() {
     linkObject.reset();
 
     if (result == kResultOk) {
-        Message("Dump wurde erstellt");
+        Message("Dump wurde erstellt", cUserInterface::Buttons::Ok,
+                cUserInterface::Icon::Information);
         return true;
     }
     std::error_code ec;

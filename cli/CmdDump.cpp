@@ -1,0 +1,41 @@
+// kelvane-cli dump [--port PATH] [--yes] --emulation|--supervisor OUT: "Dump Emulationsbereich"
+// (the main controller's EEPROM emulation area) or "Dump SUPV" (the supervisor's 128-byte
+// EEPROM) into OUT. OUT is written whole or not at all, and an existing OUT is replaced only
+// with --yes.
+#include "cli/Cli.h"
+#include "cli/ControllerUi.h"
+
+#include <cstdio>
+
+namespace {
+
+int RunDump(cli::Args& args) {
+    cControllerSession session;
+    const bool emulation = args.Flag("--emulation");
+    const bool supervisor = args.Flag("--supervisor");
+    session.ui.yes = args.Flag("--yes");
+    if (!session.Start(args))
+        return 2;
+    std::vector<std::string> rest = args.Positional();
+    if (args.HasError())
+        return 2;
+    if (emulation == supervisor)
+        return cli::Fail("dump needs one of --emulation and --supervisor", 2);
+    if (rest.size() != 1 || rest[0].empty())
+        return cli::Fail("dump needs one output file", 2);
+    session.ui.saveFile = rest[0];
+
+    cDialogMain& c = *session.controller;
+    const bool ok = emulation ? c.OnDumpEmulationArea() : c.OnDumpSupervisor();
+    if (!ok)
+        return session.Finish(false, emulation ? "Dump Emulationsbereich: no dump written"
+                                               : "Dump SUPV: no dump written");
+    std::printf("dump written to %s\n", rest[0].c_str());
+    return 0;
+}
+
+} // namespace
+
+KELVANE_CLI_COMMAND("dump",
+                    "dump [--port PATH] [--yes] [--language NAME] --emulation|--supervisor OUT",
+                    RunDump);

@@ -1,0 +1,58 @@
+// kelvane-cli firmware [--port PATH] [--yes] FILE: "Firmware Update" with FILE as the file the
+// dialog would choose. The machine's user settings are lost and an older firmware may be
+// chosen, so both questions before the write need --yes.
+// kelvane-cli supervisor [--port PATH] [--yes] FILE: "Firmware Update SUPV" with FILE.
+#include "cli/Cli.h"
+#include "cli/ControllerUi.h"
+
+#include <cstdio>
+
+namespace {
+
+// The flags both commands share; FILE answers the file dialog. False (exit code in code) on a
+// usage error.
+bool Prepare(cControllerSession& session, cli::Args& args, const char* name, int& code) {
+    session.ui.yes = args.Flag("--yes");
+    code = 2;
+    if (!session.Start(args))
+        return false;
+    std::vector<std::string> rest = args.Positional();
+    if (args.HasError())
+        return false;
+    if (rest.size() != 1 || rest[0].empty()) {
+        cli::Fail(std::string(name) + " needs one firmware file", 2);
+        return false;
+    }
+    session.ui.openFile = rest[0];
+    return true;
+}
+
+int RunFirmware(cli::Args& args) {
+    cControllerSession session;
+    int code = 0;
+    if (!Prepare(session, args, "firmware", code))
+        return code;
+    cDialogMain& c = *session.controller;
+    if (!c.OnFirmwareUpdate())
+        return session.Finish(false, "Firmware Update: nothing written");
+    // The update ends with a read of the machine: what it runs now.
+    if (c.dataOrigin == kDataOriginMachine)
+        std::printf("firmware: %s\n", c.image.SwVersion().c_str());
+    return 0;
+}
+
+int RunSupervisor(cli::Args& args) {
+    cControllerSession session;
+    int code = 0;
+    if (!Prepare(session, args, "supervisor", code))
+        return code;
+    return session.Finish(session.controller->OnSupervisorUpdate(),
+                          "Firmware Update SUPV: nothing written");
+}
+
+} // namespace
+
+KELVANE_CLI_COMMAND("firmware", "firmware [--port PATH] [--yes] [--language NAME] FILE",
+                    RunFirmware);
+KELVANE_CLI_COMMAND("supervisor", "supervisor [--port PATH] [--yes] [--language NAME] FILE",
+                    RunSupervisor);

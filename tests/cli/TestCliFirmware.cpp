@@ -1,0 +1,199 @@
+// firmware, supervisor and dump, run as a technician runs them, against the simulated machine
+// on a pseudo-terminal.
+#include "files/FirmwareFile.h"
+#include "link/STM.h"
+#include "sim/SimFirmware.h"
+#include "sim/SimMachine.h"
+#include "tests/cli/CliRun.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string Bytes(const std::vector<uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
+
+const fs::path kFirmware = fs::path(KELVANE_BIN_DIR) / "firmware";
+const std::string kMainFile = (kFirmware / "TVX18-4200_V04.03.000.bin").string();
+const std::string kSupvFile = (kFirmware / "SUPV" / "SUPV_V01.00.03.bin").string();
+
+class CliFirmware : public ::testing::Test {
+public:
+    void SetUp() override { Start(SimFault::None); }
+    void TearDown() override {
+        if (sim)
+            sim->Stop();
+    }
+    void Start(SimFault fault) {
+        if (sim)
+            sim->Stop();
+        SimOptions o;
+        o.pacing = false;
+        o.announce = false;
+        o.fault = fault;
+        sim = std::make_unique<SimMachine>(o);
+        device = sim->Start();
+        ASSERT_FALSE(device.empty()) << sim->LastError();
+    }
+    // kelvane-cli COMMAND --port <machine> ARGS, in a private home.
+    CliResult Run(const std::string& command, std::vector<std::string> args) {
+        args.insert(args.begin(), {command, "--port", device});
+        return RunCli(args, tmp.UserEnv(), 60000);
+    }
+    std::string File(const std::string& name) const { return (tmp.path() / name).string(); }
+    std::string SwVersion() const {
+        ParameterBlock b;
+        b.bytes = sim->ParameterImage();
+        return b.SwVersion();
+    }
+    uint64_t Writes() const { return sim->Counters().writeCommands + sim->Counters().dataFrames; }
+
+    CliTempDir tmp;
+    std::unique_ptr<SimMachine> sim;
+    std::string device;
+};
+
+} // namespace
+
+TEST_F(CliFirmware, FirmwareNeedsYesAndThenWritesTheShippedFile) {
+    CliResult r = Run("firmware", {kMainFile});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "Alle Benutzereinstellungen gehen verloren")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "--yes")) << r.err;
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_EQ(SwVersion(), "V04.02.005");
+
+    r = Run("firmware", {"--yes", kMainFile});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "Firmware wurde erfolgreich übertragen\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "firmware: V04.03.000\n")) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(SwVersion(), "V04.03.000");
+}
+
+TEST_F(CliFirmware, FirmwareRefusals) {
+    std::string shortFile = ReadBytes(kMainFile);
+    shortFile.pop_back();
+    WriteBytes(File("short.bin"), shortFile);
+    ParameterBlock other = SimFirmwareBlock("V04.09.000");
+    other.SetVariantCode(9);
+    std::vector<uint8_t> image = SimFirmwareImage(kSimFirmwareMemorySize, "V04.09.000");
+    std::copy(other.bytes.begin(), other.bytes.end(), image.begin() + 256);
+    WriteBytes(File("other.bin"), Bytes(FirmwareFile::BuildMain(image, other)));
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {{"--yes", File("short.bin")}, 1, "kelvane-cli: ungültige Firmwaredatei\n"},
+        {{"--yes", File("other.bin")}, 1, "kelvane-cli: Firmware passt nicht zur Maschine\n"},
+        {{"--yes", File("none.bin")}, 1, "kelvane-cli: Firmwaredatei nicht gefunden\n"},
+        {{"--yes"}, 2, "kelvane-cli: firmware needs one firmware file\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        CliResult r = Run("firmware", c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.err, c.err);
+    }
+    EXPECT_EQ(Writes(), 0u);
+}
+
+TEST_F(CliFirmware, SupervisorWritesTheShippedFileAndRefusesAnOlderOne) {
+    CliResult r = Run("supervisor", {kSupvFile});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "Firmware wurde erfolgreich übertragen\n")) << r.out;
+    EXPECT_EQ(cSTM::SupervisorVersion(sim->SupervisorEeprom()), kSimSupervisorFirmwareVersion);
+
+    const auto older = FirmwareFile::BuildSupervisor(SimSupervisorProgram(0x00010002),
+                                                     SimSupervisorEepromImage(0x00010002));
+    WriteBytes(File("older.bin"), Bytes(older));
+    sim->ResetCounters();
+    r = Run("supervisor", {File("older.bin")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kelvane-cli: Falsche Firmware-Version\n");
+    EXPECT_EQ(sim->SupervisorCounters().records, 0u);
+}
+
+TEST_F(CliFirmware, SupervisorThatAnswersWronglyIsNotWritten) {
+    Start(SimFault::SupvWrongTrigger);
+    CliResult r = Run("supervisor", {kSupvFile});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kelvane-cli: Wrong Trigger\nkelvane-cli: Verbindung fehlgeschlagen\n");
+    EXPECT_EQ(sim->SupervisorCounters().records, 0u);
+}
+
+TEST_F(CliFirmware, DumpsWriteWhatTheMachineHolds) {
+    CliResult r = Run("dump", {"--emulation", File("e.bin")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "Dump wurde erstellt\n")) << r.out;
+    EXPECT_EQ(ReadBytes(File("e.bin")),
+              Bytes(sim->Peek(sim->EmulationStart(), sim->EmulationLength())));
+
+    r = Run("dump", {"--supervisor", File("s.bin")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto eeprom = sim->SupervisorEeprom();
+    EXPECT_EQ(ReadBytes(File("s.bin")), std::string(eeprom.begin(), eeprom.end()));
+
+    // An existing file is replaced only with --yes.
+    WriteBytes(File("old.bin"), "old");
+    r = Run("dump", {"--supervisor", File("old.bin")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "--yes")) << r.err;
+    EXPECT_EQ(ReadBytes(File("old.bin")), "old");
+    r = Run("dump", {"--yes", "--emulation", File("old.bin")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadBytes(File("old.bin")).size(), sim->EmulationLength());
+}
+
+TEST_F(CliFirmware, DumpFailuresWriteNothing) {
+    struct Case {
+        SimFault fault;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {SimFault::SupvSilent,
+         {"--supervisor", File("d.bin")},
+         1,
+         "kelvane-cli: Verbindung fehlgeschlagen\n"},
+        {SimFault::Silent,
+         {"--emulation", File("d.bin")},
+         1,
+         "kelvane-cli: Verbindung fehlgeschlagen\n"},
+        {SimFault::None,
+         {"--emulation", (tmp.path() / "missing" / "d.bin").string()},
+         1,
+         "kelvane-cli: Datei kann nicht geöffnet werden\n"},
+        {SimFault::None,
+         {"--supervisor", (tmp.path() / "missing" / "d.bin").string()},
+         1,
+         "kelvane-cli: Datei kann nicht geöffnet werden\n"},
+        {SimFault::None,
+         {"--emulation", "--supervisor", File("d.bin")},
+         2,
+         "kelvane-cli: dump needs one of --emulation and --supervisor\n"},
+        {SimFault::None,
+         {File("d.bin")},
+         2,
+         "kelvane-cli: dump needs one of --emulation and --supervisor\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(SimFaultName(c.fault) + std::string(" ") + c.args.front());
+        sim->SetFault(c.fault);
+        CliResult r = Run("dump", c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(fs::exists(File("d.bin")));
+        EXPECT_FALSE(fs::exists(tmp.path() / "missing"));
+    }
+}

@@ -1,5 +1,7 @@
 #include "sim/SimMachine.h"
 
+#include "model/Conversions.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -198,6 +200,33 @@ std::array<uint8_t, 512> SimMachine::DefaultImage() {
     const uint8_t tail[ParameterBlock::kLenMachineTail] = {0x18, 0x04, 0x02, 0x05, 0x00, 0x10,
                                                            0x27, 0x00, 0x00, 0x5A, 0xA5};
     std::copy(std::begin(tail), std::end(tail), b.bytes.begin() + ParameterBlock::kOffMachineTail);
+
+    // A three-step program of set 1, so a first read shows a real profile: run down fast to
+    // three turns, slower to the torque threshold, tighten slowly until the clutch trips.
+    ConversionContext ctx;
+    ctx.machineKind = 18;
+    ctx.SetRatios(18.2, 100);
+    struct StepPlan {
+        double rpm, ramp;
+        uint8_t condition;
+        double angle;
+        uint16_t threshold;
+        uint8_t next;
+    };
+    const StepPlan plan[] = {{600, 0.2, kCondAngle, 1080, 1, 1},
+                             {250, 0.0, kCondThreshold, 0, 140, 2},
+                             {60, 0.0, kCondClutch, 0, 1, kNextStepLast}};
+    for (size_t i = 0; i < std::size(plan); ++i) {
+        StepRecord step = b.Step(i);
+        step.SetType(0);
+        step.SetControlled(1);
+        step.SetSpeed(SpeedToMachine(ctx, plan[i].rpm, true));
+        step.SetRamp(RampToMachine(plan[i].ramp));
+        step.SetCondition(plan[i].condition);
+        step.SetAngle(plan[i].condition == kCondAngle ? AngleToMachine(ctx, plan[i].angle) : 0);
+        step.SetThreshold(plan[i].threshold);
+        step.SetNextStep(plan[i].next);
+    }
     return b.bytes;
 }
 

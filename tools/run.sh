@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# make run: starts the simulated machine, reads it as "von Maschine" does (kelvane-cli read),
-# shows the image it holds (kelvane-cli show) and stops the machine again.
+# make run: starts the simulated machine and the program connected to it. Without a display
+# the program runs on Qt's offscreen platform: it reads the machine once, saves a picture of
+# its window and ends.
 set -euo pipefail
 build=${1:-build}
 bin="$build/bin"
-if [ ! -x "$bin/kelvane-cli" ] || [ ! -x "$bin/kelvane-sim" ]; then
-    echo "Nothing to run yet: $bin/kelvane-cli and $bin/kelvane-sim are not built."
-    exit 1
-fi
+for exe in kelvane kelvane-sim; do
+    if [ ! -x "$bin/$exe" ]; then
+        echo "Nothing to run yet: $bin/$exe is not built." >&2
+        exit 1
+    fi
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-run.XXXXXX")
 sim_pid=""
@@ -20,8 +23,10 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# The machine keeps its memory in the run folder; its first line is the device path.
-"$bin/kelvane-sim" --state "$work/machine" --no-announce >"$work/sim.out" 2>"$work/sim.err" &
+# The machine keeps its memory beside the build, so what was written survives the next run.
+state="$build/sim-state"
+mkdir -p "$state"
+"$bin/kelvane-sim" --state "$state" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 device=""
 for _ in $(seq 100); do
@@ -35,9 +40,15 @@ if [ -z "$device" ]; then
     cat "$work/sim.err" >&2 || true
     exit 1
 fi
-echo "Simulated machine on $device"
+echo "Simulated machine on $device (its memory is kept in $state)"
 
-"$bin/kelvane-cli" read --port "$device" "$work/machine.bin"
-echo
-echo "The machine's parameter image:"
-"$bin/kelvane-cli" show "$work/machine.bin"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    echo "Starting kelvane with $device selected; close the window to end."
+    "$bin/kelvane" --port "$device"
+else
+    picture="$build/kelvane-window.png"
+    echo "No display: kelvane runs on the offscreen platform, reads the machine once"
+    echo "(\"von Maschine\") and saves a picture of its window to $picture."
+    QT_QPA_PLATFORM=offscreen "$bin/kelvane" --port "$device" --read --screenshot "$picture"
+    echo "Saved $picture. On a desktop (or with xvfb-run) 'make run' opens the window itself."
+fi

@@ -1,0 +1,80 @@
+#include "app/gui/DorvaleApp.h"
+
+#include "app/DialogMain.h"
+#include "app/FirstRun.h"
+#include "app/MainSheet.h"
+#include "app/gui/MainWindow.h"
+#include "app/gui/QtUserInterface.h"
+#include "lang/Language.h"
+#include "report/gui/StepGraphicExport.h"
+
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
+
+CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments) {
+    Options options;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == "--help" || a == "-h")
+            options.help = true;
+        else if (a == "--port" && i + 1 < arguments.size())
+            options.port = arguments[++i];
+        else if (a.startsWith("--port="))
+            options.port = a.mid(7);
+        else if (a == "--read")
+            options.read = true;
+        else if (a == "--screenshot" && i + 1 < arguments.size())
+            options.screenshot = arguments[++i];
+        // Qt's own options (-platform, -style ...) are taken by QApplication before this.
+        else
+            options.error = QString("unknown argument: %1").arg(a);
+    }
+    return options;
+}
+
+int CDorvaleApp::Run(const Options& options) {
+    const FolderSet folders = PrepareFolders();
+    // German is always the base of the table; the chosen language is laid over it.
+    SetLanguageFolder((folders.appFolder / "language").string() + "/");
+    SetLanguage("German");
+
+    QtUserInterface ui;
+    CMainSheet sheet;
+    cDialogMain controller(ui, sheet, folders);
+    sheet.SetHost(&controller);
+    controller.writePicture = [](const std::string& path, int width, int height,
+                                 const std::vector<StepShape>& steps,
+                                 const StepDrawContext& context) {
+        return ExportStepGraphic(path, width, height, steps, context);
+    };
+    controller.offerNewerFirmware = [&controller] { controller.OfferNewerFirmware(); };
+    SetLanguage(controller.settings.languageName);
+
+    // The same controller is shown again after a language change, so the edited image and
+    // the change flag survive it; only the window is made anew.
+    bool first = true;
+    do {
+        if (controller.restartPending)
+            SetLanguage(controller.settings.languageName);
+        cMainWindow window(controller, sheet, options.port);
+        if (first && (options.read || !options.screenshot.isEmpty())) {
+            QTimer::singleShot(0, &window, [&] {
+                if (options.read)
+                    window.RunCommand([&] { return controller.OnReadFromMachine(); });
+                if (!options.screenshot.isEmpty()) {
+                    if (!window.grab().save(options.screenshot))
+                        std::fprintf(stderr, "kelvane: cannot write %s\n",
+                                     qPrintable(options.screenshot));
+                    controller.settingsChanged = false;
+                    window.reject();
+                }
+            });
+        }
+        first = false;
+        window.exec();
+    } while (controller.restartPending);
+    sheet.SetHost(nullptr);
+    return 0;
+}

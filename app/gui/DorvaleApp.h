@@ -1,0 +1,20 @@
+// The program: prepares the folders and the language table, makes the one controller and
+// shows the main window again and again while a language change asks for a fresh start.
+#pragma once
+
+#include <QString>
+
+class CDorvaleApp {
+public:
+    struct Options {
+        QString port;       // select this device in the port list
+        bool read = false;  // "von Maschine" once the window is up
+        QString screenshot; // save a picture of the window there and end (no display)
+        bool help = false;
+        QString error; // a bad command line
+    };
+    static Options ParseArguments(const QStringList& arguments);
+
+    // Needs a QApplication. Returns the program's exit code.
+    int Run(const Options& options);
+};

@@ -1,0 +1,327 @@
+// The real main window against the simulated machine: read, edit, write and read again; the
+// language change; closing; expert mode and the parameter sets. With KELVANE_SCREENSHOT_DIR
+// set, pictures of the window in German and English are saved there.
+#include "app/DialogMain.h"
+#include "app/MainSheet.h"
+#include "app/gui/MainSheetView.h"
+#include "app/gui/MainWindow.h"
+#include "lang/Language.h"
+#include "pages/gui/NumEdit.h"
+#include "pages/gui/StepGraphicWnd.h"
+#include "sim/SimMachine.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Answers the controller's questions from a script; an unscripted question answers "cancel".
+class ScriptUi : public cUserInterface {
+public:
+    Answer ShowMessage(const std::string& text, Buttons buttons, Icon) override {
+        messages.push_back(text);
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        if (answers.empty())
+            return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+        Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    bool AskPassword(std::string& password) override {
+        if (passwords.empty())
+            return false;
+        password = passwords.front();
+        passwords.pop_front();
+        return true;
+    }
+    bool AskPasswordChange(PasswordChange&) override { return false; }
+    bool AskOpenFile(const FileRequest&, std::string&) override { return false; }
+    bool AskSaveFile(const FileRequest&, std::string&) override { return false; }
+    void ShowStatus(const std::string&) override {}
+    void ShowProgress(bool) override {}
+    void SetProgress(int) override {}
+
+    std::vector<std::string> messages;
+    std::deque<Answer> answers;
+    std::deque<std::string> passwords;
+};
+
+// Every text the window shows: title, labels, buttons, group boxes, combo items, tabs, menus.
+QStringList ShownTexts(QWidget* window) {
+    QStringList texts{window->windowTitle()};
+    for (auto* l : window->findChildren<QLabel*>())
+        texts << l->text();
+    for (auto* b : window->findChildren<QAbstractButton*>())
+        texts << b->text();
+    for (auto* g : window->findChildren<QGroupBox*>())
+        texts << g->title();
+    for (auto* c : window->findChildren<QComboBox*>())
+        if (c->objectName() != "ports")
+            for (int i = 0; i < c->count(); ++i)
+                texts << c->itemText(i);
+    for (auto* t : window->findChildren<QTabWidget*>())
+        for (int i = 0; i < t->count(); ++i)
+            texts << t->tabText(i);
+    for (auto* m : window->findChildren<QMenu*>()) {
+        texts << m->title();
+        for (QAction* a : m->actions())
+            texts << a->text();
+    }
+    texts.removeAll(QString());
+    return texts;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::unique_ptr<SimMachine> sim;
+    std::string device;
+    std::unique_ptr<ScriptUi> ui;
+    std::unique_ptr<CMainSheet> sheet;
+    std::unique_ptr<cDialogMain> controller;
+
+    void Screenshot(QWidget* w, const QString& name) {
+        const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            QVERIFY(w->grab().save(dir + "/" + name + ".png"));
+    }
+
+    PrgStepModel& Step0() { return sheet->Step(0); }
+
+private slots:
+    void init() {
+        temp = std::make_unique<QTemporaryDir>();
+        SetLanguageFolder(KELVANE_BIN_DIR "/language/");
+        SetLanguage("German");
+        SimOptions options;
+        options.pacing = false;
+        options.announce = false;
+        sim = std::make_unique<SimMachine>(options);
+        device = sim->Start();
+        QVERIFY(!device.empty());
+
+        FolderSet folders;
+        folders.appFolder = KELVANE_BIN_DIR;
+        folders.dataFolder = (temp->path() + "/data").toStdString();
+        folders.documentsFolder = (temp->path() + "/documents").toStdString();
+        std::filesystem::create_directories(folders.dataFolder);
+        ui = std::make_unique<ScriptUi>();
+        sheet = std::make_unique<CMainSheet>();
+        controller = std::make_unique<cDialogMain>(*ui, *sheet, folders, [this] {
+            return std::vector<AdapterRecord>{{"NORKSIM1", device}};
+        });
+        sheet->SetHost(controller.get());
+        controller->portSelection.SetReportCount(false);
+        controller->SetPauseFunction([](int) {});
+    }
+
+    void cleanup() {
+        if (sheet)
+            sheet->SetHost(nullptr);
+        controller.reset();
+        sheet.reset();
+        ui.reset();
+        if (sim)
+            sim->Stop();
+        sim.reset();
+        SetLanguage("German");
+    }
+
+    void startsLockedWithThePortListed() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QCOMPARE(w.windowTitle(), QString("Torvex Kelvane Rev.4"));
+        QCOMPARE(w.PortList()->count(), 1);
+        QCOMPARE(w.PortList()->currentText(), QString::fromStdString(device));
+        QVERIFY(!w.WriteButton()->isEnabled());
+        QVERIFY(w.ReadButton()->isEnabled());
+        QVERIFY(!w.ExpertBox()->isEnabled());
+        QVERIFY(!w.SetList()->isEnabled());
+        QCOMPARE(w.ConfigBox()->text(), QString(" --- keine ---"));
+        QCOMPARE(w.Sheet()->count(), 8);
+        QVERIFY(w.LanguageMenu());
+        QStringList languages;
+        for (QAction* a : w.LanguageMenu()->actions())
+            languages << a->text();
+        QCOMPARE(languages, QStringList({"english", "german"}));
+    }
+
+    void readEditWriteAndReadAgainShowsTheEdit() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ReadButton()->click();
+        QVERIFY2(controller->dataLoaded, ui->messages.empty() ? "" : ui->messages[0].c_str());
+        QCOMPARE(w.ConfigBox()->text(), QString("von Maschine"));
+        QVERIFY(w.WriteButton()->isEnabled());
+        QVERIFY(!controller->settingsChanged);
+
+        // Step page 1: type a new speed.
+        w.Sheet()->setCurrentIndex(1);
+        auto* speed = w.Sheet()->widget(1)->findChild<CNumEdit*>("c1003");
+        QVERIFY(speed);
+        QVERIFY(speed->isEnabled());
+        const uint16_t before = controller->image.Step(0).Speed();
+        speed->setFocus();
+        speed->selectAll();
+        QTest::keyClicks(speed, "40");
+        QVERIFY(controller->settingsChanged);
+        // Leaving the page stores the value.
+        w.Sheet()->setCurrentIndex(0);
+        const uint16_t edited = controller->image.Step(0).Speed();
+        QVERIFY(edited != before);
+
+        ui->passwords = {"0000"};
+        w.WriteButton()->click();
+        QVERIFY2(!controller->settingsChanged,
+                 ui->messages.empty() ? "" : ui->messages.back().c_str());
+        ParameterBlock machine;
+        machine.bytes = sim->ParameterImage();
+        QCOMPARE(machine.Step(0).Speed(), edited);
+
+        controller->image.Step(0).SetSpeed(before); // forget it here: the read must bring it
+        w.ReadButton()->click();
+        QCOMPARE(controller->image.Step(0).Speed(), edited);
+        w.Sheet()->setCurrentIndex(1);
+        QCOMPARE(speed->text(), QString("40"));
+        Screenshot(&w, "main-german");
+    }
+
+    void languageChangeReopensInEnglishKeepingTheEdits() {
+        auto w = std::make_unique<cMainWindow>(*controller, *sheet);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        // An edit still on its page: the language change must commit it.
+        w->Sheet()->setCurrentIndex(2);
+        auto* speed = w->Sheet()->widget(2)->findChild<CNumEdit*>("c1003");
+        QVERIFY(speed);
+        const uint16_t before = controller->image.Step(1).Speed();
+        speed->setFocus();
+        speed->selectAll();
+        QTest::keyClicks(speed, "35");
+        QVERIFY(controller->settingsChanged);
+
+        QAction* english = nullptr;
+        for (QAction* a : w->LanguageMenu()->actions())
+            if (a->text() == "english")
+                english = a;
+        QVERIFY(english);
+        english->trigger();
+        QVERIFY(controller->restartPending);
+        QVERIFY(!w->isVisible());
+        QVERIFY(ui->messages.empty()); // the close asked nothing
+        QVERIFY(controller->image.Step(1).Speed() != before);
+        const auto image = controller->image.bytes;
+        w.reset();
+
+        // What the application's loop does next.
+        SetLanguage(controller->settings.languageName);
+        w = std::make_unique<cMainWindow>(*controller, *sheet);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(!controller->restartPending);
+        QVERIFY(controller->settingsChanged);
+        QVERIFY(controller->image.bytes == image);
+        QCOMPARE(w->ReadButton()->text(), QString::fromStdString(Translate("von Maschine")));
+        QVERIFY(w->ReadButton()->text() != "von Maschine");
+
+        // No German text left: an English text is not a key the table still translates.
+        for (const QString& text : ShownTexts(w.get()))
+            QVERIFY2(QString::fromStdString(Translate(text.toStdString())) == text,
+                     qPrintable("German text left: " + text));
+        Screenshot(w.get(), "main-english");
+        for (int tab = 0; tab < w->Sheet()->count(); ++tab) {
+            w->Sheet()->setCurrentIndex(tab);
+            Screenshot(w.get(), QString("main-english-tab%1").arg(tab));
+        }
+        controller->settingsChanged = false;
+    }
+
+    void closingWithUnsavedChangesAsksOnce() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        controller->settingsChanged = true;
+        ui->answers = {cUserInterface::Answer::No};
+        w.ExitButton()->click();
+        QVERIFY(w.isVisible());
+        QCOMPARE(ui->messages.size(), size_t(1));
+        QVERIFY(controller->settingsChanged);
+
+        ui->answers = {cUserInterface::Answer::Yes};
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(ui->messages.size(), size_t(2));
+    }
+
+    void enterDoesNothing() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QTest::keyClick(&w, Qt::Key_Return);
+        QVERIFY(w.isVisible());
+    }
+
+    void expertModeAndTheParameterSets() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        QVERIFY(w.ExpertBox()->isEnabled()); // the simulated machine allows parameterisation
+        w.ExpertBox()->click();
+        QVERIFY(controller->image.ExpertMode());
+        QVERIFY(w.SetList()->isEnabled());
+        w.SetList()->setCurrentIndex(1);
+        QCOMPARE(controller->currentSet, 1);
+        QCOMPARE(w.Sheet()->currentIndex(), 1);
+
+        w.ExpertBox()->click(); // off again while set 2 is shown
+        QVERIFY(!controller->image.ExpertMode());
+        QCOMPARE(controller->currentSet, 0);
+        QCOMPARE(w.SetList()->currentIndex(), 0);
+        QVERIFY(!w.SetList()->isEnabled());
+        QCOMPARE(int(controller->image.Step(4).NextStep()), 0xFF);
+        controller->settingsChanged = false;
+    }
+
+    void aClickOnTheOverviewOpensThatStepsPage() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        cStepGraphicWnd* strip = w.Overview();
+        const int width = strip->contentsRect().width();
+        const int x = OverviewClickTab(width, 10 + 2 * ((width - 10) / 5) + 3) == 3
+                          ? 10 + 2 * ((width - 10) / 5) + 3
+                          : width / 2;
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->contentsRect().left() + x, 20));
+        QCOMPARE(w.Sheet()->currentIndex(), OverviewClickTab(width, x));
+    }
+
+    void aboutBoxShowsTitleAndVersion() {
+        CAboutDlg about;
+        QVERIFY(about.VersionLine()->text().startsWith("Torvex Kelvane  Version "));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"

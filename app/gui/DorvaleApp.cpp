@@ -41,6 +41,7 @@ int CDorvaleApp::Run(const Options& options) {
     SetLanguage("German");
 
     QtUserInterface ui;
+    ui.SetUnattended(!options.screenshot.isEmpty());
     CMainSheet sheet;
     cDialogMain controller(ui, sheet, folders);
     sheet.SetHost(&controller);

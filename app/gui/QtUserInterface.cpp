@@ -4,6 +4,7 @@
 #include "lang/gui/TranslateWindow.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,9 +14,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -103,6 +106,11 @@ void QtUserInterface::SetStatusTargets(QLabel* status, QProgressBar* progress) {
 
 cUserInterface::Answer QtUserInterface::ShowMessage(const std::string& text, Buttons buttons,
                                                     Icon icon) {
+    if (unattended_) {
+        std::fprintf(stderr, "kelvane: %s\n", text.c_str());
+        return buttons == Buttons::Ok ? Answer::Ok
+                                      : (buttons == Buttons::YesNo ? Answer::No : Answer::Cancel);
+    }
     QMessageBox box(parent_);
     box.setWindowTitle(WindowTitle(parent_));
     box.setText(QString::fromStdString(text));
@@ -135,6 +143,8 @@ cUserInterface::Answer QtUserInterface::ShowMessage(const std::string& text, But
 }
 
 bool QtUserInterface::AskPassword(std::string& password) {
+    if (unattended_)
+        return false;
     cDialogPassword dialog(parent_);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -143,6 +153,8 @@ bool QtUserInterface::AskPassword(std::string& password) {
 }
 
 bool QtUserInterface::AskPasswordChange(PasswordChange& entry) {
+    if (unattended_)
+        return false;
     cDialogPwChange dialog(parent_);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -153,6 +165,8 @@ bool QtUserInterface::AskPasswordChange(PasswordChange& entry) {
 }
 
 bool QtUserInterface::AskOpenFile(const FileRequest& request, std::string& path) {
+    if (unattended_)
+        return false;
     const QString start = QString::fromStdString((request.folder / request.proposedName).string());
     QString chosen =
         QFileDialog::getOpenFileName(parent_, QString(), start, QtFileFilter(request.filter));
@@ -163,6 +177,8 @@ bool QtUserInterface::AskOpenFile(const FileRequest& request, std::string& path)
 }
 
 bool QtUserInterface::AskSaveFile(const FileRequest& request, std::string& path) {
+    if (unattended_)
+        return false;
     const QString start = QString::fromStdString((request.folder / request.proposedName).string());
     QFileDialog dialog(parent_, QString(), start, QtFileFilter(request.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -198,4 +214,10 @@ void QtUserInterface::SetProgress(int percent) {
     if (progress_)
         progress_->setValue(std::clamp(percent, 0, 100));
     Repaint();
+}
+
+void QtUserInterface::OpenDocument(const std::filesystem::path& path) {
+    // No handler: the file stays on disk, nothing to say.
+    if (!unattended_)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
 }

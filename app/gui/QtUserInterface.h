@@ -47,6 +47,9 @@ class QtUserInterface : public cUserInterface {
 public:
     explicit QtUserInterface(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
+    // Nobody at the screen (the offscreen platform): messages go to standard error, questions
+    // are answered "no", dialogs are cancelled.
+    void SetUnattended(bool on) { unattended_ = on; }
     // Pane 0 shows status texts; the progress bar lies in pane 1 and is hidden between
     // transfers. Either may be null.
     void SetStatusTargets(QLabel* status, QProgressBar* progress);
@@ -59,6 +62,7 @@ public:
     void ShowStatus(const std::string& text) override;
     void ShowProgress(bool visible) override;
     void SetProgress(int percent) override;
+    void OpenDocument(const std::filesystem::path& path) override;
 
 private:
     // Transfers block the event loop; let the window repaint between their steps.
@@ -67,4 +71,5 @@ private:
     QPointer<QWidget> parent_;
     QPointer<QLabel> status_;
     QPointer<QProgressBar> progress_;
+    bool unattended_ = false;
 };

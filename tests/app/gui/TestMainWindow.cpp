@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,8 +53,12 @@ public:
         return true;
     }
     bool AskPasswordChange(PasswordChange&) override { return false; }
-    bool AskOpenFile(const FileRequest&, std::string&) override { return false; }
-    bool AskSaveFile(const FileRequest&, std::string&) override { return false; }
+    bool AskOpenFile(const FileRequest&, std::string& path) override {
+        return Take(openFiles, path);
+    }
+    bool AskSaveFile(const FileRequest&, std::string& path) override {
+        return Take(saveFiles, path);
+    }
     void ShowStatus(const std::string&) override {}
     void ShowProgress(bool) override {}
     void SetProgress(int) override {}
@@ -61,6 +66,16 @@ public:
     std::vector<std::string> messages;
     std::deque<Answer> answers;
     std::deque<std::string> passwords;
+    std::deque<std::string> openFiles, saveFiles; // empty: the dialog is cancelled
+
+private:
+    static bool Take(std::deque<std::string>& queue, std::string& path) {
+        if (queue.empty())
+            return false;
+        path = queue.front();
+        queue.pop_front();
+        return true;
+    }
 };
 
 // Every text the window shows: title, labels, buttons, group boxes, combo items, tabs, menus.
@@ -257,6 +272,29 @@ private slots:
             Screenshot(w.get(), QString("main-english-tab%1").arg(tab));
         }
         controller->settingsChanged = false;
+    }
+
+    void saveAndLoadThroughTheMenu() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        const uint16_t speed = controller->image.Step(0).Speed();
+        const std::string file = (temp->path() + "/mine.bin").toStdString();
+        ui->saveFiles = {file};
+        w.findChild<QAction*>("save")->trigger();
+        QVERIFY2(QFile::exists(QString::fromStdString(file)),
+                 ui->messages.empty() ? "" : ui->messages.back().c_str());
+
+        controller->image.Step(0).SetSpeed(uint16_t(speed + 100));
+        controller->settingsChanged = true;
+        ui->openFiles = {file};
+        ui->answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::Ok};
+        w.findChild<QAction*>("load")->trigger();
+        QCOMPARE(controller->image.Step(0).Speed(), speed);
+        QCOMPARE(w.ConfigBox()->text(), QString("mine"));
+        QVERIFY(!controller->settingsChanged);
+        QVERIFY(!sheet->Step(0).ReadOnly()); // a load unlocks the pages
     }
 
     void closingWithUnsavedChangesAsksOnce() {

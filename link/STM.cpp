@@ -256,8 +256,9 @@ void cSTM::FillPause(int pauseMs) {
         const Clock::time_point now = Clock::now();
         if (now >= end && sent >= needed)
             return;
-        // Until about the next millisecond's carriage returns are due.
-        port->WaitReadable(WallDeadline(std::min(now + milliseconds(1), std::max(end, now))));
+        // Until about the next millisecond's carriage returns are due; their echo waits in the
+        // input queue meanwhile, so there is nothing to wake up for.
+        std::this_thread::sleep_until(std::min(now + milliseconds(1), std::max(end, now)));
     }
 }
 

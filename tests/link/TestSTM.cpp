@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,11 +49,15 @@ private:
 
 class StmLink : public ::testing::Test {
 protected:
-    void Start(SimFault fault = SimFault::None) {
+    void Start(SimFault fault = SimFault::None, std::string stateDir = {}) {
+        port.Close();
+        if (sim)
+            sim->Stop();
         SimOptions o;
         o.announce = false;
         o.pacing = false;
         o.fault = fault;
+        o.stateDir = std::move(stateDir);
         sim = std::make_unique<SimMachine>(o);
         device = sim->Start();
         ASSERT_FALSE(device.empty()) << sim->LastError();
@@ -115,7 +120,9 @@ TEST_F(StmLink, TriggerThenEepromRead) {
 }
 
 TEST_F(StmLink, ProgramReplacesBothImagesWithEveryPauseKept) {
-    ASSERT_NO_FATAL_FAILURE(Start());
+    char dir[] = "/tmp/kelvane-supv-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    ASSERT_NO_FATAL_FAILURE(Start(SimFault::None, dir));
     const auto eeprom = SimSupervisorEepromImage(0x00010007);
     const auto program = SimSupervisorProgram(0x00010007);
     auto stm = Link();
@@ -137,6 +144,12 @@ TEST_F(StmLink, ProgramReplacesBothImagesWithEveryPauseKept) {
     cSTM::Eeprom back{};
     ASSERT_EQ(stm->ReadSupervisorEeprom(back), kResultOk);
     EXPECT_EQ(cSTM::SupervisorVersion(back), 0x00010007u);
+
+    // The machine keeps them when it is started again.
+    ASSERT_NO_FATAL_FAILURE(Start(SimFault::None, dir));
+    EXPECT_EQ(sim->SupervisorEeprom(), eeprom);
+    EXPECT_EQ(sim->SupervisorProgram(), program);
+    std::filesystem::remove_all(dir);
 }
 
 // What the loader checks is real: records sent without their pause are lost, and the loader

@@ -23,6 +23,8 @@ CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments) {
             options.port = arguments[++i];
         else if (a.startsWith("--port="))
             options.port = a.mid(7);
+        else if (a == "--exit-when-shown")
+            options.exitWhenShown = true;
         else if (a == "--read")
             options.read = true;
         else if (a == "--screenshot" && i + 1 < arguments.size())
@@ -41,7 +43,7 @@ int CDorvaleApp::Run(const Options& options) {
     SetLanguage("German");
 
     QtUserInterface ui;
-    ui.SetUnattended(!options.screenshot.isEmpty());
+    ui.SetUnattended(!options.screenshot.isEmpty() || options.exitWhenShown);
     CMainSheet sheet;
     cDialogMain controller(ui, sheet, folders);
     sheet.SetHost(&controller);
@@ -71,6 +73,14 @@ int CDorvaleApp::Run(const Options& options) {
                     controller.settingsChanged = false;
                     window.reject();
                 }
+            });
+        }
+        if (first && options.exitWhenShown) {
+            QTimer::singleShot(0, &window, [&] {
+                std::printf("shown\n");
+                std::fflush(stdout);
+                controller.settingsChanged = false;
+                window.reject();
             });
         }
         first = false;

@@ -7,9 +7,10 @@
 class CDorvaleApp {
 public:
     struct Options {
-        QString port;       // select this device in the port list
-        bool read = false;  // "von Maschine" once the window is up
-        QString screenshot; // save a picture of the window there and end (no display)
+        QString port;               // select this device in the port list
+        bool read = false;          // "von Maschine" once the window is up
+        QString screenshot;         // save a picture of the window there and end (no display)
+        bool exitWhenShown = false; // print "shown" once the window is up, and end (benchmark)
         bool help = false;
         QString error; // a bad command line
     };

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QTabBar>
+#include <QVBoxLayout>
 
 #include "lang/gui/TranslateWindow.h"
 #include "pages/gui/DialogExpert.h"
@@ -11,20 +12,25 @@
 #include "pages/gui/DialogPrgStep.h"
 
 cMainSheetView::cMainSheetView(CMainSheet& s, QWidget* parent) : QTabWidget(parent), sheet(s) {
-    header = new cDialogHeader(sheet.Header(), this);
-    pages[CSheet::kHeaderPage] = header;
-    addTab(header, cPageWidget::T("Kopfdaten"));
-    for (int k = 0; k < CMainSheet::kStepPages; ++k) {
-        steps[k] = new cDialogPrgStep(sheet.Step(k), this);
-        pages[CSheet::kFirstStepPage + k] = steps[k];
-        addTab(steps[k], QString::fromStdString(sheet.Caption(k)));
+    const QString titles[CMainSheet::kPageCount] = {cPageWidget::T("Kopfdaten"),
+                                                    QString::fromStdString(sheet.Caption(0)),
+                                                    QString::fromStdString(sheet.Caption(1)),
+                                                    QString::fromStdString(sheet.Caption(2)),
+                                                    QString::fromStdString(sheet.Caption(3)),
+                                                    QString::fromStdString(sheet.Caption(4)),
+                                                    cPageWidget::T("Wartungsdaten"),
+                                                    cPageWidget::T("Expertenmodus")};
+    for (int tab = 0; tab < CMainSheet::kPageCount; ++tab) {
+        holders[tab] = new QWidget(this);
+        auto* layout = new QVBoxLayout(holders[tab]);
+        layout->setContentsMargins(0, 0, 0, 0);
+        addTab(holders[tab], titles[tab]);
     }
-    maintenance = new cDialogMaintenceData(sheet.Maintenance(), this);
-    pages[CSheet::kMaintenancePage] = maintenance;
-    addTab(maintenance, cPageWidget::T("Wartungsdaten"));
-    expert = new cDialogExpert(sheet.Expert(), this);
-    pages[CSheet::kExpertPage] = expert;
-    addTab(expert, cPageWidget::T("Expertenmodus"));
+    // The header page and one step page at once: the step page is the largest, so the sheet
+    // has its full size from the start. The others follow when they are first shown.
+    MakePage(CSheet::kHeaderPage);
+    MakePage(CSheet::kFirstStepPage);
+    MakePage(sheet.ActivePage());
 
     setCurrentIndex(sheet.ActivePage());
     sheet.SetView(this);
@@ -46,12 +52,53 @@ cMainSheetView::~cMainSheetView() {
         sheet.SetView(nullptr);
 }
 
-cPageWidget* cMainSheetView::PageView(int tab) const {
-    return tab >= 0 && tab < CMainSheet::kPageCount ? pages[tab] : nullptr;
+cPageWidget* cMainSheetView::MakePage(int tab) {
+    if (tab < 0 || tab >= CMainSheet::kPageCount)
+        return nullptr;
+    if (pages[tab])
+        return pages[tab];
+    QWidget* holder = holders[tab];
+    cPageWidget* page = nullptr;
+    if (tab == CSheet::kHeaderPage) {
+        page = header = new cDialogHeader(sheet.Header(), holder);
+    } else if (tab == CSheet::kMaintenancePage) {
+        page = maintenance = new cDialogMaintenceData(sheet.Maintenance(), holder);
+    } else if (tab == CSheet::kExpertPage) {
+        page = expert = new cDialogExpert(sheet.Expert(), holder);
+    } else {
+        const int k = tab - CSheet::kFirstStepPage;
+        page = steps[k] = new cDialogPrgStep(sheet.Step(k), holder);
+    }
+    pages[tab] = page;
+    holder->layout()->addWidget(page);
+    // Made after the sheet's own translation: translate it as that would have.
+    TranslateWindow(page);
+    return page;
 }
 
-cDialogPrgStep* cMainSheetView::StepView(int k) const {
-    return k >= 0 && k < CMainSheet::kStepPages ? steps[k] : nullptr;
+bool cMainSheetView::PageMade(int tab) const {
+    return tab >= 0 && tab < CMainSheet::kPageCount && pages[tab];
+}
+
+cPageWidget* cMainSheetView::PageView(int tab) {
+    return MakePage(tab);
+}
+
+cDialogPrgStep* cMainSheetView::StepView(int k) {
+    if (k < 0 || k >= CMainSheet::kStepPages)
+        return nullptr;
+    MakePage(CSheet::kFirstStepPage + k);
+    return steps[k];
+}
+
+cDialogMaintenceData* cMainSheetView::MaintenanceView() {
+    MakePage(CSheet::kMaintenancePage);
+    return maintenance;
+}
+
+cDialogExpert* cMainSheetView::ExpertView() {
+    MakePage(CSheet::kExpertPage);
+    return expert;
 }
 
 void cMainSheetView::ShowCaptions() {
@@ -60,6 +107,7 @@ void cMainSheetView::ShowCaptions() {
 }
 
 void cMainSheetView::ShowActivePage() {
+    MakePage(sheet.ActivePage());
     if (currentIndex() == sheet.ActivePage())
         return;
     QScopedValueRollback guard(syncing, true);
@@ -68,10 +116,12 @@ void cMainSheetView::ShowActivePage() {
 
 void cMainSheetView::ShowAllPages() {
     for (cPageWidget* page : pages)
-        page->ShowValues();
+        if (page)
+            page->ShowValues();
 }
 
 void cMainSheetView::OnCurrentChanged(int index) {
+    MakePage(index);
     if (syncing || index < 0 || index == sheet.ActivePage())
         return;
     // A refusal brings the kept tab back through ShowActivePage.

@@ -24,12 +24,14 @@ public:
     cMainSheetView& operator=(const cMainSheetView&) = delete;
 
     CMainSheet& Sheet() const { return sheet; }
-    // The page view of a tab (0..7), nullptr outside.
-    cPageWidget* PageView(int tab) const;
+    // The page view of a tab (0..7), made when first asked for; nullptr outside.
+    cPageWidget* PageView(int tab);
     cDialogHeader* HeaderView() const { return header; }
-    cDialogPrgStep* StepView(int k) const; // k = 0..4
-    cDialogMaintenceData* MaintenanceView() const { return maintenance; }
-    cDialogExpert* ExpertView() const { return expert; }
+    cDialogPrgStep* StepView(int k); // k = 0..4
+    cDialogMaintenceData* MaintenanceView();
+    cDialogExpert* ExpertView();
+    // Whether the tab's page view exists yet.
+    bool PageMade(int tab) const;
 
     // ---- SheetView ----
     void ShowCaptions() override;
@@ -42,6 +44,9 @@ protected:
 
 private:
     void OnCurrentChanged(int index);
+    // Builds the page view of a tab inside its holder (the window opens faster with only the
+    // pages it shows).
+    cPageWidget* MakePage(int tab);
 
     CMainSheet& sheet;
     cDialogHeader* header = nullptr;
@@ -49,6 +54,7 @@ private:
     cDialogMaintenceData* maintenance = nullptr;
     cDialogExpert* expert = nullptr;
     std::array<cPageWidget*, CMainSheet::kPageCount> pages{};
+    std::array<QWidget*, CMainSheet::kPageCount> holders{};
     QMetaObject::Connection changed;
     bool syncing = false; // the tab is being set to the sheet's choice
 };

@@ -87,10 +87,12 @@ int cQVX_18::Receive(uint8_t* buffer, size_t count, size_t& stored) {
         int n = port->Read(buffer + stored, count - stored);
         if (n > 0) {
             stored += std::min(static_cast<size_t>(n), count - stored);
+            if (stored == count)
+                break;
             deadline = std::min(limit, WallClock::from_time_t(std::time(nullptr) + 2));
-            continue;
         }
-        if (WallClock::now() >= deadline || !port->WaitReadable(deadline))
+        // Read took all that was queued: wait for the rest rather than asking again at once.
+        if (WallClock::now() >= deadline || !port->WaitQueued(deadline, count - stored))
             return kResultTimeout;
     }
     return kResultOk;

@@ -44,6 +44,9 @@ int MillisecondsUntil(ISerialPort::WallClock::time_point deadline) {
 
 // A write that makes no progress for this long has nobody taking the bytes.
 constexpr auto kWriteStall = std::chrono::seconds(3);
+// Longest pause while more bytes are on their way: bounds the delay when they come in bursts
+// (an adapter's latency timer) instead of at line speed.
+constexpr auto kGatherSlice = std::chrono::milliseconds(4);
 
 } // namespace
 
@@ -102,6 +105,7 @@ int SerialPort::Open(const std::string& device, int baudRate) {
     handle = fd;
     isOpen = 1;
     lineGone = false;
+    lineBaud = baudRate;
     (void)dataBits;
     SetRts(false);
     SetDtr(false);
@@ -137,6 +141,7 @@ bool SerialPort::SetBaudRate(int baudRate) {
     ::cfsetospeed(&t, speed);
     if (::tcsetattr(handle, TCSADRAIN, &t) != 0)
         return Fail("set baud rate");
+    lineBaud = baudRate;
     return SetRts(true) == 1 && SetDtr(true) == 1;
 }
 
@@ -209,7 +214,7 @@ int SerialPort::Write(const uint8_t* data, size_t count) {
     // The rest of the echo: until the whole-second clock has advanced by more than 2 without
     // an echoed byte (a long block at a slow speed keeps echoing past one window).
     auto deadline = WallClock::from_time_t(std::time(nullptr) + 3);
-    while (echoed < written && WaitReadable(deadline)) {
+    while (echoed < written && WaitQueued(deadline, written - echoed)) {
         int n = Read(sink, std::min(sizeof sink, written - echoed));
         if (n > 0) {
             echoed += static_cast<size_t>(n);
@@ -276,4 +281,24 @@ bool SerialPort::WaitReadable(WallClock::time_point deadline) {
         if (p.revents & POLLIN)
             return true;
     }
+}
+
+bool SerialPort::WaitQueued(WallClock::time_point deadline, size_t wanted) {
+    if (!WaitReadable(deadline))
+        return false;
+    int queued = 0;
+    if (wanted <= 1 || lineBaud <= 0 || ::ioctl(handle, FIONREAD, &queued) != 0 || queued < 0 ||
+        size_t(queued) >= wanted)
+        return true;
+    // The rest comes at 10 bit times a byte: pause until about the last one is due, so a
+    // reply costs a few wake-ups instead of one a byte (every 43 us at 230400 baud).
+    const auto due = std::chrono::microseconds((wanted - size_t(queued) - 1) * 10'000'000ull /
+                                               unsigned(lineBaud));
+    const int ms = std::min(MillisecondsUntil(deadline) - 1,
+                            int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::min<std::chrono::microseconds>(due, kGatherSlice))
+                                    .count()));
+    if (ms > 0)
+        ::poll(nullptr, 0, ms);
+    return true;
 }

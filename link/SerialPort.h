@@ -32,6 +32,12 @@ public:
     // Waits until input is queued (true) or the deadline has passed or the line is gone
     // (false). A false answer is final: the caller gives up on the bytes it waits for.
     virtual bool WaitReadable(WallClock::time_point deadline) = 0;
+    // WaitReadable for a caller that expects `wanted` bytes: a port that knows its line speed
+    // lets some of them gather before it returns, rather than waking for every byte.
+    virtual bool WaitQueued(WallClock::time_point deadline, size_t wanted) {
+        (void)wanted;
+        return WaitReadable(deadline);
+    }
 };
 
 class SerialPort : public ISerialPort {
@@ -52,6 +58,7 @@ public:
     int Read(uint8_t* buffer, size_t max) override;
     void Flush() override;
     bool WaitReadable(WallClock::time_point deadline) override;
+    bool WaitQueued(WallClock::time_point deadline, size_t wanted) override;
 
     // File descriptor of the open device, -1 when closed.
     int Handle() const { return handle; }
@@ -72,5 +79,6 @@ private:
     uint8_t dataBits = 8;
     bool hasModemLines = true;
     bool lineGone = false; // read or poll reported a hang-up or an I/O error
+    int lineBaud = 0;      // line speed set last, for the echo's timing
     std::string lastError;
 };

@@ -157,6 +157,46 @@ TEST_F(SimLink, ApplicationAreaAndDump) {
     std::filesystem::remove_all(dir);
 }
 
+TEST_F(SimLink, FasteningCounterIsTheLargestTypeTenRecord) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<uint8_t> area(sim->EmulationLength(), 0xFF);
+    auto record = [&](size_t offset, uint8_t type, uint32_t value) {
+        area[offset] = type;
+        for (int i = 0; i < 4; ++i)
+            area[offset + 4 + i] = uint8_t(value >> (8 * i));
+    };
+    record(0, 10, 60000); // the first record is never examined
+    record(16, 10, 5);
+    record(32, 9, 65000); // not a fastening record
+    record(area.size() / 2, 10, 70000);
+    record(area.size() - 16, 10, 3);
+    ASSERT_TRUE(sim->Poke(sim->EmulationStart(), area));
+    ASSERT_EQ(link->Connect(), kResultOk);
+    uint32_t counter = 0;
+    ASSERT_EQ(link->ReadFasteningCounter(counter), kResultOk);
+    EXPECT_EQ(counter, 70000u % 65535u);
+    EXPECT_EQ(std::vector<uint8_t>(link->EmulationArea().begin(), link->EmulationArea().end()),
+              area);
+}
+
+TEST_F(SimLink, BlockOffsetPastHalfTheAreaIsRefusedBeforeAnyTransfer) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(sim->Poke(0x10001100, {0x02, 0x01}));
+    ASSERT_EQ(link->Connect(), kResultOk);
+    EXPECT_EQ(link->BlockOffset(), 513);
+    const auto before = sim->Counters();
+    Block untouched;
+    untouched.fill(0xEE);
+    Block block = untouched;
+    EXPECT_EQ(link->ReadParameterBlock(block), kResultRefused);
+    EXPECT_EQ(block, untouched);
+    EXPECT_EQ(link->WriteParameterBlock(block), kResultRefused);
+    const auto after = sim->Counters();
+    EXPECT_EQ(after.readCommands, before.readCommands);
+    EXPECT_EQ(after.writeCommands, 0u);
+    EXPECT_EQ(after.dataFrames, 0u);
+}
+
 // Each fault gives its result code, within the receive window, and leaves the destination or
 // the machine untouched.
 struct Fault {
@@ -220,6 +260,10 @@ TEST_P(SimFaults, EndInTheirResultCode) {
     EXPECT_LT(seconds, f.step == Fault::Write ? 4.0 : 3.0);
     if (f.step == Fault::Write && f.mode != SimFault::HangupInWrite) {
         EXPECT_EQ(sim->ParameterImage(), original);
+    }
+    // A failed block write stops at once: no end frame makes the machine take it.
+    if (f.step == Fault::Write) {
+        EXPECT_EQ(sim->Counters().endFrames, 0u);
     }
 }
 

@@ -79,6 +79,6 @@ private:
     uint8_t dataBits = 8;
     bool hasModemLines = true;
     bool lineGone = false; // read or poll reported a hang-up or an I/O error
-    int lineBaud = 0;      // line speed set last, for the echo's timing
+    int lineBaud = 0;      // line speed set last: how fast awaited bytes come
     std::string lastError;
 };

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -152,18 +153,52 @@ TEST_F(StmLink, ProgramReplacesBothImagesWithEveryPauseKept) {
     std::filesystem::remove_all(dir);
 }
 
-// What the loader checks is real: records sent without their pause are lost, and the loader
-// says so at the end instead of taking a broken program.
-TEST_F(StmLink, RecordsWithoutTheirPauseAreRefused) {
+// What the loader checks is real: records sent without their pause are lost, broken records
+// are check errors, and the loader says so at the end instead of taking a broken program.
+TEST_F(StmLink, BrokenTransfersAreRefusedByTheLoader) {
     ASSERT_NO_FATAL_FAILURE(Start());
     const auto before = sim->SupervisorProgram();
-    auto stm = Link();
-    ASSERT_EQ(stm->Trigger(), kResultOk);
     const auto program = SimSupervisorProgram(9);
-    stm->SendHexRecords(cSTM::kProgramAddress, program.data(), 1024, cSTM::kTypeProgram, 64, 1);
-    EXPECT_EQ(stm->SendEndRecord(), kResultPortOpenFailed);
+    struct Case {
+        const char* what;
+        std::function<void(cSTM&)> send;
+        int result;
+    } cases[] = {
+        {"no pauses",
+         [&](cSTM& stm) {
+             stm.SendHexRecords(cSTM::kProgramAddress, program.data(), 1024, cSTM::kTypeProgram, 64,
+                                1);
+         },
+         kResultPortOpenFailed},
+        {"outside the program image",
+         [&](cSTM& stm) {
+             stm.SendHexRecords(0x7000, program.data(), 64, cSTM::kTypeProgram, 64, 20);
+         },
+         kResultChecksum},
+        {"wrong check byte",
+         [&](cSTM&) {
+             std::string r = cSTM::TextRecord(cSTM::kProgramAddress, 0, program.data(), 64);
+             r.back() = r.back() == '0' ? '1' : '0';
+             port.Write(reinterpret_cast<const uint8_t*>(r.data()), r.size());
+             // Its pause, so only the check byte is wrong.
+             for (int i = 0; i < 300; ++i)
+                 port.WriteByte('\r');
+         },
+         kResultChecksum},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        port.Close();
+        ASSERT_EQ(port.Open(device, cSTM::kTriggerBaud), 1);
+        auto stm = Link();
+        ASSERT_EQ(stm->Trigger(), kResultOk);
+        c.send(*stm);
+        EXPECT_EQ(stm->SendEndRecord(), c.result);
+        EXPECT_EQ(sim->SupervisorProgram(), before);
+    }
     EXPECT_GT(sim->SupervisorCounters().shortPauses, 0u);
-    EXPECT_EQ(sim->SupervisorProgram(), before);
+    EXPECT_EQ(sim->SupervisorCounters().badRecords, 2u);
+    EXPECT_EQ(sim->SupervisorCounters().programmed, 0u);
 }
 
 struct SupvFaultCase {

@@ -6,8 +6,8 @@
 //   tool_make_language --table texts.tsv --check DIR   exit 1 unless DIR holds exactly those
 //   tool_make_language --table texts.tsv --sources ROOT
 //       exit 1 when the program's sources under ROOT hand a text literal to Translate (or to
-//       a call that shows it translated: messages, window titles, labels, buttons, lists)
-//       that the table does not know
+//       a call that shows it translated: messages, window titles, labels, buttons, lists,
+//       or hands it out as *message for the caller to show) that the table does not know
 //
 // The German file maps each text to itself, so wording can be mended without a new build; a
 // text whose ends are spaces cannot be stored (the loader trims them) and is left out of it,
@@ -201,6 +201,8 @@ const char* const kShowingCalls[] = {"Translate",
                                      "SetStatusText",
                                      "ShowStatus",
                                      "ShowCatalogMessage",
+                                     "showMessage",
+                                     "ShowTransfer",
                                      "setWindowTitle",
                                      "setText",
                                      "setTitle",
@@ -320,6 +322,18 @@ void ScanFile(const std::filesystem::path& path, std::vector<Found>& found) {
                 ++i;
             }
         }
+    }
+    // Findings handed out for the caller to show: *message = "text".
+    for (size_t at = s.find("*message"); at != std::string::npos; at = s.find("*message", at + 1)) {
+        size_t i = at + 8;
+        SkipSpace(s, i);
+        if (i >= s.size() || s[i] != '=' || (i + 1 < s.size() && s[i + 1] == '='))
+            continue;
+        ++i;
+        std::string text;
+        const size_t start = i;
+        if (ReadLiteral(s, i, text) && IsLanguageText(text))
+            found.push_back({path.string(), lineOf(start), text});
     }
     // Label tables: {number or name, "text"}.
     for (size_t at = s.find('{'); at != std::string::npos; at = s.find('{', at + 1)) {

@@ -120,10 +120,10 @@ cUserInterface::Answer QtUserInterface::ShowMessage(const std::string& text, But
     QAbstractButton *yes = nullptr, *no = nullptr, *ok = nullptr, *cancel = nullptr;
     switch (buttons) {
     case Buttons::Ok:
-        ok = box.addButton("OK", QMessageBox::AcceptRole);
+        ok = box.addButton(Tr("OK"), QMessageBox::AcceptRole);
         break;
     case Buttons::OkCancel:
-        ok = box.addButton("OK", QMessageBox::AcceptRole);
+        ok = box.addButton(Tr("OK"), QMessageBox::AcceptRole);
         cancel = box.addButton(Tr("Abbrechen"), QMessageBox::RejectRole);
         break;
     case Buttons::YesNo:

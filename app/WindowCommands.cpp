@@ -82,6 +82,11 @@ bool cDialogMain::OnLanguageChosen(int id) {
         return false;
     languageIndex = index;
     CommitAllPages();
+    // The box holds its text in the current language; the next showing translates it again
+    // from the German, so put the German back (else English stays after a change to German).
+    for (const char* german : {" --- keine ---", "von Maschine"})
+        if (configName == Translate(german))
+            configName = german;
     settings.languageName = languageNames[static_cast<size_t>(index)];
     if (!settingsFile.empty())
         SaveLanguageName(settingsFile, settings.languageName);

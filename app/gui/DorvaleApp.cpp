@@ -53,14 +53,21 @@ int CDorvaleApp::Run(const Options& options) {
         return ExportStepGraphic(path, width, height, steps, context);
     };
     controller.offerNewerFirmware = [&controller] { controller.OfferNewerFirmware(); };
-    SetLanguage(controller.settings.languageName);
+    // A language file that cannot be read leaves the German texts; say why.
+    auto useLanguage = [&ui](const std::string& name) {
+        const LanguageLoadResult result = SetLanguage(name);
+        if (!result.Ok())
+            ui.ShowMessage(result.Message(), cUserInterface::Buttons::Ok,
+                           cUserInterface::Icon::Warning);
+    };
+    useLanguage(controller.settings.languageName);
 
     // The same controller is shown again after a language change, so the edited image and
     // the change flag survive it; only the window is made anew.
     bool first = true;
     do {
         if (controller.restartPending)
-            SetLanguage(controller.settings.languageName);
+            useLanguage(controller.settings.languageName);
         cMainWindow window(controller, sheet, options.port);
         if (first && (options.read || !options.screenshot.isEmpty())) {
             QTimer::singleShot(0, &window, [&] {

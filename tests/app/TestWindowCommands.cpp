@@ -3,6 +3,7 @@
 #include "ControllerFixture.h"
 
 #include "app/ProgramVersion.h"
+#include "lang/Language.h"
 #include "model/AtomicFile.h"
 #include "model/IniFile.h"
 
@@ -95,6 +96,22 @@ TEST_F(ControllerTest, ALanguageChoiceRestartsOnceAndKeepsTheEdits) {
     EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + 99));
     EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase - 1));
     EXPECT_FALSE(controller->restartPending);
+}
+
+TEST_F(ControllerTest, TheActiveConfigurationFollowsEachLanguageChange) {
+    struct BackToGerman {
+        ~BackToGerman() { SetLanguage("german"); }
+    } backToGerman;
+    SetLanguageFolder(KELVANE_BIN_DIR "/language/");
+    ASSERT_TRUE(SetLanguage("english").Ok());
+    controller->configName = Translate("von Maschine");
+    controller->InitWindow();
+    ASSERT_NE(controller->configName, "von Maschine");
+    const int german = IndexOf(controller->languageNames, "german");
+    ASSERT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + german));
+    ASSERT_TRUE(SetLanguage("german").Ok());
+    controller->InitWindow();
+    EXPECT_EQ(controller->configName, "von Maschine");
 }
 
 TEST_F(ControllerTest, ClosingWithUnsavedChangesAsksOnce) {

@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tests and `make run` need; installed when missing.
 PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libgl-dev openssl libssl-dev binutils clang libclang-rt-14-dev \
-            fonts-dejavu-core xauth xvfb
+            fonts-dejavu-core xauth xvfb qt6-translations-l10n
 
 .PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual
 

@@ -8,10 +8,27 @@
 #include "lang/Language.h"
 #include "report/gui/StepGraphicExport.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QStringList>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
+
+QString CDorvaleApp::QtLanguageCode(const std::string& languageName) {
+    static const std::pair<const char*, const char*> kCodes[] = {
+        {"german", "de"},   {"english", "en"},    {"french", "fr"},    {"italian", "it"},
+        {"spanish", "es"},  {"portuguese", "pt"}, {"dutch", "nl"},     {"danish", "da"},
+        {"swedish", "sv"},  {"finnish", "fi"},    {"polish", "pl"},    {"czech", "cs"},
+        {"slovak", "sk"},   {"hungarian", "hu"},  {"russian", "ru"},   {"turkish", "tr"},
+        {"japanese", "ja"}, {"korean", "ko"},     {"chinese", "zh_CN"}};
+    const QString name = QString::fromStdString(languageName).toLower();
+    for (const auto& [language, code] : kCodes)
+        if (name == language)
+            return code;
+    return {};
+}
 
 CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments) {
     Options options;
@@ -54,7 +71,15 @@ int CDorvaleApp::Run(const Options& options) {
     };
     controller.offerNewerFirmware = [&controller] { controller.OfferNewerFirmware(); };
     // A language file that cannot be read leaves the German texts; say why.
-    auto useLanguage = [&ui](const std::string& name) {
+    QTranslator qtTexts;
+    auto useLanguage = [&ui, &qtTexts](const std::string& name) {
+        // Qt's own dialog texts ("Öffnen", "Suchen in:") in the same language, when the
+        // system has them.
+        QCoreApplication::removeTranslator(&qtTexts);
+        const QString code = QtLanguageCode(name);
+        if (!code.isEmpty() &&
+            qtTexts.load("qtbase_" + code, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&qtTexts);
         const LanguageLoadResult result = SetLanguage(name);
         if (!result.Ok())
             ui.ShowMessage(result.Message(), cUserInterface::Buttons::Ok,

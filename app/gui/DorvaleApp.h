@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <string>
+
 class CDorvaleApp {
 public:
     struct Options {
@@ -15,6 +17,9 @@ public:
         QString error; // a bad command line
     };
     static Options ParseArguments(const QStringList& arguments);
+    // The code of Qt's own translations for a language file's name ("german" -> "de"); empty
+    // when not known.
+    static QString QtLanguageCode(const std::string& languageName);
 
     // Needs a QApplication. Returns the program's exit code.
     int Run(const Options& options);

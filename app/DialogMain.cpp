@@ -95,6 +95,21 @@ void cDialogMain::CreateLink() {
     linkObject = std::move(link);
 }
 
+bool cDialogMain::ConnectNewLink() {
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+    CreateLink();
+    if (linkObject->Connect() != kResultOk) {
+        // Closed again, so the next command opens the port then selected.
+        linkObject.reset();
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    AttachStatusTargets();
+    return true;
+}
+
 void cDialogMain::AttachStatusTargets() {
     if (linkObject)
         linkObject->SetStatusTargets(linkStatus.get(), linkStatus.get());

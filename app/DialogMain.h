@@ -182,6 +182,10 @@ public:
 
     // linkObject := a new cQVX_18 on the serial port, the loader taken from AppFolder.
     void CreateLink();
+    // Opens the selected port, makes a new link and connects it, with its status shown. On a
+    // failure the link is gone, the port closed, and "Verbindung fehlgeschlagen" was shown
+    // (a port that cannot be opened says its own message).
+    bool ConnectNewLink();
     // The link shows its status text and progress through the user interface.
     void AttachStatusTargets();
     // RTS off, DTR off, close.

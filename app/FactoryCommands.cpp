@@ -12,19 +12,10 @@ bool cDialogMain::RestoreFactorySettings() {
     // The parameter set is put back to set 1 by the read at the end; doing it here would leave
     // the pages on set 2 while the controller counts set 1 whenever the restore stops early.
     linkObject.reset();
-    if (OpenSelectedPort() != kResultOk)
+    if (!ConnectNewLink())
         return false;
-    CreateLink();
-    int result = linkObject->Connect();
-    if (result != kResultOk) {
-        linkObject.reset();
-        ClosePort();
-        Message("Verbindung fehlgeschlagen");
-        return false;
-    }
-    AttachStatusTargets();
     ParameterBlock machine;
-    result = linkObject->ReadParameterBlock(machine.bytes);
+    int result = linkObject->ReadParameterBlock(machine.bytes);
     ClosePort();
     if (result != kResultOk) {
         ShowLinkError(result);

@@ -141,20 +141,11 @@ std::string cDialogMain::OfferNewerFirmware() {
 
 bool cDialogMain::OnFirmwareUpdate() {
     OnParameterSetChanged(0);
-    if (OpenSelectedPort() != kResultOk)
+    if (!ConnectNewLink())
         return false;
-    CreateLink();
     machineKind = 18;
-    int result = linkObject->Connect();
-    if (result != kResultOk) {
-        linkObject.reset();
-        ClosePort();
-        Message("Verbindung fehlgeschlagen");
-        return false;
-    }
-    AttachStatusTargets();
     ParameterBlock machine;
-    result = linkObject->ReadParameterBlock(machine.bytes);
+    int result = linkObject->ReadParameterBlock(machine.bytes);
     ClosePort();
     if (result != kResultOk) {
         ShowLinkError(result);
@@ -330,21 +321,12 @@ bool cDialogMain::OnDumpEmulationArea() {
     if (!ui.AskSaveFile(request, path) || path.empty())
         return false;
 
-    if (OpenSelectedPort() != kResultOk)
+    if (!ConnectNewLink())
         return false;
-    CreateLink();
     machineKind = 18;
-    int result = linkObject->Connect();
-    if (result != kResultOk) {
-        linkObject.reset();
-        ClosePort();
-        Message("Verbindung fehlgeschlagen");
-        return false;
-    }
-    AttachStatusTargets();
     // Read into a buffer: the edited image stays what the pages show.
     ParameterBlock machine;
-    result = linkObject->ReadParameterBlock(machine.bytes);
+    int result = linkObject->ReadParameterBlock(machine.bytes);
     if (result == kResultOk)
         result = linkObject->DumpEmulationArea(path);
     ClosePort();

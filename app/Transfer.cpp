@@ -101,25 +101,14 @@ int cDialogMain::WriteToMachine(const ParameterBlock& source) {
 bool cDialogMain::OnReadFromMachine() {
     // The parameter set goes back to set 1 with the refresh: a read that fails leaves the
     // pages and the selection as they were.
-    if (OpenSelectedPort() != kResultOk)
+    if (!ConnectNewLink())
         return false;
-
-    CreateLink();
-    int result = linkObject->Connect();
-    if (result != kResultOk) {
-        // The port is closed again so the next command opens the port then selected.
-        linkObject.reset();
-        ClosePort();
-        Message("Verbindung fehlgeschlagen");
-        return false;
-    }
-    AttachStatusTargets();
 
     // Read into a buffer: the pages are bound to the image, which changes only once the block
     // is accepted.
     ParameterBlock block;
     uint32_t counter = 0;
-    result = linkObject->ReadParameterBlock(block.bytes);
+    int result = linkObject->ReadParameterBlock(block.bytes);
     if (result == kResultOk)
         linkObject->ReadFasteningCounter(counter);
     ClosePort();

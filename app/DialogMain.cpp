@@ -3,6 +3,7 @@
 #include "app/Folders.h"
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
+#include "link/STM.h"
 
 #include <chrono>
 #include <system_error>
@@ -113,6 +114,20 @@ bool cDialogMain::ConnectNewLink() {
 void cDialogMain::AttachStatusTargets() {
     if (linkObject)
         linkObject->SetStatusTargets(linkStatus.get(), linkStatus.get());
+}
+
+bool cDialogMain::TriggerSupervisor(cSTM& stm) {
+    stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
+    stm.SetPauseFunction([this](int ms) { Pause(ms); });
+    if (OpenSelectedPort() != kResultOk)
+        return false;
+    if (stm.Trigger() != kResultOk) {
+        ClosePort();
+        Message("Verbindung fehlgeschlagen");
+        return false;
+    }
+    stm.SetStatusTargets(linkStatus.get(), linkStatus.get());
+    return true;
 }
 
 void cDialogMain::ClosePort() {

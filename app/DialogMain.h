@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+class cSTM;
+
 class cDialogMain : public PageHost {
 public:
     using PasswordDigestBytes = std::array<uint8_t, ParameterBlock::kLenPasswordDigest>;
@@ -188,6 +190,10 @@ public:
     bool ConnectNewLink();
     // The link shows its status text and progress through the user interface.
     void AttachStatusTargets();
+    // Opens the selected port and wakes the supervisor's loader, with the controller's
+    // messages, waits and status shown. On a failure the port is closed again and "Verbindung
+    // fehlgeschlagen" was shown (a port that cannot be opened says its own message).
+    bool TriggerSupervisor(cSTM& stm);
     // RTS off, DTR off, close.
     void ClosePort();
     void Pause(int milliseconds);

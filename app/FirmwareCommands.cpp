@@ -18,20 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The supervisor link shows its transfer through the user interface, as the main link does.
-class StatusThroughUi : public ILinkStatusBar, public ILinkProgress {
-public:
-    explicit StatusThroughUi(cUserInterface& ui) : ui(ui) {}
-    void SetStatusText(const std::string& germanText) override {
-        ui.ShowStatus(germanText.empty() ? std::string() : Translate(germanText));
-    }
-    void ShowProgress(bool visible) override { ui.ShowProgress(visible); }
-    void SetProgress(int percent) override { ui.SetProgress(percent); }
-
-private:
-    cUserInterface& ui;
-};
-
 struct Version {
     int major = 0, minor = 0, third = 0;
     // Whole versions compare: the third number has three digits, so minor * 100 + third
@@ -217,17 +203,8 @@ bool cDialogMain::OnFirmwareUpdate() {
 
 bool cDialogMain::OnSupervisorUpdate() {
     cSTM stm(&serialPort);
-    StatusThroughUi status(ui);
-    stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
-    stm.SetPauseFunction([this](int ms) { Pause(ms); });
-    if (OpenSelectedPort() != kResultOk)
+    if (!TriggerSupervisor(stm))
         return false;
-    if (stm.Trigger() != kResultOk) {
-        ClosePort();
-        Message("Verbindung fehlgeschlagen");
-        return false;
-    }
-    stm.SetStatusTargets(&status, &status);
     cSTM::Eeprom eeprom{};
     int result = stm.ReadSupervisorEeprom(eeprom);
     ClosePort();
@@ -262,7 +239,6 @@ bool cDialogMain::OnSupervisorUpdate() {
         Message("COM-Port Fehler");
         return false;
     }
-    stm.SetStatusTargets(&status, &status);
     result = stm.Program(fw.eeprom, fw.program);
     ClosePort();
     if (result != kResultOk) {
@@ -275,18 +251,9 @@ bool cDialogMain::OnSupervisorUpdate() {
 }
 
 bool cDialogMain::OnDumpSupervisor() {
-    if (OpenSelectedPort() != kResultOk)
-        return false;
     cSTM stm(&serialPort);
-    StatusThroughUi status(ui);
-    stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
-    stm.SetPauseFunction([this](int ms) { Pause(ms); });
-    if (stm.Trigger() != kResultOk) {
-        ClosePort();
-        Message("Verbindung fehlgeschlagen");
+    if (!TriggerSupervisor(stm))
         return false;
-    }
-    stm.SetStatusTargets(&status, &status);
     cSTM::Eeprom eeprom{};
     const int result = stm.ReadSupervisorEeprom(eeprom);
     ClosePort();

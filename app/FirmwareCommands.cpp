@@ -81,6 +81,55 @@ void ListFiles(const fs::path& folder, std::vector<std::string>& list, int depth
     }
 }
 
+// The firmware file chosen in folder; false when the dialog was cancelled.
+bool AskFirmwareFile(cUserInterface& ui, const fs::path& folder, std::string& path) {
+    cUserInterface::FileRequest request;
+    request.folder = folder;
+    request.filter = kFirmwareFilter;
+    return ui.AskOpenFile(request, path) && !path.empty();
+}
+
+// Says why a firmware file is refused; fits false refuses a readable file as well. True when
+// the file may be written.
+bool FirmwareFileAccepted(cDialogMain& c, FirmwareStatus status, bool fits = true) {
+    if (status == FirmwareStatus::CannotOpen) {
+        c.Message("Firmwaredatei nicht gefunden");
+        return false;
+    }
+    if (status != FirmwareStatus::Ok || !fits) {
+        c.Message("ungültige Firmwaredatei");
+        return false;
+    }
+    return true;
+}
+
+// Opens the selected port for write(), closes it and says how the transfer ended. True when
+// the firmware went through.
+template <class Write> bool TransferFirmware(cDialogMain& c, Write write) {
+    if (c.OpenSelectedPort() != kResultOk) {
+        c.Message("COM-Port Fehler");
+        return false;
+    }
+    const int result = write();
+    c.ClosePort();
+    if (result != kResultOk) {
+        c.Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
+        return false;
+    }
+    c.Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
+              cUserInterface::Icon::Information);
+    return true;
+}
+
+// Where a dump is written, proposed on the desktop; false when the dialog was cancelled.
+bool AskDumpFile(cDialogMain& c, const char* proposedName, std::string& path) {
+    cUserInterface::FileRequest request;
+    request.folder = DesktopFolder(c.folders.documentsFolder);
+    request.proposedName = proposedName;
+    request.filter = kDumpFilter;
+    return c.ui.AskSaveFile(request, path) && !path.empty();
+}
+
 } // namespace
 
 fs::path cDialogMain::FirmwareFolder() const {
@@ -141,25 +190,16 @@ bool cDialogMain::OnFirmwareUpdate() {
     if (current.major != 4)
         return false;
 
-    cUserInterface::FileRequest request;
-    request.folder = FirmwareFolder();
-    request.filter = kFirmwareFilter;
     std::string path;
-    if (!ui.AskOpenFile(request, path) || path.empty())
+    if (!AskFirmwareFile(ui, FirmwareFolder(), path))
         return false;
 
     // Everything about the file is checked before a byte goes to the machine.
     MainFirmware fw;
     const FirmwareStatus status = FirmwareFile::ReadMain(path, linkObject->GetMemorySize(), fw);
-    if (status == FirmwareStatus::CannotOpen) {
-        Message("Firmwaredatei nicht gefunden");
-        return false;
-    }
     const Version offered = VersionOf(fw.block);
-    if (status != FirmwareStatus::Ok || offered.major < 4) {
-        Message("ungültige Firmwaredatei");
+    if (!FirmwareFileAccepted(*this, status, offered.major >= 4))
         return false;
-    }
     if (!SameMachine(machine, fw.block)) {
         Message("Firmware passt nicht zur Maschine");
         return false;
@@ -182,19 +222,11 @@ bool cDialogMain::OnFirmwareUpdate() {
                 written.bytes.begin() + ParameterBlock::kOffElAssembly);
     std::memcpy(fw.image.data() + at, written.bytes.data(), ParameterBlock::kSize);
 
-    if (OpenSelectedPort() != kResultOk) {
-        Message("COM-Port Fehler");
+    if (!TransferFirmware(*this, [&] {
+            AttachStatusTargets();
+            return linkObject->WriteAreaAndBlock(nullptr, fw.image);
+        }))
         return false;
-    }
-    AttachStatusTargets();
-    result = linkObject->WriteAreaAndBlock(nullptr, fw.image);
-    ClosePort();
-    if (result != kResultOk) {
-        Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
-        return false;
-    }
-    Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
-            cUserInterface::Icon::Information);
     Pause(1000);
     OnReadFromMachine();
     passwordVerified = false;
@@ -214,40 +246,18 @@ bool cDialogMain::OnSupervisorUpdate() {
     }
     const uint32_t current = cSTM::SupervisorVersion(eeprom);
 
-    cUserInterface::FileRequest request;
-    request.folder = SupervisorFirmwareFolder();
-    request.filter = kFirmwareFilter;
     std::string path;
-    if (!ui.AskOpenFile(request, path) || path.empty())
+    if (!AskFirmwareFile(ui, SupervisorFirmwareFolder(), path))
         return false;
     SupervisorFirmware fw;
-    const FirmwareStatus fileStatus = FirmwareFile::ReadSupervisor(path, fw);
-    if (fileStatus == FirmwareStatus::CannotOpen) {
-        Message("Firmwaredatei nicht gefunden");
+    if (!FirmwareFileAccepted(*this, FirmwareFile::ReadSupervisor(path, fw)))
         return false;
-    }
-    if (fileStatus != FirmwareStatus::Ok) {
-        Message("ungültige Firmwaredatei");
-        return false;
-    }
     if (cSTM::SupervisorVersion(fw.eeprom) < current) {
         Message("Falsche Firmware-Version");
         return false;
     }
 
-    if (OpenSelectedPort() != kResultOk) {
-        Message("COM-Port Fehler");
-        return false;
-    }
-    result = stm.Program(fw.eeprom, fw.program);
-    ClosePort();
-    if (result != kResultOk) {
-        Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
-        return false;
-    }
-    Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
-            cUserInterface::Icon::Information);
-    return true;
+    return TransferFirmware(*this, [&] { return stm.Program(fw.eeprom, fw.program); });
 }
 
 bool cDialogMain::OnDumpSupervisor() {
@@ -263,12 +273,8 @@ bool cDialogMain::OnDumpSupervisor() {
         return false;
     }
 
-    cUserInterface::FileRequest request;
-    request.folder = DesktopFolder(folders.documentsFolder);
-    request.proposedName = "eeSupvDump.bin";
-    request.filter = kDumpFilter;
     std::string path;
-    if (!ui.AskSaveFile(request, path) || path.empty())
+    if (!AskDumpFile(*this, "eeSupvDump.bin", path))
         return false;
     // Whole or not at all, and a failure is said as such.
     if (!WriteFileAtomic(path, eeprom.data(), eeprom.size())) {
@@ -280,12 +286,8 @@ bool cDialogMain::OnDumpSupervisor() {
 }
 
 bool cDialogMain::OnDumpEmulationArea() {
-    cUserInterface::FileRequest request;
-    request.folder = DesktopFolder(folders.documentsFolder);
-    request.proposedName = "eeEmulationDump.bin";
-    request.filter = kDumpFilter;
     std::string path;
-    if (!ui.AskSaveFile(request, path) || path.empty())
+    if (!AskDumpFile(*this, "eeEmulationDump.bin", path))
         return false;
 
     if (!ConnectNewLink())

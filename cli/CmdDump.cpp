@@ -14,10 +14,8 @@ int RunDump(cli::Args& args) {
     const bool emulation = args.Flag("--emulation");
     const bool supervisor = args.Flag("--supervisor");
     session.ui.yes = args.Flag("--yes");
-    if (!session.Start(args))
-        return 2;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return 2;
     if (emulation == supervisor)
         return cli::Fail("dump needs one of --emulation and --supervisor", 2);

@@ -12,10 +12,8 @@ int RunFactory(cli::Args& args) {
     if (args.Option("--file", file))
         session.ui.openFile = file;
     session.ui.yes = args.Flag("--yes");
-    if (!session.Start(args))
-        return 2;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return 2;
     if (!rest.empty())
         return cli::Fail("factory takes no file argument (--file F)", 2);

@@ -14,10 +14,8 @@ namespace {
 bool Prepare(cControllerSession& session, cli::Args& args, const char* name, int& code) {
     session.ui.yes = args.Flag("--yes");
     code = 2;
-    if (!session.Start(args))
-        return false;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return false;
     if (rest.size() != 1 || rest[0].empty()) {
         cli::Fail(std::string(name) + " needs one firmware file", 2);

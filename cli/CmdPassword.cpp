@@ -12,10 +12,8 @@ int RunPassword(cli::Args& args) {
     std::string oldPassword, newPassword;
     const bool haveOld = args.Option("--old", oldPassword);
     const bool haveNew = args.Option("--new", newPassword);
-    if (!session.Start(args))
-        return 2;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return 2;
     if (!rest.empty() || !haveOld || !haveNew)
         return cli::Fail("password needs --old PW and --new PW", 2);

@@ -11,10 +11,8 @@ namespace {
 
 int RunRead(cli::Args& args) {
     cControllerSession session;
-    if (!session.Start(args))
-        return 2;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return 2;
     if (rest.size() != 1 || rest[0].empty())
         return cli::Fail("read needs one output file", 2);

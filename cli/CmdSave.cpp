@@ -12,10 +12,8 @@ namespace {
 int RunSave(cli::Args& args) {
     cControllerSession session;
     session.ui.yes = args.Flag("--yes");
-    if (!session.Start(args))
-        return 2;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return 2;
     if (rest.size() != 2 || rest[0].empty() || rest[1].empty())
         return cli::Fail("save needs IN.bin (a 512-byte image) and OUT.bin", 2);

@@ -20,10 +20,8 @@ int RunWrite(cli::Args& args) {
     const bool havePassword = args.Option("--password", password);
     const bool verify = args.Flag("--verify");
     session.ui.yes = args.Flag("--yes");
-    if (!session.Start(args))
-        return 2;
-    std::vector<std::string> rest = args.Positional();
-    if (args.HasError())
+    std::vector<std::string> rest;
+    if (!session.Start(args, rest))
         return 2;
     if (rest.size() != 1 || rest[0].empty())
         return cli::Fail("write needs one input file (image or configuration)", 2);

@@ -73,7 +73,7 @@ bool cControllerUi::AskSaveFile(const FileRequest&, std::string& path) {
     return true;
 }
 
-bool cControllerSession::Start(cli::Args& args) {
+bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) {
     std::string language;
     const bool chosen = args.Option("--language", language);
     args.Option("--port", port);
@@ -110,7 +110,8 @@ bool cControllerSession::Start(cli::Args& args) {
     }
     controller->configName = Translate(" --- keine ---");
     controller->DiscoverAdapters();
-    return true;
+    rest = args.Positional();
+    return !args.HasError();
 }
 
 int cControllerSession::Finish(bool ok, const std::string& what) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Messages go to standard output (information) or standard error (everything else). A question
 // is answered OK/Yes with --yes; without it the answer is Cancel/No and the question is on
@@ -43,8 +44,9 @@ private:
 // language tables, the folders and the controller.
 class cControllerSession {
 public:
-    // Takes --port and --language from args. False (message shown) on a bad language.
-    bool Start(cli::Args& args);
+    // Takes --port and --language from args, then the arguments left in rest (the command
+    // takes its own flags first). False (message shown) on a bad language or a usage error.
+    bool Start(cli::Args& args, std::vector<std::string>& rest);
 
     // Exit code of a command: 0 on success; otherwise 1, with `what` on standard error when
     // the controller stopped without saying why (a refusal it reports with no message).

@@ -390,14 +390,18 @@ uint32_t cQVX_18::FindFasteningCounter(std::span<const uint8_t> area) {
     return best;
 }
 
-int cQVX_18::ReadFasteningCounter(uint32_t& counter) {
+int cQVX_18::ReadEmulationArea() {
     try {
         if (!emulationBuffer || emulationBuffer->size() != emulationLength)
             emulationBuffer.emplace(emulationLength, uint8_t(0));
     } catch (const std::bad_alloc&) {
         return kResultRefused;
     }
-    int r = ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+    return ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+}
+
+int cQVX_18::ReadFasteningCounter(uint32_t& counter) {
+    int r = ReadEmulationArea();
     if (r != kResultOk)
         return r;
     counter = FindFasteningCounter(*emulationBuffer);
@@ -405,13 +409,7 @@ int cQVX_18::ReadFasteningCounter(uint32_t& counter) {
 }
 
 int cQVX_18::DumpEmulationArea(const std::string& path) {
-    try {
-        if (!emulationBuffer || emulationBuffer->size() != emulationLength)
-            emulationBuffer.emplace(emulationLength, uint8_t(0));
-    } catch (const std::bad_alloc&) {
-        return kResultRefused;
-    }
-    int r = ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+    int r = ReadEmulationArea();
     if (r != kResultOk)
         return r;
     // A dump that cannot be written is a failure, and never a half-written file.

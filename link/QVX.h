@@ -110,6 +110,8 @@ private:
     int SendCommand(uint8_t code, uint32_t address, uint32_t length);
     int SendEnd();
     int ReadMemory(uint32_t address, uint32_t count, uint8_t* destination);
+    // The emulation area into emulationBuffer; kResultRefused when there is no memory for it.
+    int ReadEmulationArea();
     int WriteDataBlock(uint32_t address, uint32_t count, const uint8_t* data);
     int ReceiveAck(bool loaderAck);
     void Drain();

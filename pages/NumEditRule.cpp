@@ -94,6 +94,15 @@ std::string Trimmed(std::string_view t) {
     return std::string(t.substr(0, n));
 }
 
+// Room for any double in fixed notation; fallback should the conversion fail all the same.
+std::string FormatDouble(double x, std::chars_format format, int precision, const char* fallback) {
+    char buf[512];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, x, format, precision);
+    if (ec != std::errc())
+        return fallback;
+    return std::string(buf, p);
+}
+
 } // namespace
 
 Check Judge(int mode, std::string_view text) {
@@ -141,27 +150,15 @@ std::string FormatInt(std::int64_t v) {
 }
 
 std::string FormatFixed6(double x) {
-    char buf[512];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, 6);
-    if (ec != std::errc())
-        return "0.000000";
-    return std::string(buf, p);
+    return FormatDouble(x, std::chars_format::fixed, 6, "0.000000");
 }
 
 std::string FormatShortest(double x) {
-    char buf[64];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 15);
-    if (ec != std::errc())
-        return "0";
-    return std::string(buf, p);
+    return FormatDouble(x, std::chars_format::general, 15, "0");
 }
 
 std::string FormatOneDecimal(double x) {
-    char buf[512];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, 1);
-    if (ec != std::errc())
-        return "0.0";
-    return std::string(buf, p);
+    return FormatDouble(x, std::chars_format::fixed, 1, "0.0");
 }
 
 } // namespace NumEditRule

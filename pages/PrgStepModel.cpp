@@ -451,9 +451,7 @@ void PrgStepModel::OnSpeedChanged(std::int64_t speed) {
     Changed(true);
 }
 
-void PrgStepModel::OnSpeedFocusOut() {
-    if (v.speed == 0)
-        return;
+bool PrgStepModel::CorrectSpeed() {
     bool corrected = ClutchCheck();
     const std::int64_t low = v.controlled ? minOutputSpeed : minPercent;
     const std::int64_t high = v.controlled ? maxOutputSpeed : 100;
@@ -464,6 +462,13 @@ void PrgStepModel::OnSpeedFocusOut() {
         v.speed = high;
         corrected = true;
     }
+    return corrected;
+}
+
+void PrgStepModel::OnSpeedFocusOut() {
+    if (v.speed == 0)
+        return;
+    const bool corrected = CorrectSpeed();
     StoreSpeed();
     ShowValuesNow();
     if (corrected)
@@ -672,23 +677,11 @@ void PrgStepModel::OnErrorValueChanged(int editId, double value) {
 bool PrgStepModel::ValidateOnLeave() {
     if (!step || !windowCreated)
         return true;
-    if (v.speed != 0) {
-        bool corrected = ClutchCheck();
-        const std::int64_t low = v.controlled ? minOutputSpeed : minPercent;
-        const std::int64_t high = v.controlled ? maxOutputSpeed : 100;
-        if (v.speed < low) {
-            v.speed = low;
-            corrected = true;
-        } else if (v.speed > high) {
-            v.speed = high;
-            corrected = true;
-        }
-        if (corrected) {
-            StoreSpeed();
-            ShowValuesNow();
-            Alarm(kIdSpeed);
-            return false;
-        }
+    if (v.speed != 0 && CorrectSpeed()) {
+        StoreSpeed();
+        ShowValuesNow();
+        Alarm(kIdSpeed);
+        return false;
     }
     const double low = MinThresholdDisplay();
     const double high = MaxThresholdDisplay();

@@ -175,6 +175,8 @@ private:
     void ApplyConditionRules(bool byUser);
     void ControlledToggle(bool wasControlled);
     bool ClutchCheck(); // true when the speed was lowered to the clutch limit
+    // The clutch check, then the speed into the range of its mode; true when it was changed.
+    bool CorrectSpeed();
     int SpeedLimitAtClutch() const { return v.controlled ? clutchLimitRpm : clutchLimitPercent; }
     void StoreSpeed();
     void Changed(bool redraw);

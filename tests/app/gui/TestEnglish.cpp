@@ -14,8 +14,8 @@
 #include "model/MachineCatalog.h"
 #include "pages/gui/DialogPrgStep.h"
 #include "sim/SimMachine.h"
-#include "tests/pages/PageFakes.h"
-#include "tests/pages/gui/PageSamples.h"
+#include "tests/app/gui/BoundSheet.h"
+#include "tests/app/gui/ModalHelpers.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -143,25 +143,6 @@ QStringList ShownTexts(QWidget* window) {
     return texts;
 }
 
-// Runs `act` on the modal dialog as soon as it is shown.
-void WhenModal(std::function<void(QWidget*)> act) {
-    QTimer::singleShot(0, [act] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w) {
-            WhenModal(act);
-            return;
-        }
-        act(w);
-    });
-}
-
-QAbstractButton* ButtonNamed(QWidget* dialog, const QString& text) {
-    for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
 // Notes the dialog's texts, then presses the button with this text (or rejects the dialog
 // when it has none).
 void CollectAndPress(QWidget* dialog, QStringList& texts, const QString& button) {
@@ -228,25 +209,6 @@ QStringList AsQt(const std::vector<std::string>& texts) {
         out << QString::fromStdString(t);
     return out;
 }
-
-// A machine as read, its pages editable, set 1 bound.
-struct BoundSheet {
-    FakeHost host;
-    PageSample sample;
-    CMainSheet sheet;
-
-    BoundSheet() {
-        sheet.SetHost(&host);
-        sheet.SetMachineKind(18);
-        sheet.SetTransmission(sample.gear);
-        sheet.SetAngleHead(sample.angle);
-        sheet.SetLimits(22500, 50, 101, 170, 22500);
-        sheet.SetBattery(18, 22500);
-        sheet.LockPages(false);
-        sheet.EnableExpertControls(true);
-        sheet.BindPages(sample.image, 0);
-    }
-};
 
 } // namespace
 

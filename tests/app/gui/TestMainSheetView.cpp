@@ -5,30 +5,9 @@
 #include <memory>
 
 #include "pages/gui/NumEdit.h"
-#include "tests/pages/PageFakes.h"
-#include "tests/pages/gui/PageSamples.h"
+#include "tests/app/gui/BoundSheet.h"
 
 namespace {
-
-// A machine as read, its pages editable, set 1 bound: what the sheet holds while windows
-// come and go.
-struct BoundSheet {
-    FakeHost host;
-    PageSample sample;
-    CMainSheet sheet;
-
-    BoundSheet() {
-        sheet.SetHost(&host);
-        sheet.SetMachineKind(18);
-        sheet.SetTransmission(sample.gear);
-        sheet.SetAngleHead(sample.angle);
-        sheet.SetLimits(22500, 50, 101, 170, 22500);
-        sheet.SetBattery(18, 22500);
-        sheet.LockPages(false);
-        sheet.EnableExpertControls(true);
-        sheet.BindPages(sample.image, 0);
-    }
-};
 
 void ShowActive(QWidget& w) {
     w.show();

@@ -1,4 +1,5 @@
 #include "app/gui/QtUserInterface.h"
+#include "tests/app/gui/ModalHelpers.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -6,29 +7,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
-
-namespace {
-// Runs `act` on the modal dialog as soon as it is shown.
-void WhenModal(std::function<void(QWidget*)> act) {
-    QTimer::singleShot(0, [act] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w) {
-            WhenModal(act);
-            return;
-        }
-        act(w);
-    });
-}
-
-void ClickButton(QWidget* dialog, const QString& text) {
-    for (QPushButton* b : dialog->findChildren<QPushButton*>())
-        if (b->text() == text) {
-            b->click();
-            return;
-        }
-    QFAIL(qPrintable("no button " + text));
-}
-} // namespace
 
 class TestQtUserInterface : public QObject {
     Q_OBJECT

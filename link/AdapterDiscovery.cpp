@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -76,11 +78,33 @@ bool FindUsbDevice(const fs::path& ttyEntry, fs::path& usbDevice) {
     return false;
 }
 
-void ListUsbSerial(const DiscoveryPaths& paths, std::vector<AdapterRecord>& out) {
-    std::error_code ec;
+// The ttys of the class folder that have a device link. Most ttys are virtual and have
+// none: one stat beside the open folder tells, where resolving the whole path walks every
+// link of it (a few hundred system calls over /sys/class/tty at each start).
+std::vector<std::string> TtysWithDevice(const std::string& classDir) {
     std::vector<std::string> names;
-    for (fs::directory_iterator it(paths.ttyClassDir, ec), end; !ec && it != end; it.increment(ec))
-        names.push_back(it->path().filename().string());
+    const int fd = ::open(classDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return names;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        if (::fstatat(fd, (name + "/device").c_str(), &st, 0) == 0)
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+void ListUsbSerial(const DiscoveryPaths& paths, std::vector<AdapterRecord>& out) {
+    std::vector<std::string> names = TtysWithDevice(paths.ttyClassDir);
     std::sort(names.begin(), names.end(), NaturalLess);
     for (const auto& name : names) {
         fs::path usb;

@@ -186,18 +186,9 @@ void cDialogMain::RefreshAfterRead() {
 
 bool cDialogMain::OnWriteToMachine() {
     if (!linkObject) {
-        if (OpenSelectedPort() != kResultOk)
+        if (!ConnectNewLink())
             return false;
-        CreateLink();
-        int result = linkObject->Connect();
-        if (result != kResultOk) {
-            linkObject.reset();
-            ClosePort();
-            Message("Verbindung fehlgeschlagen");
-            return false;
-        }
         machineKind = 18;
-        AttachStatusTargets();
         ClosePort();
     }
 

@@ -5,6 +5,7 @@
 #include "link/ResultCodes.h"
 #include "link/STM.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -35,6 +36,7 @@ cDialogMain::cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folderSet,
     std::error_code ec;
     if (!settingsFile.empty() && fs::exists(settingsFile, ec))
         LoadSettings(settingsFile, settings);
+    serialPort.SetIdleCallback([this] { this->ui.KeepAlive(); });
     portSelection.SetComPortIndex(settings.comPortIndex);
     portSelection.SetMessageCallback([this](const std::string& text) { Message(text.c_str()); });
     portSelection.SetStoreIndexCallback([this](int index) {
@@ -56,10 +58,18 @@ void cDialogMain::SetPauseFunction(std::function<void(int)> fn) {
 }
 
 void cDialogMain::Pause(int milliseconds) {
-    if (pause)
+    if (pause) {
         pause(milliseconds);
-    else
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return;
+    }
+    // In slices, so the window keeps painting through the prescribed waits.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (auto now = std::chrono::steady_clock::now(); now < end;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(50)));
+        ui.KeepAlive();
+    }
 }
 
 void cDialogMain::Message(const char* germanText, cUserInterface::Buttons buttons,

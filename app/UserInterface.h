@@ -57,6 +57,9 @@ public:
     // is none the file just stays on disk: no message.
     virtual void OpenDocument(const std::filesystem::path& path) { (void)path; }
 
+    // A transfer is waiting on the line: the window may repaint meanwhile (never take input).
+    virtual void KeepAlive() {}
+
     // Pane 0 of the status bar ("" empties it) and the progress bar in pane 1 (0..100).
     virtual void ShowStatus(const std::string& text) = 0;
     virtual void ShowProgress(bool visible) = 0;

@@ -47,6 +47,8 @@ constexpr auto kWriteStall = std::chrono::seconds(3);
 // Longest pause while more bytes are on their way: bounds the delay when they come in bursts
 // (an adapter's latency timer) instead of at line speed.
 constexpr auto kGatherSlice = std::chrono::milliseconds(4);
+// How often a long wait lets the window repaint.
+constexpr auto kIdleInterval = std::chrono::milliseconds(50);
 
 } // namespace
 
@@ -258,13 +260,26 @@ void SerialPort::Flush() {
         ::tcflush(handle, TCIOFLUSH);
 }
 
+void SerialPort::Idle() {
+    if (!idle)
+        return;
+    const auto now = WallClock::now();
+    if (now - lastIdle < kIdleInterval)
+        return;
+    lastIdle = now;
+    idle();
+}
+
 bool SerialPort::WaitReadable(WallClock::time_point deadline) {
     for (;;) {
         if (!isOpen || lineGone)
             return false;
+        Idle();
         int ms = MillisecondsUntil(deadline);
         if (ms == 0)
             return false;
+        if (idle)
+            ms = std::min(ms, int(kIdleInterval.count()));
         pollfd p{handle, POLLIN, 0};
         int r = ::poll(&p, 1, ms);
         if (r < 0) {

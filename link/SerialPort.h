@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // What the link needs of a serial line; the real port and test fakes implement it.
@@ -67,13 +68,20 @@ public:
     // Text of the last failure of Open or of a line setting, for diagnostics.
     const std::string& LastError() const { return lastError; }
 
+    // Called about every 50 ms while the port waits for bytes, so a window can repaint during a
+    // long transfer. Empty: none.
+    void SetIdleCallback(std::function<void()> fn) { idle = std::move(fn); }
+
     // Supported line speeds: 9600, 19200, 115200, 230400.
     static bool IsSupportedBaudRate(int baudRate);
 
 private:
     int SetModemLine(int line, bool on);
+    void Idle();
     bool Fail(const char* what);
 
+    std::function<void()> idle;
+    WallClock::time_point lastIdle{};
     int handle = -1;
     int isOpen = 0;
     uint8_t dataBits = 8;

@@ -63,6 +63,7 @@ public:
     void ShowProgress(bool visible) override;
     void SetProgress(int percent) override;
     void OpenDocument(const std::filesystem::path& path) override;
+    void KeepAlive() override { Repaint(); }
 
 private:
     // Transfers block the event loop; let the window repaint between their steps.

@@ -3,6 +3,7 @@
 #include "files/crypto/SHA1.h"
 #include "lang/TextCodec.h"
 #include "lang/UTF16File.h"
+#include "model/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -429,6 +430,23 @@ void CLanguage::ApplyUserDataLocked() {
     MergeLocked(user_);
 }
 
+LanguageLoadResult CLanguage::ReadLanguageFileLocked(const std::string& path) {
+    // The bytes decide, not the name or the file's times: an edited file is always read anew.
+    std::string bytes;
+    const bool whole = ReadWholeFile(path, bytes, kMaxFileSize);
+    if (whole && lastFile_.reusable && path == lastFile_.path && bytes == lastFile_.bytes)
+        return lastFile_.result;
+    lastFile_ = LoadedFile{};
+    lastFile_.path = path;
+    lastFile_.result = ReadFile(path, lastFile_.records);
+    std::string after;
+    lastFile_.reusable = whole && lastFile_.result.Ok() &&
+                         ReadWholeFile(path, after, kMaxFileSize) && after == bytes;
+    if (lastFile_.reusable)
+        lastFile_.bytes = std::move(bytes);
+    return lastFile_.result;
+}
+
 LanguageLoadResult CLanguage::SetLanguage(const std::string& name) {
     std::unique_lock lock(mutex_);
     LanguageLoadResult result;
@@ -440,10 +458,9 @@ LanguageLoadResult CLanguage::SetLanguage(const std::string& name) {
         result.detail = "Datei kann nicht geöffnet werden";
     } else {
         const std::string path = FindLanguageFile(name);
-        std::vector<tagLangRecord> records;
-        result = ReadFile(path, records);
+        result = ReadLanguageFileLocked(path);
         if (result.Ok()) {
-            MergeLocked(records);
+            MergeLocked(lastFile_.records);
             name_ = name;
             filePath_ = path;
         }
@@ -512,6 +529,7 @@ void CLanguage::Clear() {
     filePath_.clear();
     userResult_ = LanguageLoadResult{};
     userResult_.status = LanguageLoadStatus::Missing;
+    lastFile_ = LoadedFile{};
 }
 
 // --- the program's table -----------------------------------------------------------------

@@ -121,6 +121,8 @@ private:
     long long LookupLocked(const TextDigestWords& h);
     void ApplyUserDataLocked();
     std::string FindLanguageFile(const std::string& name) const;
+    // Reads path into lastFile_, or finds its bytes there already.
+    LanguageLoadResult ReadLanguageFileLocked(const std::string& path);
 
     mutable std::mutex mutex_;
     std::string name_ = "English";
@@ -130,6 +132,16 @@ private:
     std::vector<tagLangRecord> table_;
     std::vector<tagLangRecord> user_;
     LanguageLoadResult userResult_;
+    // The language file read last and what came of it. The start-up asks for "German" and
+    // then for the settings' "german", the same file: the same bytes are not parsed again.
+    struct LoadedFile {
+        std::string path;
+        std::string bytes; // as read; reusable only when the file stood still while parsed
+        bool reusable = false;
+        LanguageLoadResult result;
+        std::vector<tagLangRecord> records;
+    };
+    LoadedFile lastFile_;
     std::unordered_map<TextDigestWords, uint32_t, DigestHash> byKey_;
     DigestIndex byCurrent_;
     DigestIndex byPrevious_;

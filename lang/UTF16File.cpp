@@ -224,6 +224,22 @@ bool CUTF16File::ReadUnicodeLine(std::u16string& line) {
             return true;
         }
         line += u;
+        // The units already in the buffer up to the next line end, without a call per unit.
+        const size_t lo = bigEndian_ ? 1 : 0;
+        const char* b = buffer_.data();
+        size_t pos = bufferPos_;
+        const size_t end = pos + ((buffer_.size() - pos) & ~size_t{1});
+        while (pos < end) {
+            const auto c =
+                static_cast<char16_t>(static_cast<unsigned char>(b[pos + lo]) |
+                                      (static_cast<unsigned char>(b[pos + 1 - lo]) << 8));
+            if (c == u'\n' || c == u'\r')
+                break;
+            line += c;
+            pos += 2;
+        }
+        position_ += pos - bufferPos_;
+        bufferPos_ = pos;
         if (!ReadUnit(u))
             return true;
     }

@@ -311,6 +311,24 @@ TEST_F(LanguageTest, FileNamesMatchRegardlessOfCase) {
     ASSERT_TRUE(lang.SetLanguage("GERMAN").Ok());
 }
 
+TEST_F(LanguageTest, SameFileAgainIsMergedAgainAndAnEditIsSeen) {
+    File("german.csv", {{"Zeit", "Zeit (de)"}});
+    File("english.csv", {{"Zeit", "Time"}});
+    ASSERT_TRUE(lang.SetLanguage("German").Ok());
+    ASSERT_TRUE(lang.SetLanguage("english").Ok());
+    ASSERT_EQ(lang.Translate("Zeit"), "Time");
+    const LanguageLoadResult again = lang.SetLanguage("GERMAN");
+    ASSERT_TRUE(again.Ok());
+    EXPECT_EQ(again.entries, 1u);
+    EXPECT_EQ(again.path, dir.File("german.csv"));
+    EXPECT_EQ(lang.Translate("Zeit"), "Zeit (de)");
+    EXPECT_EQ(lang.LanguageName(), "GERMAN");
+    // Same size, same second: only the bytes tell the edit.
+    File("german.csv", {{"Zeit", "Zeit (DE)"}});
+    ASSERT_TRUE(lang.SetLanguage("german").Ok());
+    EXPECT_EQ(lang.Translate("Zeit"), "Zeit (DE)");
+}
+
 TEST_F(LanguageTest, AvailableLanguagesAreTheCsvFilesWithoutUserData) {
     File("german.csv", {});
     File("English.csv", {});

@@ -245,7 +245,7 @@ QWidget* cMainWindow::BuildTop() {
     auto* right = new QVBoxLayout;
     auto* logo = new QLabel;
     logo->setObjectName("logo");
-    logo->setPixmap(ProgramIcon().pixmap(40, 40));
+    logo->setPixmap(windowIcon().pixmap(40, 40)); // painted once, in the constructor
     logo->setAlignment(Qt::AlignRight | Qt::AlignTop);
     right->addWidget(logo);
     setList = new QComboBox;

@@ -30,10 +30,6 @@ int EmptyDialog(int argc, char** argv, bool withLabel) {
     dialog.setWindowTitle("empty");
     if (withLabel)
         (new QLabel("Programmschritte", &dialog))->move(8, 8);
-    if (std::getenv("BENCH_LABEL")) {
-        auto* l = new QLabel("Hallo", &dialog);
-        l->move(5, 5);
-    }
     QTimer::singleShot(0, &dialog, [&] {
         std::printf("shown\n");
         std::fflush(stdout);

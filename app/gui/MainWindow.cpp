@@ -161,6 +161,12 @@ void cMainWindow::BuildMenu() {
         action->setObjectName(name);
         connect(action, &QAction::triggered, this, [this, command] { RunCommand(command); });
     };
+    auto addMachine = [this](QMenu* menu, const char* text, const char* name,
+                             std::function<bool()> command) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, [this, command] { RunMachineCommand(command); });
+    };
     QMenu* config = menuBar->addMenu("Konfiguration");
     add(config, "Laden", "load", [this] { return controller.LoadConfiguration(); });
     add(config, "Speichern", "save", [this] { return controller.SaveConfiguration(); });
@@ -168,12 +174,14 @@ void cMainWindow::BuildMenu() {
     settingsMenu = menuBar->addMenu("Einstellungen");
     add(settingsMenu, "Druckvorlage", "template", [this] { return controller.OnChooseTemplate(); });
     QMenu* tools = menuBar->addMenu("Tools");
-    add(tools, "Firmware Update", "firmware", [this] { return controller.OnFirmwareUpdate(); });
-    add(tools, "Firmware Update SUPV", "supervisor",
-        [this] { return controller.OnSupervisorUpdate(); });
-    add(tools, "Dump SUPV", "dumpSupervisor", [this] { return controller.OnDumpSupervisor(); });
-    add(tools, "Dump Emulationsbereich", "dumpEmulation",
-        [this] { return controller.OnDumpEmulationArea(); });
+    addMachine(tools, "Firmware Update", "firmware",
+               [this] { return controller.OnFirmwareUpdate(); });
+    addMachine(tools, "Firmware Update SUPV", "supervisor",
+               [this] { return controller.OnSupervisorUpdate(); });
+    addMachine(tools, "Dump SUPV", "dumpSupervisor",
+               [this] { return controller.OnDumpSupervisor(); });
+    addMachine(tools, "Dump Emulationsbereich", "dumpEmulation",
+               [this] { return controller.OnDumpEmulationArea(); });
     QAction* help = menuBar->addAction("Hilfe");
     help->setObjectName("help");
     connect(help, &QAction::triggered, this, [this] {
@@ -234,13 +242,13 @@ QWidget* cMainWindow::BuildTop() {
     connect(portList, qOverload<int>(&QComboBox::activated), this,
             [this](int index) { controller.portSelection.Select(index); });
     connect(readButton, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { return controller.OnReadFromMachine(); }); });
+            [this] { RunMachineCommand([this] { return controller.OnReadFromMachine(); }); });
     connect(writeButton, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { return controller.OnWriteToMachine(); }); });
+            [this] { RunMachineCommand([this] { return controller.OnWriteToMachine(); }); });
     connect(passwordButton, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { return controller.OnChangePassword(); }); });
+            [this] { RunMachineCommand([this] { return controller.OnChangePassword(); }); });
     connect(factoryButton, &QPushButton::clicked, this,
-            [this] { RunCommand([this] { return controller.RestoreFactorySettings(); }); });
+            [this] { RunMachineCommand([this] { return controller.RestoreFactorySettings(); }); });
 
     auto* right = new QVBoxLayout;
     auto* logo = new QLabel;
@@ -290,6 +298,14 @@ bool cMainWindow::RunCommand(const std::function<bool()>& command) {
         ok = command();
     }
     ShowState();
+    return ok;
+}
+
+bool cMainWindow::RunMachineCommand(const std::function<bool()>& command) {
+    const bool ok = RunCommand(command);
+    // A machine command without any adapter ends without a message box; say why here.
+    if (!ok && !busy && !controller.portSelection.AdapterPresent())
+        statusPane->setText(QString::fromStdString(Translate("Kein Adapter gefunden")));
     return ok;
 }
 

@@ -32,6 +32,9 @@ public:
     // Runs one command to its end; a second one while it runs is ignored. The window then
     // shows the controller's state. False when the command failed or did not run.
     bool RunCommand(const std::function<bool()>& command);
+    // The same for a command that talks to the machine: with no adapter at all the status bar
+    // says so.
+    bool RunMachineCommand(const std::function<bool()>& command);
     // The controls show the controller's state (after every command).
     void ShowState();
 

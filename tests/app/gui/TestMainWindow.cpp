@@ -355,6 +355,24 @@ private slots:
         QCOMPARE(w.Sheet()->currentIndex(), OverviewClickTab(width, x));
     }
 
+    void withoutAnAdapterTheStatusBarSaysSo() {
+        device.clear(); // the lister finds nothing
+        cDialogMain bare(*ui, *sheet, controller->folders,
+                         [] { return std::vector<AdapterRecord>{}; });
+        bare.portSelection.SetReportCount(false);
+        sheet->SetHost(&bare);
+        {
+            cMainWindow w(bare, *sheet);
+            w.show();
+            QVERIFY(!w.PortList()->isEnabled());
+            w.ReadButton()->click();
+            QVERIFY(!bare.dataLoaded);
+            QVERIFY(ui->messages.empty()); // no box, as before
+            QCOMPARE(w.StatusPane()->text(), QString("Kein Adapter gefunden"));
+        }
+        sheet->SetHost(controller.get());
+    }
+
     void aboutBoxShowsTitleAndVersion() {
         CAboutDlg about;
         QVERIFY(about.VersionLine()->text().startsWith("Torvex Kelvane  Version "));

@@ -50,5 +50,5 @@ else
     echo "No display: kelvane runs on the offscreen platform, reads the machine once"
     echo "(\"von Maschine\") and saves a picture of its window to $picture."
     QT_QPA_PLATFORM=offscreen "$bin/kelvane" --port "$device" --read --screenshot "$picture"
-    echo "Saved $picture. On a desktop (or with xvfb-run) 'make run' opens the window itself."
+    echo "Saved $picture. On a desktop 'make run' opens the window itself."
 fi

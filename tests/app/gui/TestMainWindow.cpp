@@ -9,6 +9,7 @@
 #include "pages/gui/NumEdit.h"
 #include "pages/gui/StepGraphicWnd.h"
 #include "sim/SimMachine.h"
+#include "tests/app/gui/RecordingUi.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -26,57 +27,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <deque>
 #include <memory>
-#include <optional>
 
 namespace {
-
-// Answers the controller's questions from a script; an unscripted question answers "cancel".
-class ScriptUi : public cUserInterface {
-public:
-    Answer ShowMessage(const std::string& text, Buttons buttons, Icon) override {
-        messages.push_back(text);
-        if (buttons == Buttons::Ok)
-            return Answer::Ok;
-        if (answers.empty())
-            return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
-        Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    bool AskPassword(std::string& password) override {
-        if (passwords.empty())
-            return false;
-        password = passwords.front();
-        passwords.pop_front();
-        return true;
-    }
-    bool AskPasswordChange(PasswordChange&) override { return false; }
-    bool AskOpenFile(const FileRequest&, std::string& path) override {
-        return Take(openFiles, path);
-    }
-    bool AskSaveFile(const FileRequest&, std::string& path) override {
-        return Take(saveFiles, path);
-    }
-    void ShowStatus(const std::string&) override {}
-    void ShowProgress(bool) override {}
-    void SetProgress(int) override {}
-
-    std::vector<std::string> messages;
-    std::deque<Answer> answers;
-    std::deque<std::string> passwords;
-    std::deque<std::string> openFiles, saveFiles; // empty: the dialog is cancelled
-
-private:
-    static bool Take(std::deque<std::string>& queue, std::string& path) {
-        if (queue.empty())
-            return false;
-        path = queue.front();
-        queue.pop_front();
-        return true;
-    }
-};
 
 // Every text the window shows: title, labels, buttons, group boxes, combo items, tabs, menus.
 QStringList ShownTexts(QWidget* window) {
@@ -111,7 +64,7 @@ class TestMainWindow : public QObject {
     std::unique_ptr<QTemporaryDir> temp;
     std::unique_ptr<SimMachine> sim;
     std::string device;
-    std::unique_ptr<ScriptUi> ui;
+    std::unique_ptr<RecordingUi> ui;
     std::unique_ptr<CMainSheet> sheet;
     std::unique_ptr<cDialogMain> controller;
 
@@ -140,7 +93,7 @@ private slots:
         folders.dataFolder = (temp->path() + "/data").toStdString();
         folders.documentsFolder = (temp->path() + "/documents").toStdString();
         std::filesystem::create_directories(folders.dataFolder);
-        ui = std::make_unique<ScriptUi>();
+        ui = std::make_unique<RecordingUi>();
         sheet = std::make_unique<CMainSheet>();
         controller = std::make_unique<cDialogMain>(*ui, *sheet, folders, [this] {
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
@@ -281,14 +234,14 @@ private slots:
         QVERIFY(controller->dataLoaded);
         const uint16_t speed = controller->image.Step(0).Speed();
         const std::string file = (temp->path() + "/mine.bin").toStdString();
-        ui->saveFiles = {file};
+        ui->files = {file};
         w.findChild<QAction*>("save")->trigger();
         QVERIFY2(QFile::exists(QString::fromStdString(file)),
                  ui->messages.empty() ? "" : ui->messages.back().c_str());
 
         controller->image.Step(0).SetSpeed(uint16_t(speed + 100));
         controller->settingsChanged = true;
-        ui->openFiles = {file};
+        ui->files = {file};
         ui->answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::Ok};
         w.findChild<QAction*>("load")->trigger();
         QCOMPARE(controller->image.Step(0).Speed(), speed);

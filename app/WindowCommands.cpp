@@ -88,8 +88,8 @@ bool cDialogMain::OnLanguageChosen(int id) {
         if (configName == Translate(german))
             configName = german;
     settings.languageName = languageNames[static_cast<size_t>(index)];
-    if (!settingsFile.empty())
-        SaveLanguageName(settingsFile, settings.languageName);
+    if (!settingsFile.empty() && !SaveLanguageName(settingsFile, settings.languageName))
+        Message("Die Einstellung konnte nicht gespeichert werden");
     restartPending = true;
     currentSet = 0;
     setListSelection = 0;
@@ -168,7 +168,8 @@ bool cDialogMain::OnChooseTemplate() {
     std::error_code ec;
     const fs::path full = fs::absolute(path, ec);
     settings.templatePath = ec ? path : full.string();
-    if (!settingsFile.empty())
-        SaveTemplatePath(settingsFile, settings.templatePath);
+    // The choice holds for this run either way; say when the next run will not know it.
+    if (!settingsFile.empty() && !SaveTemplatePath(settingsFile, settings.templatePath))
+        Message("Die Einstellung konnte nicht gespeichert werden");
     return true;
 }

@@ -190,6 +190,22 @@ TEST_F(ControllerTest, ChoosingATemplateStoresItsFullPath) {
     EXPECT_EQ(ui.fileRequests.back().proposedName, "Short");
 }
 
+TEST_F(ControllerTest, ASettingThatCannotBeStoredIsSaid) {
+    // A folder where the settings file should be: nothing can be written there.
+    fs::create_directories(controller->settingsFile);
+    const std::string chosen = (temp.path() / "Short.html").string();
+    ui.openFiles = {chosen};
+    EXPECT_TRUE(controller->OnChooseTemplate());
+    EXPECT_EQ(controller->settings.templatePath, chosen); // this run uses it anyway
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre("Die Einstellung konnte nicht gespeichert werden"));
+
+    controller->InitWindow();
+    ui.TakeMessages();
+    ASSERT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase +
+                                             IndexOf(controller->languageNames, "english")));
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre("Die Einstellung konnte nicht gespeichert werden"));
+}
+
 TEST_F(ControllerTest, TheManualIsOpenedFromTheProgramFolder) {
     controller->OpenManual();
     EXPECT_THAT(ui.opened, ElementsAre(fs::path(KELVANE_BIN_DIR) / "doc" / "manual.pdf"));

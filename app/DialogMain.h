@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/FirstRun.h"
+#include "app/MachineJournal.h"
 #include "app/Settings.h"
 #include "app/Sheet.h"
 #include "app/UserInterface.h"
@@ -241,6 +242,18 @@ public:
     bool setListEnabled = false;
     int setListSelection = 0;
     bool writeButtonEnabled = false;
+
+    // ---- service history ----
+
+    // Where machine commands are recorded; null: no history (nothing stored, nothing asked).
+    cMachineJournal* journal = nullptr;
+    // Before the first written byte: stores the machine's state. False when the write must not
+    // start (the backup failed and the user did not agree to go on without it). backupId is
+    // the entry to complete with RecordCommand, 0 for none.
+    bool BackupBeforeWrite(MachineEvent event, int64_t& backupId);
+    // Records the outcome of a command that reached a machine; a failure to store is shown in
+    // the status bar, never stops the command.
+    void RecordCommand(int64_t backupId, const MachineEvent& event);
 
 private:
     class LinkStatus;

@@ -20,5 +20,4 @@ struct WriteFinding {
 // area's marker and must stay as the machine has them). Empty when the image may go out.
 std::vector<WriteFinding> CheckImageForWrite(const ParameterBlock& outgoing,
                                              const ParameterBlock& machine,
-                                             const MachineCatalog& catalog,
-                                             uint16_t blockOffset);
+                                             const MachineCatalog& catalog, uint16_t blockOffset);

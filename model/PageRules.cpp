@@ -1,0 +1,158 @@
+#include "model/PageRules.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace PageRules {
+namespace {
+
+// Percent of the motor's maximum speed as the machine's duty scale (full = 1023 or 255) sees it.
+int DutyPercent(double motorSpeed, double maxMotorSpeed, int full) {
+    if (maxMotorSpeed <= 0 || full == 0)
+        return 0;
+    const double p = std::trunc(motorSpeed * full / maxMotorSpeed);
+    return static_cast<int>(RoundHalfUp(p * 100.0 / full));
+}
+
+int DutyFull(int kind) {
+    return kind == 18 ? 1023 : kind == 14 ? 255 : 0;
+}
+
+} // namespace
+
+StepLimits MakeStepLimits(const StepLimitInput& in, ClutchRounding rounding) {
+    StepLimits l;
+    const double ratio = in.gearRatio > 0 ? in.gearRatio : 1.0;
+    l.ctx.machineKind = in.machineKind;
+    l.ctx.transmissionRatio = ratio;
+    l.ctx.userGearFactor = in.userFactor;
+    l.ctx.totalRatio = ratio * in.userFactor;
+    l.ctx.maxMotorSpeed = in.maxMotorSpeed;
+    l.ctx.minMotorSpeed = in.minMotorSpeed;
+    l.maxOutputSpeed = l.ctx.MaxOutputSpeed();
+    l.minOutputSpeed = l.ctx.MinOutputSpeed();
+
+    const double clutchMotor = std::min<double>(in.clutchMaxSpeed, std::max(0, in.maxMotorSpeed));
+    const double clutchOut = l.ctx.totalRatio > 0 ? clutchMotor / l.ctx.totalRatio : 0.0;
+    l.clutchLimitRpm = static_cast<int>(rounding == ClutchRounding::Up ? std::ceil(clutchOut)
+                                                                       : std::trunc(clutchOut));
+    // Kind 14 works on a 255-step duty scale; without a limit of its own a step ending at the
+    // clutch would be lowered to 0 %.
+    const int full = DutyFull(in.machineKind);
+    l.minPercent = DutyPercent(in.minMotorSpeed, in.maxMotorSpeed, full);
+    l.clutchLimitPercent = DutyPercent(clutchMotor, in.maxMotorSpeed, full);
+    l.minThreshold = in.minThreshold;
+    l.maxThreshold = in.maxThreshold;
+    return l;
+}
+
+int MinThresholdDisplay(const StepLimits& l) {
+    return ThresholdToDisplay(static_cast<uint16_t>(std::clamp(l.minThreshold, 0, 65535)));
+}
+
+int MaxThresholdDisplay(const StepLimits& l) {
+    return ThresholdToDisplay(static_cast<uint16_t>(std::clamp(l.maxThreshold, 0, 65535)));
+}
+
+SpeedBounds ShownSpeedBounds(const StepLimits& l, bool controlled, bool limitedAtClutch) {
+    SpeedBounds b;
+    b.low = controlled ? l.minOutputSpeed : l.minPercent;
+    b.high = controlled ? l.maxOutputSpeed : 100;
+    if (limitedAtClutch)
+        b.high = std::min(b.high, controlled ? l.clutchLimitRpm : l.clutchLimitPercent);
+    // A clutch limit below the lower bound: the page lowers to the limit, then raises to the
+    // bound.
+    b.high = std::max(b.high, b.low);
+    return b;
+}
+
+bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled, bool limitedAtClutch) {
+    if (raw == 0)
+        return true;
+    const int kind = l.ctx.machineKind;
+    if (kind != 14 && kind != 18)
+        return false;
+    if (!controlled) {
+        const int full = DutyFull(kind);
+        if (raw > full)
+            return false;
+        const SpeedBounds b = ShownSpeedBounds(l, false, limitedAtClutch);
+        const int percent = SpeedToDisplay(l.ctx, raw, false);
+        return percent >= b.low && percent <= b.high;
+    }
+    // Without a battery speed or a ratio the page has no range to keep to.
+    if (!(l.ctx.maxMotorSpeed > 0) || !(l.ctx.totalRatio > 0))
+        return true;
+    const SpeedBounds b = ShownSpeedBounds(l, true, limitedAtClutch);
+    const uint16_t atLow = SpeedToMachine(l.ctx, b.low, true);
+    const uint16_t atHigh = SpeedToMachine(l.ctx, b.high, true);
+    // Kind 18 stores a period (larger raw, slower), kind 14 a duty.
+    const uint16_t lo = std::min(atLow, atHigh);
+    const uint16_t hi = std::max(atLow, atHigh);
+    return raw >= lo && raw <= hi;
+}
+
+bool ThresholdRawAllowed(const StepLimits& l, uint16_t raw) {
+    const int fromLow = ThresholdToMachine(MinThresholdDisplay(l));
+    const int fromHigh = ThresholdToMachine(MaxThresholdDisplay(l));
+    const int lo = std::min(l.minThreshold, fromLow);
+    const int hi = std::max(l.maxThreshold, fromHigh);
+    return raw >= lo && raw <= hi;
+}
+
+bool KnownCondition(uint8_t code) {
+    switch (code) {
+    case kCondAngle:
+    case kCondTime:
+    case kCondThreshold:
+    case kCondClutch:
+    case kCondCurrent:
+        return true;
+    default:
+        return false;
+    }
+}
+
+uint16_t ErrorsExcludedBy(uint8_t code) {
+    switch (code) {
+    case kCondAngle:
+        return kErrAngleMax | kErrAngleMin;
+    case kCondTime:
+        return kErrTimeMax; // "Zeit <" keeps its check
+    case kCondThreshold:
+        return kErrThreshold;
+    case kCondClutch:
+        return kErrClutch;
+    case kCondCurrent:
+        return kErrCurrentMax | kErrCurrentMin;
+    default:
+        return 0;
+    }
+}
+
+bool ConditionAllowsControlled(uint8_t code) {
+    return code != kCondThreshold;
+}
+
+bool StepForcedLast(std::size_t step, uint8_t modeFlags) {
+    const bool switchover = (modeFlags & 0x01) != 0;
+    const bool expert = (modeFlags & 0x80) != 0;
+    switch (step) {
+    case 4:
+        return !(switchover && expert);
+    case 9:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool NextStepAllowed(std::size_t step, uint8_t nextStep, uint8_t modeFlags) {
+    if (nextStep == kNextStepLast)
+        return true;
+    if (StepForcedLast(step, modeFlags))
+        return false;
+    return nextStep == step + 1;
+}
+
+} // namespace PageRules

@@ -1,0 +1,53 @@
+// The fault modes: their names for the command line, and when one hits. A new mode needs an
+// entry in SimFault, a line in the table below and a Hits() call where it acts.
+#include "sim/SimMachineImpl.h"
+
+const std::vector<SimFaultInfo>& SimFaultModes() {
+    static const std::vector<SimFaultInfo> modes = {
+        {SimFault::Silent, "silent",
+         "no answer at all from the triggering wake-up on (echo stays)"},
+        {SimFault::RefuseCommand, "refuse-command",
+         "read and begin-write commands are answered with a refusal"},
+        {SimFault::RefuseData, "refuse-data", "data frames are answered with a refusal"},
+        {SimFault::BadChecksum, "bad-checksum", "read replies carry a wrong check byte"},
+        {SimFault::LoseBytes, "lose-bytes", "bytes are lost in the middle of read replies"},
+        {SimFault::BadWakeup, "bad-wakeup",
+         "the wake-up answer starts with 0xA0 instead of 0xA2; the line stays at 19200"},
+        {SimFault::HangupInWrite, "hangup-in-write",
+         "the line goes away in the middle of a data frame"},
+        {SimFault::SupvWrongTrigger, "supv-wrong-trigger",
+         "the supervisor answers its trigger with 0x81 instead of 0x80"},
+        {SimFault::SupvSilent, "supv-silent", "the supervisor does not answer its trigger"},
+        {SimFault::SupvCheckError, "supv-check-error",
+         "the supervisor answers the end record with the check error \"3\""},
+        {SimFault::SupvFailStatus, "supv-fail-status",
+         "the supervisor answers the end record with the failure \"1\""},
+    };
+    return modes;
+}
+
+const char* SimFaultName(SimFault mode) {
+    for (const auto& m : SimFaultModes())
+        if (m.mode == mode)
+            return m.name;
+    return "none";
+}
+
+std::optional<SimFault> ParseSimFault(std::string_view name) {
+    if (name == "none")
+        return SimFault::None;
+    for (const auto& m : SimFaultModes())
+        if (name == m.name)
+            return m.mode;
+    return std::nullopt;
+}
+
+bool SimMachine::Impl::Hits(SimFault mode, std::optional<uint32_t> address) {
+    if (fault != mode)
+        return false;
+    if (faultAddress && address && *faultAddress != *address)
+        return false;
+    if (faultAddress && !address)
+        return false;
+    return faultEvents++ >= faultSkip;
+}

@@ -1,7 +1,7 @@
 // The machine password: the dialog that guards a write, and "Passwort ändern".
 #include "app/DialogMain.h"
 
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 #include "lang/TextCodec.h"
 #include "link/ResultCodes.h"
 

@@ -1,7 +1,7 @@
 // Throughput of our SHA-1 and AES-256-CBC beside OpenSSL's on the same buffers; prints the
 // time ratio ours / OpenSSL per buffer size (1.0 = as fast, 2.0 = twice as slow).
-#include "files/crypto/Rijndael.h"
-#include "files/crypto/SHA1.h"
+#include "crypto/Rijndael.h"
+#include "crypto/SHA1.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>

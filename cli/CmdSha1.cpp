@@ -1,6 +1,6 @@
 // kelvane-cli sha1 FILE...: the digest of each file as the program writes digests.
 #include "cli/Cli.h"
-#include "files/crypto/SHA1.h"
+#include "crypto/SHA1.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "files/ConfigFile.h"
 
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 #include "model/AtomicFile.h"
 
 #include <algorithm>

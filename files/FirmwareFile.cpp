@@ -1,6 +1,6 @@
 #include "files/FirmwareFile.h"
 
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 
 #include <cerrno>
 #include <cstring>

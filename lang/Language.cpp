@@ -1,6 +1,6 @@
 #include "lang/Language.h"
 
-#include "files/crypto/SHA1.h"
+#include "crypto/SHA1.h"
 #include "lang/TextCodec.h"
 #include "lang/UTF16File.h"
 #include "model/AtomicFile.h"

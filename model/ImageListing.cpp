@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "files/crypto/SHA1.h"
+#include "crypto/SHA1.h"
 #include "model/MachineCatalog.h"
 
 namespace {

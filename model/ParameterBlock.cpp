@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "files/crypto/SHA1.h"
+#include "crypto/SHA1.h"
 
 namespace {
 

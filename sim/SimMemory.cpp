@@ -9,7 +9,7 @@
 
 #include <sys/stat.h>
 
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 #include "model/AtomicFile.h"
 #include "model/ParameterBlock.h"
 

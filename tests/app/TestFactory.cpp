@@ -1,9 +1,9 @@
 // "Werkseinstellung" against the simulated machine, with the shipped factory file.
 #include "tests/app/ControllerFixture.h"
 
+#include "crypto/Digests.h"
 #include "files/ConfigFile.h"
 #include "files/FactorySettings.h"
-#include "files/crypto/Digests.h"
 #include "link/ResultCodes.h"
 
 #include <fstream>

@@ -1,7 +1,7 @@
 // "Passwort ändern" and the field limits of the password dialogs.
 #include "tests/app/ControllerFixture.h"
 
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 #include "link/ResultCodes.h"
 
 using ::testing::ElementsAre;

@@ -1,8 +1,8 @@
 // "von Maschine" and "zur Maschine" against the simulated machine.
 #include "tests/app/ControllerFixture.h"
 
+#include "crypto/Digests.h"
 #include "files/ConfigFile.h"
-#include "files/crypto/Digests.h"
 #include "link/ResultCodes.h"
 
 #include <algorithm>

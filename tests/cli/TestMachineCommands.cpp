@@ -1,8 +1,8 @@
 // read, write, save, password and factory, run as a technician runs them, against the
 // simulated machine on a pseudo-terminal.
+#include "crypto/Digests.h"
 #include "files/ConfigFile.h"
 #include "files/FactorySettings.h"
-#include "files/crypto/Digests.h"
 #include "link/AdapterDiscovery.h"
 #include "model/ParameterBlock.h"
 #include "sim/SimMachine.h"

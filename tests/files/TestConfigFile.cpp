@@ -1,6 +1,6 @@
+#include "crypto/Digests.h"
+#include "crypto/SHA1.h"
 #include "files/ConfigFile.h"
-#include "files/crypto/Digests.h"
-#include "files/crypto/SHA1.h"
 #include "model/ParameterBlock.h"
 
 #include <gtest/gtest.h>

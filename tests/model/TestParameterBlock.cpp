@@ -4,7 +4,7 @@
 #include <functional>
 #include <set>
 
-#include "files/crypto/SHA1.h"
+#include "crypto/SHA1.h"
 #include "model/ParameterBlock.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 #include "sim/SimMachine.h"
 
 extern char** environ;

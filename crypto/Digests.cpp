@@ -1,8 +1,8 @@
-#include "files/crypto/Digests.h"
+#include "crypto/Digests.h"
 
-#include "files/crypto/Password.h"
-#include "files/crypto/Rijndael.h"
-#include "files/crypto/SHA1.h"
+#include "crypto/Password.h"
+#include "crypto/Rijndael.h"
+#include "crypto/SHA1.h"
 
 #include <cstring>
 #include <string>

@@ -1,4 +1,4 @@
-#include "files/crypto/Rijndael.h"
+#include "crypto/Rijndael.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "files/crypto/SHA1.h"
+#include "crypto/SHA1.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "files/crypto/Digests.h"
-#include "files/crypto/Password.h"
-#include "files/crypto/Rijndael.h"
-#include "files/crypto/SHA1.h"
+#include "crypto/Digests.h"
+#include "crypto/Password.h"
+#include "crypto/Rijndael.h"
+#include "crypto/SHA1.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "files/crypto/Password.h"
+#include "crypto/Password.h"
 
-#include "files/crypto/Rijndael.h"
+#include "crypto/Rijndael.h"
 
 #include <cstring>
 

@@ -9,9 +9,10 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tests and `make run` need; installed when missing.
 PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libgl-dev openssl libssl-dev binutils clang libclang-rt-14-dev \
-            fonts-dejavu-core xauth xvfb qt6-translations-l10n
+            fonts-dejavu-core xauth xvfb qt6-translations-l10n \
+            dpkg-dev librsvg2-bin lintian desktop-file-utils appstream man-db
 
-.PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual
+.PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual deb
 
 all: build
 
@@ -49,6 +50,13 @@ test: test-normal test-asan
 
 run: build
 	@./tools/run.sh $(BUILD)
+
+# The Debian package kelvane_<version>_amd64.deb in $(BUILD)/, made from this build, then
+# checked by lintian (errors fail; the kept warnings are listed in packaging/README.md).
+deb: build
+	rm -f $(BUILD)/kelvane_*.deb
+	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)
+	lintian --fail-on error $(BUILD)/kelvane_*_amd64.deb
 
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; "$$b" || exit 1; done

@@ -82,6 +82,20 @@ bool cDialogMain::Ask(const char* germanText) {
                           cUserInterface::Icon::Warning) == cUserInterface::Answer::Ok;
 }
 
+bool cDialogMain::ShowIfMissing(const std::filesystem::path& file, const char* germanHeading) {
+    if (InstallationFileReadable(file))
+        return false;
+    std::string text = germanHeading ? Translate(germanHeading) + "\n\n" : std::string();
+    text += Translate("Datei fehlt oder ist nicht lesbar:") + "\n" + file.string();
+    ui.ShowMessage(text, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
+    return true;
+}
+
+void cDialogMain::ShowConnectFailure() {
+    if (!ShowIfMissing(folders.appFolder / "BL.hex", "Verbindung fehlgeschlagen"))
+        Message("Verbindung fehlgeschlagen");
+}
+
 void cDialogMain::ShowCatalogMessage(const std::string& germanText) {
     if (!germanText.empty())
         Message(germanText.c_str());
@@ -114,7 +128,7 @@ bool cDialogMain::ConnectNewLink() {
         // Closed again, so the next command opens the port then selected.
         linkObject.reset();
         ClosePort();
-        Message("Verbindung fehlgeschlagen");
+        ShowConnectFailure();
         return false;
     }
     AttachStatusTargets();

@@ -259,6 +259,12 @@ private:
     class LinkStatus;
 
     void ShowCatalogMessage(const std::string& germanText);
+    // Names a file of the installation tree that is missing or cannot be read, after
+    // germanHeading when one is given; false when the file is fine.
+    bool ShowIfMissing(const std::filesystem::path& file, const char* germanHeading = nullptr);
+    // After a failed Connect: the loader beside the program when that is what is missing,
+    // else "Verbindung fehlgeschlagen".
+    void ShowConnectFailure();
     // The pages and window after a successful read of the image (refresh of step 8.3).
     void RefreshAfterRead();
 

@@ -134,6 +134,14 @@ fs::path SettingsFile(const fs::path& dataFolder) {
     return dataFolder / kDefaultSettingsName;
 }
 
+bool InstallationFileReadable(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        return false;
+    std::ifstream in(file, std::ios::binary);
+    return in.good();
+}
+
 fs::path CatalogFile(const fs::path& appFolder) {
     return appFolder / kCatalogName;
 }

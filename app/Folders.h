@@ -37,6 +37,9 @@ inline constexpr const char* kSettingsBaseName = "Torvex Kelvane_R4";
 inline constexpr const char* kDefaultSettingsName = "Torvex Kelvane_R4.ini";
 inline constexpr const char* kCatalogName = "Torvex Transmissions_R4.ini";
 
+// Whether a file of the installation tree can be read: a regular file that opens.
+bool InstallationFileReadable(const std::filesystem::path& file);
+
 // DataFolder/"Torvex Kelvane_R4.ini"; empty when dataFolder is empty.
 std::filesystem::path SettingsFile(const std::filesystem::path& dataFolder);
 // AppFolder/"Torvex Transmissions_R4.ini".

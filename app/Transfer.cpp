@@ -76,7 +76,7 @@ int cDialogMain::ReadFromMachine(ParameterBlock& destination) {
     if (linkObject) {
         result = linkObject->Connect();
         if (result != kResultOk) {
-            Message("Verbindung fehlgeschlagen");
+            ShowConnectFailure();
         } else {
             ParameterBlock block;
             result = linkObject->ReadParameterBlock(block.bytes);

@@ -43,6 +43,7 @@ void cDialogMain::InitWindow() {
     if (!settingsFile.empty())
         LoadSettings(settingsFile, settings);
     catalog.LoadCatalog(catalogFile.string(), image);
+    ShowIfMissing(catalogFile); // the pages keep the built-in limits
     sheet.SetLimits(catalog.pageBatteryMaxSpeed, catalog.pageMinSpeed, catalog.minThreshold,
                     catalog.maxThreshold, catalog.clutchMaxSpeed);
 

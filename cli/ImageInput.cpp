@@ -2,6 +2,7 @@
 
 #include "app/Folders.h"
 #include "files/ConfigFile.h"
+#include "lang/Language.h"
 #include "model/AtomicFile.h"
 
 #include <algorithm>
@@ -44,6 +45,9 @@ bool ReadImageInput(const std::string& path, ImageInput& out, std::string& error
 void LoadCatalogFor(const ParameterBlock& image, MachineCatalog& catalog) {
     const std::string catalogFile = CatalogFile(AppFolder()).string();
     std::string message;
+    if (!InstallationFileReadable(catalogFile))
+        std::cerr << "kelvane-cli: " << Translate("Datei fehlt oder ist nicht lesbar:") << " "
+                  << catalogFile << "\n";
     catalog.LoadCatalog(catalogFile, image);
     catalog.LoadBattery(catalogFile, image, kDefaultBatteryVoltage, &message);
     if (!message.empty())

@@ -1,3 +1,4 @@
+#include "app/ProgramVersion.h"
 #include "cli/Cli.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ std::vector<std::string> Args::Positional() {
 } // namespace cli
 
 static int Usage(std::ostream& out) {
-    out << "usage: kelvane-cli COMMAND [ARGS]\n\ncommands:\n";
+    out << "usage: kelvane-cli COMMAND [ARGS]\n       kelvane-cli --version\n\ncommands:\n";
     for (const auto& [name, c] : cli::Commands())
         out << "  kelvane-cli " << c.usage << "\n";
     return 2;
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         Usage(std::cout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::cout << "kelvane-cli " << GetProgramVersion() << "\n";
         return 0;
     }
     auto it = cli::Commands().find(name);

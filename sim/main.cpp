@@ -44,6 +44,7 @@ void Usage(FILE* to) {
         "                         (default NORKSIM1)\n"
         "  --no-announce          do not write the announcement file\n"
         "  --verbose              tell every exchange on standard error\n"
+        "  --version              print the version and end\n"
         "  --help                 this text\n"
         "\n"
         "Fault modes:\n",
@@ -91,6 +92,9 @@ int main(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             Usage(stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("kelvane-sim %s\n", KELVANE_VERSION);
             return 0;
         } else if (a == "--image") {
             opt.imageFile = text();

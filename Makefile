@@ -10,7 +10,8 @@ CMAKE_FLAGS ?=
 PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libgl-dev openssl libssl-dev binutils clang libclang-rt-14-dev \
             fonts-dejavu-core xauth xvfb qt6-translations-l10n \
-            dpkg-dev librsvg2-bin lintian desktop-file-utils appstream man-db
+            dpkg-dev librsvg2-bin lintian desktop-file-utils appstream man-db \
+            bash-completion
 
 .PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual deb
 

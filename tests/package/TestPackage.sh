@@ -132,6 +132,25 @@ iconv -f UTF-16LE -t UTF-8 "$TMP/report/Torvex.html" 2>/dev/null | grep -q "Torv
     grep -q "Torvex Kelvane  Version $VERSION" "$TMP/report/Torvex.html" ||
     fail "report lacks \"Torvex Kelvane  Version $VERSION\""
 
+# Shell completion of kelvane-cli: commands and a command's options from its own --help.
+complete_words() {
+    bash -c 'source /usr/share/bash-completion/bash_completion
+        source "$1/usr/share/bash-completion/completions/kelvane-cli"
+        shift
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+        _kelvane_cli; echo "${COMPREPLY[*]}"' _ "$ROOT" "$@"
+}
+while IFS='|' read -r line want; do
+    # shellcheck disable=SC2086
+    contains "$want" "$(complete_words $line)" "completion of \"$line\""
+done <<'EOF'
+kelvane-cli re|read report
+kelvane-cli sh|sha1 show
+kelvane-cli write --ve|--verify
+kelvane-cli read --|--language --port
+EOF
+
 # --- desktop files -----------------------------------------------------------------------------
 DESKTOP="$ROOT/usr/share/applications/de.nork.kelvane.desktop"
 out=$(desktop-file-validate "$DESKTOP" 2>&1)

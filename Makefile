@@ -54,7 +54,9 @@ run: build
 
 # The Debian package kelvane_<version>_amd64.deb in $(BUILD)/, made from this build, then
 # checked by lintian (errors fail; the kept warnings are listed in packaging/README.md).
-deb: build
+deb: deps $(BUILD)/build.ninja
+	cmake -S . -B $(BUILD) >/dev/null # takes up tools installed since the first configure
+	cmake --build $(BUILD) -j $(JOBS)
 	rm -f $(BUILD)/kelvane_*.deb
 	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)
 	lintian --fail-on error $(BUILD)/kelvane_*_amd64.deb

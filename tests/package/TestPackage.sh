@@ -24,6 +24,11 @@ contains() {
     grep -qF -- "$1" <<<"$2" || fail "$3: \"$1\" not in: $(head -c 600 <<<"$2")"
 }
 
+for tool in cpack dpkg-deb lintian desktop-file-validate appstreamcli man iconv; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool missing (make deps installs it)"; exit 1; }
+done
+[ -f /usr/share/bash-completion/bash_completion ] || { echo "FAIL: bash-completion missing"; exit 1; }
+
 # --- the package -------------------------------------------------------------------------------
 cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$TMP/out" >"$TMP/cpack.log" 2>&1 ||
     { cat "$TMP/cpack.log"; echo "FAIL: cpack"; exit 1; }

@@ -99,23 +99,9 @@ bool ReadHead(const std::string& path, std::vector<uint8_t>& head, size_t& total
         }
         return false;
     };
-    // Non-blocking open so a FIFO cannot hang the caller; only regular files are read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, &size, error);
     if (fd < 0) {
-        return fail("cannot open");
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int e = errno;
-        ::close(fd);
-        errno = e;
-        return fail("cannot read");
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        if (error != nullptr) {
-            *error = "not a regular file";
-        }
         return false;
     }
     head.assign(kConfigFileSize, 0);
@@ -138,7 +124,7 @@ bool ReadHead(const std::string& path, std::vector<uint8_t>& head, size_t& total
     }
     ::close(fd);
     head.resize(got);
-    total = std::max(got, static_cast<size_t>(st.st_size));
+    total = std::max(got, static_cast<size_t>(size));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "files/FirmwareFile.h"
 
 #include "crypto/Digests.h"
+#include "model/AtomicFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,19 +14,10 @@ namespace {
 // Opens a regular file for reading only: a firmware file is never changed, and a FIFO or
 // device must not block the command.
 int OpenRegular(const std::string& path, std::string* why) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (why)
-            *why = path + ": " + std::strerror(errno);
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (why)
-            *why = path + ": not a regular file";
-        ::close(fd);
-        return -1;
-    }
+    std::string reason;
+    const int fd = OpenRegularFile(path, nullptr, &reason);
+    if (fd < 0 && why)
+        *why = reason;
     return fd;
 }
 

@@ -114,8 +114,7 @@ std::string LanguageLoadResult::Message() const {
 
 // --- reading files -----------------------------------------------------------------------
 
-bool CLanguage::ParseLine(std::u16string_view line, tagLangRecord& out, bool& badKey) {
-    badKey = false;
+bool CLanguage::ParseLine(std::u16string_view line, tagLangRecord& out) {
     if (line.empty())
         return false;
     if (const size_t cr = line.find(u'\r'); cr != line.npos)
@@ -140,23 +139,23 @@ bool CLanguage::ParseLine(std::u16string_view line, tagLangRecord& out, bool& ba
     if (text.empty())
         return false;
 
-    // The key column: 40 hex digits, spaces around them tolerated.
-    while (!key.empty() && key.back() == u' ')
-        key.remove_suffix(1);
-    while (!key.empty() && key.front() == u' ')
-        key.remove_prefix(1);
-    if (key.size() != 40) {
-        badKey = true;
-        return false;
-    }
+    // The key column as "%08X%08X%08X%08X%08X" reads it: up to five groups of up to eight hex
+    // digits, blanks before a group skipped; missing groups stay zero and whatever follows the
+    // digits is ignored. A short key is kept and simply never matches.
     TextDigestWords words{};
-    for (size_t i = 0; i < 40; ++i) {
-        const int v = HexValue(key[i]);
-        if (v < 0) {
-            badKey = true;
-            return false;
+    size_t at = 0;
+    for (uint32_t& word : words) {
+        while (at < key.size() && (key[at] == u' ' || key[at] == u'\v' || key[at] == u'\f'))
+            ++at;
+        size_t digits = 0;
+        int v;
+        while (digits < 8 && at < key.size() && (v = HexValue(key[at])) >= 0) {
+            word = (word << 4) | static_cast<uint32_t>(v);
+            ++at;
+            ++digits;
         }
-        words[i / 8] = (words[i / 8] << 4) | static_cast<uint32_t>(v);
+        if (digits == 0)
+            break;
     }
 
     // "\n" is a line feed; a backslash before any other character keeps the backslash and
@@ -196,43 +195,42 @@ LanguageLoadResult CLanguage::ReadFile(const std::string& path, std::vector<tagL
         result.detail = "Datei ist zu groß";
         return result;
     }
-    if (file.IsUnicode() && file.GetLength() % 2 != 0) {
-        result.status = LanguageLoadStatus::Garbled;
-        result.detail = "Datei ist unvollständig";
+    ReadLines(file, result, out);
+    return result;
+}
+
+LanguageLoadResult CLanguage::ReadBytes(std::string bytes, std::vector<tagLangRecord>& out) {
+    LanguageLoadResult result;
+    out.clear();
+    if (bytes.size() > kMaxFileSize) {
+        result.status = LanguageLoadStatus::Unreadable;
+        result.detail = "Datei ist zu groß";
         return result;
     }
+    CUTF16File file;
+    file.OpenMemory(std::move(bytes));
+    ReadLines(file, result, out);
+    return result;
+}
 
+void CLanguage::ReadLines(CUTF16File& file, LanguageLoadResult& result,
+                          std::vector<tagLangRecord>& out) {
+    // Malformed lines are skipped without a word; a file of odd length or without a single
+    // entry gives what it has.
     std::unordered_map<TextDigestWords, size_t, DigestHash> seen;
-    size_t content = 0; // lines that are neither blank nor comments
     std::u16string line;
-    size_t lineNo = 0;
     while (file.ReadString(line)) {
-        ++lineNo;
         if (file.GetPosition() > kMaxFileSize) { // grew while being read
             result.status = LanguageLoadStatus::Unreadable;
             result.detail = "Datei ist zu groß";
             out.clear();
-            return result;
+            return;
         }
         tagLangRecord record;
-        bool badKey = false;
-        if (!ParseLine(line, record, badKey)) {
-            if (badKey) {
-                result.status = LanguageLoadStatus::Garbled;
-                result.detail = "Ungültiger Schlüssel";
-                result.line = lineNo;
-                out.clear();
-                return result;
-            }
-            std::u16string_view v(line);
-            while (!v.empty() && (v.front() == u' ' || v.front() == u'\t' || v.front() == 0xFEFF))
-                v.remove_prefix(1);
-            if (!v.empty() && v.front() != u';')
-                ++content;
+        if (!ParseLine(line, record)) {
             ++result.skipped;
             continue;
         }
-        ++content;
         ++result.entries;
         const auto [it, added] = seen.emplace(record.key, out.size());
         if (added)
@@ -244,14 +242,7 @@ LanguageLoadResult CLanguage::ReadFile(const std::string& path, std::vector<tagL
         result.status = LanguageLoadStatus::Unreadable;
         result.detail = "Lesefehler";
         out.clear();
-        return result;
     }
-    if (out.empty() && content > 0) {
-        result.status = LanguageLoadStatus::Garbled;
-        result.detail = "Keine Einträge gefunden";
-        return result;
-    }
-    return result;
 }
 
 // --- the table ---------------------------------------------------------------------------

@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+class CUTF16File;
+
 // The five SHA-1 words H0..H4 of a text's UTF-16LE code units (no mark, no terminator).
 using TextDigestWords = std::array<uint32_t, 5>;
 TextDigestWords TextDigest(std::u16string_view text);
@@ -38,7 +40,6 @@ enum class LanguageLoadStatus {
     Ok,         // read and merged
     Missing,    // cannot be opened (or the name is not a plain file name)
     Unreadable, // read error, or larger than any language file can be
-    Garbled,    // not a language file: a bad key, a truncated UTF-16 file, or no entry at all
 };
 
 struct LanguageLoadResult {
@@ -46,8 +47,8 @@ struct LanguageLoadResult {
     std::string path;
     size_t entries = 0; // lines merged
     size_t skipped = 0; // blank, comment, no TAB, empty text
-    size_t line = 0;    // Garbled: the first offending line (1-based), 0 for the whole file
-    std::string detail; // Garbled/Unreadable: what is wrong, German
+    size_t line = 0;    // the offending line (1-based), 0 for the whole file
+    std::string detail; // Missing/Unreadable: what is wrong, German
 
     bool Ok() const { return status == LanguageLoadStatus::Ok; }
     // The message box text: "Fehler beim laden der Sprach-Datei !\n\n<path>", then the detail
@@ -95,10 +96,11 @@ public:
     // Reads a language file into records in file order (later lines with the same key
     // replace earlier texts in place). Used by the loader, the tools and the fuzzer.
     static LanguageLoadResult ReadFile(const std::string& path, std::vector<tagLangRecord>& out);
+    // The same over a file's bytes in memory.
+    static LanguageLoadResult ReadBytes(std::string bytes, std::vector<tagLangRecord>& out);
     // One line of a language file (without its line end): true and the record when the line
-    // is an entry; false for a line to skip. badKey: the line has a TAB but its key column is
-    // not 40 hex digits.
-    static bool ParseLine(std::u16string_view line, tagLangRecord& out, bool& badKey);
+    // is an entry; false for a line to skip (blank, comment, no TAB, nothing after the TAB).
+    static bool ParseLine(std::u16string_view line, tagLangRecord& out);
 
 private:
     struct DigestHash {
@@ -113,6 +115,8 @@ private:
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
 
+    static void ReadLines(CUTF16File& file, LanguageLoadResult& result,
+                          std::vector<tagLangRecord>& out);
     void MergeLocked(const std::vector<tagLangRecord>& records);
     void SetTextLocked(tagLangRecord& entry, const tagLangRecord& from);
     void IndexAdd(DigestIndex& index, const TextDigestWords& d, uint32_t i);

@@ -1,6 +1,7 @@
 #include "lang/UTF16File.h"
 
 #include "lang/TextCodec.h"
+#include "model/AtomicFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -29,6 +30,7 @@ CUTF16File::~CUTF16File() {
 
 void CUTF16File::Reset() {
     fd_ = -1;
+    memory_ = false;
     path_.clear();
     tempPath_.clear();
     unicode_ = bigEndian_ = oddByte_ = false;
@@ -48,38 +50,17 @@ bool CUTF16File::Open(const std::string& path, Mode mode) {
     Reset();
     mode_ = mode;
     if (mode == Mode::Read) {
-        int fd;
-        do {
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
+        // Only plain files: a FIFO would block the open, a device could feed an endless line.
+        uint64_t size = 0;
+        const int fd = OpenRegularFile(path, &size);
         if (fd < 0) {
             error_ = errno;
             return false;
         }
-        // Only plain files: a device or pipe could feed an endless line.
-        struct stat st {};
-        const bool statted = ::fstat(fd, &st) == 0;
-        if (!statted || !S_ISREG(st.st_mode)) {
-            error_ = !statted ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-            ::close(fd);
-            return false;
-        }
         fd_ = fd;
         path_ = path;
-        length_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-        // The mark decides the mode; without one the file is 8-bit text from its first byte.
-        while (buffer_.size() < 2 && Refill()) {
-        }
-        if (buffer_.size() >= 2) {
-            const auto b0 = static_cast<unsigned char>(buffer_[0]);
-            const auto b1 = static_cast<unsigned char>(buffer_[1]);
-            if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) {
-                unicode_ = true;
-                bigEndian_ = b0 == 0xFE;
-                bufferPos_ = 2;
-                position_ = 2;
-            }
-        }
+        length_ = size;
+        DetectMark();
         return true;
     }
 
@@ -101,9 +82,54 @@ bool CUTF16File::Open(const std::string& path, Mode mode) {
     return true;
 }
 
+void CUTF16File::DetectMark() {
+    // The mark decides the mode; without one the file is 8-bit text from its first byte.
+    while (buffer_.size() < 2 && Refill()) {
+    }
+    if (buffer_.size() >= 2) {
+        const auto b0 = static_cast<unsigned char>(buffer_[0]);
+        const auto b1 = static_cast<unsigned char>(buffer_[1]);
+        if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) {
+            unicode_ = true;
+            bigEndian_ = b0 == 0xFE;
+            bufferPos_ = 2;
+            position_ = 2;
+        }
+    }
+}
+
+void CUTF16File::OpenMemory(std::string bytes) {
+    if (IsOpen())
+        Close();
+    Reset();
+    mode_ = Mode::Read;
+    memory_ = true;
+    length_ = bytes.size();
+    buffer_ = std::move(bytes);
+    eof_ = true;
+    DetectMark();
+}
+
+void CUTF16File::OpenMemoryOutput() {
+    if (IsOpen())
+        Close();
+    Reset();
+    mode_ = Mode::Write;
+    memory_ = true;
+    memoryText_.clear();
+}
+
 bool CUTF16File::Close() {
     if (!IsOpen())
         return false;
+    if (memory_) {
+        if (mode_ == Mode::Write)
+            memoryText_ = std::move(pending_);
+        const int err = error_;
+        Reset();
+        error_ = err;
+        return err == 0;
+    }
     if (mode_ == Mode::Read) {
         ::close(fd_);
         const int err = error_;
@@ -135,6 +161,10 @@ bool CUTF16File::Close() {
 void CUTF16File::Discard() {
     if (!IsOpen())
         return;
+    if (memory_) {
+        Reset();
+        return;
+    }
     ::close(fd_);
     if (mode_ == Mode::Write)
         ::unlink(tempPath_.c_str());
@@ -144,7 +174,7 @@ void CUTF16File::Discard() {
 // --- reading ---------------------------------------------------------------------------
 
 bool CUTF16File::Refill() {
-    if (eof_ || !IsOpen() || mode_ != Mode::Read)
+    if (eof_ || memory_ || !IsOpen() || mode_ != Mode::Read)
         return false;
     if (bufferPos_ > 0) {
         buffer_.erase(0, bufferPos_);
@@ -188,8 +218,11 @@ bool CUTF16File::PeekUnit(char16_t& unit) {
     if (avail == 0)
         return false;
     if (avail == 1) {
-        unit = 0xFFFD;
-        return true;
+        // Half a unit at the end of the file: dropped, not a character.
+        oddByte_ = true;
+        ++bufferPos_;
+        ++position_;
+        return false;
     }
     const auto lo = static_cast<unsigned char>(buffer_[bufferPos_ + (bigEndian_ ? 1 : 0)]);
     const auto hi = static_cast<unsigned char>(buffer_[bufferPos_ + (bigEndian_ ? 0 : 1)]);
@@ -200,12 +233,8 @@ bool CUTF16File::PeekUnit(char16_t& unit) {
 bool CUTF16File::ReadUnit(char16_t& unit) {
     if (!PeekUnit(unit))
         return false;
-    const size_t avail = buffer_.size() - bufferPos_;
-    const size_t take = avail >= 2 ? 2 : 1;
-    if (take == 1)
-        oddByte_ = true;
-    bufferPos_ += take;
-    position_ += take;
+    bufferPos_ += 2;
+    position_ += 2;
     return true;
 }
 
@@ -215,11 +244,10 @@ bool CUTF16File::ReadUnicodeLine(std::u16string& line) {
     if (!ReadUnit(u))
         return false;
     for (;;) {
-        if (u == u'\n')
-            return true;
-        if (u == u'\r') {
+        if (u == u'\n' || u == u'\r') {
+            // CR LF, LF CR, CR CR and LF LF each end one line.
             char16_t next;
-            if (PeekUnit(next) && next == u'\n')
+            if (PeekUnit(next) && (next == u'\n' || next == u'\r'))
                 ReadUnit(next);
             return true;
         }
@@ -322,6 +350,8 @@ uint64_t CUTF16File::GetLength() const {
         return 0;
     if (mode_ == Mode::Write)
         return written_ + pending_.size();
+    if (memory_)
+        return length_;
     struct stat st {};
     if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
         return static_cast<uint64_t>(st.st_size);
@@ -342,6 +372,11 @@ bool CUTF16File::SeekAndReset(int64_t offset, Origin origin) {
     int64_t start = target;
     if (unicode_ && start < 2)
         start = 2;
+    if (memory_) {
+        bufferPos_ = static_cast<size_t>(start);
+        position_ = static_cast<uint64_t>(start);
+        return true;
+    }
     if (::lseek(fd_, start, SEEK_SET) < 0) {
         error_ = errno;
         return false;
@@ -356,6 +391,8 @@ bool CUTF16File::SeekAndReset(int64_t offset, Origin origin) {
 // --- writing ---------------------------------------------------------------------------
 
 bool CUTF16File::Flush() {
+    if (memory_)
+        return true;
     size_t done = 0;
     while (done < pending_.size()) {
         const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);

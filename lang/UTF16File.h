@@ -4,10 +4,11 @@
 // Reading: a file starting with FF FE (little-endian) or FE FF (big-endian) is read as UTF-16
 // from the unit after the mark; any other file, and any file shorter than 2 bytes, is read as
 // 8-bit text from its first byte. 8-bit lines are taken as UTF-8 when they are valid UTF-8 and
-// as Windows-1252 otherwise (files made on the old Windows tool). A line ends at LF, CR LF or a
-// lone CR; the line end is not part of the line, and a blank line is returned as an empty line.
-// A UTF-16 file with an odd number of bytes yields U+FFFD for the lone last byte and reports
-// HasOddByte().
+// as Windows-1252 otherwise (files made on the old Windows tool). An 8-bit line ends at LF,
+// CR LF or a lone CR. A UTF-16 line ends at CR or LF, and one more CR or LF right after it
+// belongs to the same line end (CR LF, LF CR, CR CR, LF LF). The line end is not part of the
+// line, and a blank line is returned as an empty line. A UTF-16 file with an odd number of bytes
+// drops the lone last byte and reports HasOddByte().
 //
 // Writing: Open(path, Mode::Write) writes into a temporary file beside `path`; Close() renames
 // it over `path`, so a reader never sees a half-written file. If any write failed, Close()
@@ -33,13 +34,18 @@ public:
     // file cannot be created (writing); ErrorNumber() then holds the errno. A file already open
     // is closed first.
     bool Open(const std::string& path, Mode mode);
+    // The same over bytes in memory (reading), or into memory (writing: MemoryText() holds what
+    // was written, also after Close). Nothing touches the disk.
+    void OpenMemory(std::string bytes);
+    void OpenMemoryOutput();
+    const std::string& MemoryText() const { return memoryText_; }
     // Reading: closes. Writing: flushes, syncs and renames the temporary file over the target;
     // false (target untouched) when any write, the sync or the rename failed.
     bool Close();
     // Writing: removes the temporary file; the target stays as it was. Reading: closes.
     void Discard();
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ >= 0 || memory_; }
     bool IsUnicode() const { return unicode_; }
     bool IsBigEndian() const { return bigEndian_; }
     // A read or write failed since Open (reads then report end of file).
@@ -87,8 +93,12 @@ private:
     bool Flush();
     bool WriteBytes(const void* data, size_t size);
     void Reset();
+    void DetectMark();
 
     int fd_ = -1;
+    // In memory: buffer_ holds the whole file (reading) and offsets are its indexes.
+    bool memory_ = false;
+    std::string memoryText_;
     Mode mode_ = Mode::Read;
     std::string path_;
     std::string tempPath_;

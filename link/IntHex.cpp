@@ -1,6 +1,9 @@
 #include "link/IntHex.h"
 
+#include "model/AtomicFile.h"
+
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -166,8 +169,14 @@ int cIntHex::Load(const std::string& path, uint32_t baseAddress, uint8_t* image,
     if (dropped != nullptr) {
         *dropped = 0;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // Only a regular file: a FIFO or device named as the hex file must not hang the command.
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) {
+        return kOpenFailed;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
     if (file == nullptr) {
+        ::close(fd);
         return kOpenFailed;
     }
     Source source(file);

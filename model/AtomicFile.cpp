@@ -112,30 +112,50 @@ bool WriteFileAtomic(const std::string& path, const std::string& text, std::stri
     return WriteFileAtomic(path, text.data(), text.size(), error);
 }
 
+int OpenRegularFile(const std::string& path, uint64_t* size, std::string* error) {
+    // Non-blocking open: a FIFO without a writer would otherwise wait for ever.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        SetError(error, "cannot open", path, errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        SetError(error, "cannot read", path, err);
+        errno = err;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        SetError(error, "not a regular file", path, err);
+        errno = err;
+        return -1;
+    }
+    // A regular file reads the same either way; later reads may block as usual.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (size)
+        *size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return fd;
+}
+
 namespace {
 
 template <typename Buffer>
 bool ReadInto(const std::string& path, Buffer& out, size_t maxSize, std::string* error) {
     out.clear();
-    // Non-blocking open: a FIFO or device in place of the file must not hang us; a regular
-    // file reads the same either way.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        SetError(error, "cannot open", path, errno);
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, &size, error);
+    if (fd < 0)
         return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        SetError(error, "cannot read", path, errno);
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        SetError(error, "not a regular file", path, EISDIR);
-        ::close(fd);
-        return false;
-    }
-    if (static_cast<unsigned long long>(st.st_size) > maxSize) {
+    if (size > maxSize) {
         if (error)
             *error = "file \"" + path + "\" is larger than " + std::to_string(maxSize) + " bytes";
         ::close(fd);
@@ -143,7 +163,7 @@ bool ReadInto(const std::string& path, Buffer& out, size_t maxSize, std::string*
     }
     // Read to the end, not to the size seen: the file may change under us, never past maxSize.
     const size_t limit = maxSize == SIZE_MAX ? maxSize : maxSize + 1;
-    out.resize(static_cast<size_t>(st.st_size));
+    out.resize(static_cast<size_t>(size));
     size_t have = 0;
     for (;;) {
         if (have == out.size()) {

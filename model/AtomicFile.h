@@ -15,6 +15,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size,
 bool WriteFileAtomic(const std::string& path, const std::string& text,
                      std::string* error = nullptr);
 
+// Opens a file a user named for reading, only when it is a regular file. The open itself never
+// waits: a FIFO or device in its place is refused, not read. Returns a blocking descriptor (the
+// caller closes it) and the file's size, or -1 with errno set and the reason in error.
+int OpenRegularFile(const std::string& path, uint64_t* size = nullptr,
+                    std::string* error = nullptr);
+
 // Reads a regular file of at most maxSize bytes into out. False (out cleared, reason in error)
 // when it cannot be opened or read, is not a regular file, or is larger than maxSize.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, size_t maxSize,

@@ -1,10 +1,12 @@
 #include "lang/Language.h"
 #include "lang/TextCodec.h"
+#include "tests/BadInput.h"
 #include "tests/lang/FixtureLangFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -31,8 +33,8 @@ struct LineCase {
     const char* name;
     std::string line; // "@" stands for the 40 key digits of "Wort"
     bool entry;
-    bool badKey;
     std::string text;
+    TextDigestWords key = TextDigest("Wort");
 };
 
 class ParseLine : public testing::TestWithParam<LineCase> {};
@@ -43,34 +45,36 @@ TEST_P(ParseLine, Rules) {
     if (const size_t at = line.find('@'); at != line.npos)
         line.replace(at, 1, DigestToHex(TextDigest("Wort")));
     tagLangRecord r;
-    bool badKey = true;
-    EXPECT_EQ(CLanguage::ParseLine(Utf8ToUtf16(line), r, badKey), c.entry);
-    EXPECT_EQ(badKey, c.badKey);
+    EXPECT_EQ(CLanguage::ParseLine(Utf8ToUtf16(line), r), c.entry);
     if (c.entry) {
         EXPECT_EQ(r.utf8, c.text);
-        EXPECT_EQ(r.key, TextDigest("Wort"));
+        EXPECT_EQ(r.key, c.key);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseLine,
-    testing::Values(LineCase{"Plain", "@\tword", true, false, "word"},
-                    LineCase{"SpacesAroundDropped", "@\t  two  ", true, false, "two"},
-                    LineCase{"OnlySpaces", "@\t   ", false, false, ""},
-                    LineCase{"NoTab", "@ word", false, false, ""},
-                    LineCase{"Comment", ";@\tword", false, false, ""},
-                    LineCase{"Empty", "", false, false, ""},
-                    LineCase{"BackslashN", "@\ta\\nb", true, false, "a\nb"},
-                    LineCase{"TwoBackslashes", "@\ta\\\\b", true, false, "a\\b"},
-                    LineCase{"BackslashOther", "@\ta\\tb", true, false, "a\\b"},
-                    LineCase{"BackslashAtEnd", "@\tend\\", true, false, "end\\"},
-                    LineCase{"FurtherTabsAreText", "@\tx\ty", true, false, "x\ty"},
-                    LineCase{"CutAtCr", "@\tword\rrest", true, false, "word"},
-                    LineCase{"Utf8Mark", "\xEF\xBB\xBF@\tword", true, false, "word"},
-                    LineCase{"KeySpacesTolerated", " @ \tword", true, false, "word"},
-                    LineCase{"ShortKey", "ABCDEF\tword", false, true, ""},
-                    LineCase{"NotHex", "ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ\tword", false,
-                             true, ""}),
+    testing::Values(
+        LineCase{"Plain", "@\tword", true, "word"},
+        LineCase{"SpacesAroundDropped", "@\t  two  ", true, "two"},
+        LineCase{"OnlySpaces", "@\t   ", false, ""}, LineCase{"NoTab", "@ word", false, ""},
+        LineCase{"Comment", ";@\tword", false, ""}, LineCase{"Empty", "", false, ""},
+        LineCase{"BackslashN", "@\ta\\nb", true, "a\nb"},
+        LineCase{"TwoBackslashes", "@\ta\\\\b", true, "a\\b"},
+        LineCase{"BackslashOther", "@\ta\\tb", true, "a\\b"},
+        LineCase{"BackslashAtEnd", "@\tend\\", true, "end\\"},
+        LineCase{"FurtherTabsAreText", "@\tx\ty", true, "x\ty"},
+        LineCase{"CutAtCr", "@\tword\rrest", true, "word"},
+        LineCase{"Utf8Mark", "\xEF\xBB\xBF@\tword", true, "word"},
+        LineCase{"KeySpacesTolerated", " @ \tword", true, "word"},
+        // The key is read as up to five groups of up to eight digits; what follows is ignored,
+        // missing groups stay zero.
+        LineCase{"TextAfterKeyIgnored", "@ German source\tword", true, "word"},
+        LineCase{"ShortKeyKept", "ABCDEF\tword", true, "word", {0xABCDEF, 0, 0, 0, 0}},
+        LineCase{"ShortLastGroup", "0000000100000002A\tw", true, "w", {1, 2, 0xA, 0, 0}},
+        LineCase{"GroupEndsAtNonHex", "12G34\tw", true, "w", {0x12, 0, 0, 0, 0}},
+        LineCase{"HeaderLineHasZeroKey", "key\ttext", true, "text", {}},
+        LineCase{"NotHex", "ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ\tword", true, "word", {}}),
     [](const testing::TestParamInfo<LineCase>& i) { return std::string(i.param.name); });
 
 TEST(ParseLineKey, LowerCaseHexIsTheSameKey) {
@@ -78,8 +82,7 @@ TEST(ParseLineKey, LowerCaseHexIsTheSameKey) {
     for (char& c : hex)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     tagLangRecord r;
-    bool badKey;
-    ASSERT_TRUE(CLanguage::ParseLine(Utf8ToUtf16(hex + "\tw"), r, badKey));
+    ASSERT_TRUE(CLanguage::ParseLine(Utf8ToUtf16(hex + "\tw"), r));
     EXPECT_EQ(r.key, TextDigest("Wort"));
 }
 
@@ -215,53 +218,98 @@ TEST_F(LanguageTest, UserDataFileCanLiveElsewhere) {
     EXPECT_EQ(lang.Translate("Zeit"), "My time");
 }
 
-struct BrokenCase {
+// Malformed lines, a cut-off last unit or a file without a single entry never cost the good
+// lines: the file loads what it has, without a message.
+struct PartlyBadCase {
     const char* name;
-    std::string bytes; // "@" stands for a valid line "Zeit -> kaputt"
-    LanguageLoadStatus status;
-    size_t line;
+    std::string bytes;
+    const char* zeit; // what "Zeit" translates to afterwards
 };
 
-class BrokenFile : public testing::TestWithParam<BrokenCase> {};
+std::string Uhrzeit() {
+    return EntryLine("Zeit", "Uhrzeit");
+}
 
-TEST_P(BrokenFile, KeepsThePreviousTableAndName) {
-    const BrokenCase& c = GetParam();
+class PartlyBadFile : public testing::TestWithParam<PartlyBadCase> {};
+
+TEST_P(PartlyBadFile, LoadsWhatItHas) {
+    const PartlyBadCase& c = GetParam();
     TempFolder dir;
     CLanguage lang;
     lang.SetLanguageFolder(dir.Path());
-    dir.Write("english.csv", Utf16Le(EntryLine("Zeit", "Time") + "\r\n"));
+    dir.Write("english.csv",
+              Utf16Le(EntryLine("Zeit", "Time") + "\r\n" + EntryLine("Strom", "Current") + "\r\n"));
     ASSERT_TRUE(lang.SetLanguage("english").Ok());
-    ASSERT_EQ(lang.Translate("Zeit"), "Time");
 
-    std::string bytes = c.bytes;
-    if (const size_t at = bytes.find('@'); at != bytes.npos)
-        bytes.replace(at, 1, EntryLine("Zeit", "kaputt"));
-    if (c.status != LanguageLoadStatus::Missing)
-        dir.Write("broken.csv", bytes);
-    const LanguageLoadResult r = lang.SetLanguage("broken");
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.line, c.line);
-    EXPECT_FALSE(r.detail.empty());
-    EXPECT_EQ(r.Message().rfind("Fehler beim laden der Sprach-Datei !\n\n" + r.path, 0), 0u)
-        << r.Message();
-    EXPECT_EQ(lang.Translate("Zeit"), "Time");
-    EXPECT_EQ(lang.LanguageName(), "english");
-    EXPECT_EQ(lang.LanguageFilePath(), dir.File("english.csv"));
-    EXPECT_EQ(lang.Size(), 1u);
+    dir.Write("other.csv", c.bytes);
+    const LanguageLoadResult r = lang.SetLanguage("other");
+    EXPECT_TRUE(r.Ok()) << r.Message();
+    EXPECT_EQ(lang.LanguageName(), "other");
+    EXPECT_EQ(lang.Translate("Zeit"), c.zeit);
+    EXPECT_EQ(lang.Translate("Strom"), "Current") << "an earlier entry is never lost";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, BrokenFile,
-    testing::Values(BrokenCase{"Missing", "", LanguageLoadStatus::Missing, 0},
-                    BrokenCase{"BadKeyAfterGoodLines", Utf16Le("@\r\n; comment\r\n1234\tkurz\r\n"),
-                               LanguageLoadStatus::Garbled, 3},
-                    BrokenCase{"TruncatedUtf16", Utf16Le("@\r\n") + "x",
-                               LanguageLoadStatus::Garbled, 0},
-                    BrokenCase{"NoEntryAtAll", Utf16Le("Zeit;Time\r\nStrom;Current\r\n"),
-                               LanguageLoadStatus::Garbled, 0},
-                    BrokenCase{"BinaryGarbage", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16),
-                               LanguageLoadStatus::Garbled, 0}),
-    [](const testing::TestParamInfo<BrokenCase>& i) { return std::string(i.param.name); });
+    Cases, PartlyBadFile,
+    testing::Values(
+        PartlyBadCase{"HeaderShortKeyAndTextAfterKey",
+                      Utf16Le("Schlüssel\tText\r\n1234\tkurz\r\n" + Uhrzeit() + "\r\n" +
+                              DigestToHex(TextDigest("Strom")) + "; Strom\tCurrent\r\n"),
+                      "Uhrzeit"},
+        PartlyBadCase{"OddLengthUtf16", Utf16Le(Uhrzeit() + "\r\n") + "x", "Uhrzeit"},
+        PartlyBadCase{"OddLengthInLastLine", Utf16Le(Uhrzeit()) + "x", "Uhrzeit"},
+        PartlyBadCase{"TextWithoutEntries", Utf16Le("Zeit;Time\r\nStrom;Current\r\n"), "Time"},
+        PartlyBadCase{"BinaryGarbage", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "Time"}),
+    [](const testing::TestParamInfo<PartlyBadCase>& i) { return std::string(i.param.name); });
+
+TEST_F(LanguageTest, UserDataWithAMalformedLineKeepsItsEntries) {
+    File("english.csv", {{"Zeit", "Time"}});
+    dir.Write("UserData.csv", Utf16Le("; meine Texte\r\nSchlüssel\tText\r\n12\tx\r\n" +
+                                      EntryLine("Zeit", "My time") + "\r\n"));
+    ASSERT_TRUE(lang.SetLanguage("english").Ok());
+    EXPECT_TRUE(lang.UserDataResult().Ok());
+    EXPECT_EQ(lang.Translate("Zeit"), "My time");
+}
+
+TEST_F(LanguageTest, BadInputsKeepTheTableAndName) {
+    File("english.csv", {{"Zeit", "Time"}});
+    ASSERT_TRUE(lang.SetLanguage("english").Ok());
+    const auto inputs = MakeBadInputs(dir.Path(), "bad");
+    ASSERT_FALSE(inputs.empty());
+    ASSERT_EQ(symlink("/dev/null", dir.File("device.csv").c_str()), 0);
+    for (const BadInput& in : inputs) {
+        SCOPED_TRACE(in.what);
+        const std::string name = in.what == "device" ? "device" : "bad";
+        if (in.what != "device") {
+            std::filesystem::remove(dir.File("bad.csv"));
+            ASSERT_EQ(symlink(in.path.c_str(), dir.File("bad.csv").c_str()), 0);
+        }
+        const std::string before = lang.LanguageName();
+        const LanguageLoadResult r = lang.SetLanguage(name);
+        if (in.what == "empty file") {
+            EXPECT_TRUE(r.Ok());
+        } else {
+            EXPECT_FALSE(r.Ok());
+            EXPECT_FALSE(r.detail.empty());
+            EXPECT_EQ(lang.LanguageName(), before);
+        }
+        EXPECT_EQ(lang.Translate("Zeit"), "Time");
+    }
+    // The same in the user entries: a FIFO there neither hangs nor loses the language file.
+    std::filesystem::remove(dir.File("UserData.csv"));
+    ASSERT_EQ(symlink(inputs[0].path.c_str(), dir.File("UserData.csv").c_str()), 0);
+    EXPECT_TRUE(lang.SetLanguage("english").Ok());
+    EXPECT_EQ(lang.Translate("Zeit"), "Time");
+}
+
+TEST(LanguageBytes, MemoryReadsLikeAFile) {
+    std::vector<tagLangRecord> out;
+    const auto r = CLanguage::ReadBytes(Utf16Le(EntryLine("Zeit", "Time") + "\r\n"), out);
+    EXPECT_TRUE(r.Ok());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].key, TextDigest("Zeit"));
+    EXPECT_EQ(out[0].utf8, "Time");
+}
 
 TEST_F(LanguageTest, NamesThatLeaveTheFolderAreRefused) {
     TempFolder outside;

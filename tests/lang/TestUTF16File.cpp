@@ -1,4 +1,5 @@
 #include "lang/UTF16File.h"
+#include "tests/BadInput.h"
 #include "tests/lang/FixtureLangFiles.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +52,14 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"TwoEmptyLines", Utf16Le("\r\n\r\n"), true, {"", ""}},
         ReadCase{"LastLineWithoutEnd", Utf16Le("a\r\nletzte"), true, {"a", "letzte"}},
         ReadCase{"LfLinesKeepFirstCharacter", Utf16Le("abc\ndef\n"), true, {"abc", "def"}},
-        // A blank line is a line: templates keep their blank lines.
-        ReadCase{"BlankLinesKept", Utf16Le("a\n\nb\r\n\r\nc"), true, {"a", "", "b", "", "c"}},
+        // One more CR or LF right after a line end belongs to it: CR LF, LF CR, CR CR and LF LF
+        // each end one line; a third one starts a blank line.
+        ReadCase{
+            "PairsEndOneLine", Utf16Le("a\n\nb\r\rc\n\rd\r\ne"), true, {"a", "b", "c", "d", "e"}},
+        ReadCase{"ThirdLineEndIsABlankLine",
+                 Utf16Le("a\r\n\r\nc\n\n\nd"),
+                 true,
+                 {"a", "", "c", "", "d"}},
         ReadCase{"LoneCr", Utf16Le("a\rb"), true, {"a", "b"}},
         ReadCase{"Umlauts",
                  Utf16Le("Übertragung zur Maschine\r\nß€"),
@@ -69,12 +76,68 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"MarkOnlyAtStart", std::string("a\xFF\xFE"), false, {"a\xC3\xBF\xC3\xBE"}}),
     [](const testing::TestParamInfo<ReadCase>& i) { return std::string(i.param.name); });
 
-TEST(Utf16File, OddTrailingByteIsReportedAndReplaced) {
+TEST(Utf16File, OddTrailingByteIsReportedAndDropped) {
     TempFolder dir;
-    dir.Write("odd.txt", Utf16Le("ab\r\ncd") + "x");
     bool odd = false;
-    EXPECT_EQ(ReadAll(dir.File("odd.txt"), nullptr, &odd), (Lines{"ab", "cd\xEF\xBF\xBD"}));
+    dir.Write("odd.txt", Utf16Le("ab\r\ncd") + "x");
+    EXPECT_EQ(ReadAll(dir.File("odd.txt"), nullptr, &odd), (Lines{"ab", "cd"}));
     EXPECT_TRUE(odd);
+    // After a line end, and as the only thing after the mark.
+    dir.Write("odd2.txt", Utf16Le("ab\r\n") + "x");
+    EXPECT_EQ(ReadAll(dir.File("odd2.txt"), nullptr, &odd), (Lines{"ab"}));
+    EXPECT_TRUE(odd);
+    dir.Write("odd3.txt", std::string("\xFF\xFEx"));
+    EXPECT_EQ(ReadAll(dir.File("odd3.txt"), nullptr, &odd), (Lines{}));
+    EXPECT_TRUE(odd);
+}
+
+TEST(Utf16File, BadInputsRefusedAtOnce) {
+    TempFolder dir;
+    const auto inputs = MakeBadInputs(dir.Path(), "t", uint64_t{1} << 30);
+    ASSERT_FALSE(inputs.empty());
+    for (const BadInput& in : inputs) {
+        CUTF16File f;
+        const bool opened = f.Open(in.path, CUTF16File::Mode::Read);
+        if (in.what == "empty file" || in.what == "huge file") {
+            // Plain files open; the readers above decide about the size.
+            EXPECT_TRUE(opened) << in.what;
+            EXPECT_EQ(f.GetLength(), in.what == "empty file" ? 0u : uint64_t{1} << 30);
+        } else {
+            EXPECT_FALSE(opened) << in.what;
+            EXPECT_NE(f.ErrorNumber(), 0) << in.what;
+        }
+    }
+}
+
+TEST(Utf16File, MemoryReadsAndWritesLikeAFile) {
+    TempFolder dir;
+    const std::string bytes = Utf16Le("eins\r\nzwei\r\ndrei");
+    dir.Write("t.txt", bytes);
+    CUTF16File disk, memory;
+    ASSERT_TRUE(disk.Open(dir.File("t.txt"), CUTF16File::Mode::Read));
+    memory.OpenMemory(bytes);
+    EXPECT_TRUE(memory.IsUnicode());
+    EXPECT_EQ(memory.GetLength(), disk.GetLength());
+    std::string a, b;
+    ASSERT_TRUE(disk.ReadString(a) && memory.ReadString(b));
+    const uint64_t second = memory.GetPosition();
+    EXPECT_EQ(second, disk.GetPosition());
+    while (disk.ReadString(a)) {
+        ASSERT_TRUE(memory.ReadString(b));
+        EXPECT_EQ(a, b);
+    }
+    EXPECT_FALSE(memory.ReadString(b));
+    ASSERT_TRUE(memory.SeekAndReset(static_cast<int64_t>(second)));
+    ASSERT_TRUE(memory.ReadString(b));
+    EXPECT_EQ(b, "zwei");
+
+    CUTF16File out;
+    out.OpenMemoryOutput();
+    EXPECT_TRUE(out.WriteUnicodeText(std::string_view("a\n")));
+    EXPECT_TRUE(out.WriteUnicodeText(std::string_view("b")));
+    EXPECT_TRUE(out.Close());
+    EXPECT_EQ(out.MemoryText(), Utf16Le("a\nb"));
+    EXPECT_EQ(dir.EntryCount(), 1u) << "nothing written to disk";
 }
 
 TEST(Utf16File, MissingFileOrFolderDoesNotOpen) {

@@ -91,8 +91,9 @@ TEST_F(PrinterTest, LiteralsTokensAndLineBreaks) {
         {"a###SD_SPEED###b\n", "a92b\n"},
         // A line ending in a token gets no line break.
         {"a###SD_SPEED###\nx\n", "a92x\n"},
-        // An empty line stays one line break.
-        {"a\n\nb\n", "a\n\nb\n"},
+        // An empty line stays one line break (CR LF files); LF LF is one line end.
+        {"a\r\n\r\nb\r\n", "a\n\nb\n"},
+        {"a\n\nb\n", "a\nb\n"},
         // A '#' in HTML starts an unknown token: written through, then a line break.
         {"<td bgcolor=\"#ff0000\">x</td>\n", "<td bgcolor=\"#ff0000\">x</td>\n"},
         {"<i>#1</i> ok\n", "<i>#1</i> ok\n"},

@@ -8,6 +8,7 @@ namespace {
 constexpr uint8_t kSwitchoverBit = 0x01; // modeFlags: parameter set 1 goes on into set 2
 constexpr uint8_t kExpertBit = 0x80;
 constexpr size_t kSet2SwitchStep = 6; // with the switchover, set 2 ends at this step
+constexpr size_t kSet1LastStep = 4;
 } // namespace
 
 // ---- relay to the controller ----
@@ -159,8 +160,14 @@ void CMainSheet::BindPages(ParameterBlock& img, int set) {
                 last.SetForcedLast(true);
         } else {
             last.SetForcedLast(true);
+            // Set 1 may go on into set 2 only with both bits; the switchover can be switched off
+            // while set 2 is shown, where no page holds step 4.
+            if (!locked && (!(flags & kSwitchoverBit) || !(flags & kExpertBit)))
+                img.Step(kSet1LastStep).SetLast();
             if (flags & kSwitchoverBit) {
-                img.Step(kSet2SwitchStep).SetNextStep(kNextStepLast);
+                // Read-only pages never write, not even the chain rule.
+                if (!locked)
+                    img.Step(kSet2SwitchStep).SetNextStep(kNextStepLast);
                 steps[1].SetForcedLast(true);
                 steps[1].SetStepIndex(-1);
             }
@@ -199,6 +206,7 @@ void CMainSheet::SetStepCaptions(int set, uint8_t flags) {
 }
 
 void CMainSheet::LockPages(bool on) {
+    locked = on;
     header.SetReadOnly(on);
     for (PrgStepModel& s : steps)
         s.SetReadOnly(on);

@@ -141,6 +141,7 @@ private:
     PrgStepModel::Limits limits;
     uint32_t fasteningCounter = 0;
     int active = kHeaderPage;
+    bool locked = true; // the pages start read-only
     // A page whose window exists and whose read-only state changed without a reload; it is
     // loaded again before it is next shown.
     std::array<bool, kPageCount> lockStale{};

@@ -84,6 +84,16 @@ bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled, bool li
     if (!(l.ctx.maxMotorSpeed > 0) || !(l.ctx.totalRatio > 0))
         return true;
     const SpeedBounds b = ShownSpeedBounds(l, true, limitedAtClutch);
+    // The speed the raw value stands for, rounded as shown but not held to the range. A raw
+    // value the page stored under another user factor moves with the bounds, but the rounding
+    // of both can leave it one unit outside them: that much is what a page keeps.
+    const double shown = kind == 18
+                             ? RoundHalfUp(3333333.3333333335 / l.ctx.totalRatio / raw)
+                             : RoundHalfUp(raw * l.ctx.maxMotorSpeed / (255.0 * l.ctx.totalRatio));
+    if (shown >= b.low - 1 && shown <= b.high + 1)
+        return true;
+    // What the page stores for the bounds themselves (the conversion's rounding can leave
+    // them just outside when read back).
     const uint16_t atLow = SpeedToMachine(l.ctx, b.low, true);
     const uint16_t atHigh = SpeedToMachine(l.ctx, b.high, true);
     // Kind 18 stores a period (larger raw, slower), kind 14 a duty.

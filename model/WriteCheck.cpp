@@ -82,7 +82,6 @@ void CheckSteps(const PB& out, const PB& machine, const MachineCatalog& catalog,
     const int modelKind = machine.MachineKindFromModel();
     in.machineKind = modelKind == 14 ? 14 : 18;
     const PageRules::StepLimits limitsModel = MakeStepLimits(in, PageRules::ClutchRounding::Up);
-    const bool clutchLimited = !out.ClutchLimitRemoved();
 
     for (std::size_t i = 0; i < PB::kStepCount; ++i) {
         const StepRecordView s = out.Step(i);
@@ -107,7 +106,9 @@ void CheckSteps(const PB& out, const PB& machine, const MachineCatalog& catalog,
             f.Add("geregelt", kNotWithCondition, base + 24, step);
 
         const bool controlled = s.Controlled() != 0;
-        const bool atClutch = clutchLimited && code == kCondClutch;
+        // The clutch speed limit is left to the pages: switching it on lowers only the speeds
+        // of the pages shown, so a page-made image can carry a step above it.
+        const bool atClutch = false;
         if (!PageRules::SpeedRawAllowed(limits18, s.Speed(), controlled, atClutch) &&
             !PageRules::SpeedRawAllowed(limitsModel, s.Speed(), controlled, atClutch))
             f.Add("Drehzahl", kOutOfRange, base, step);

@@ -67,26 +67,42 @@ void ExpertModel::LoadFromRecord() {
         v.blinkNio = image->BlinkNio() != 0;
         v.paramSet12 = image->ParameterSet12();
         v.clutchLimit = !image->ClutchLimitRemoved();
+        loaded = v;
     }
     ApplyExpertEnabled();
     ShowValuesNow();
 }
 
 void ExpertModel::StoreToRecord() {
-    if (!image || !windowCreated)
+    // Read-only pages never store, and a field the user left as it was keeps its byte (an
+    // odd switch value, a factor the page would round, the clutch byte's other bits).
+    if (!image || !windowCreated || readOnly)
         return;
-    image->SetBatteryDisplay(v.batteryDisplay ? 1 : 0);
-    image->SetBuzzerLock(v.buzzer ? 1 : 0);
-    image->SetRlLock(v.rlLock ? 1 : 0);
-    image->SetUserTransmission(static_cast<uint16_t>(ScaleToMachine(v.userFactor, 100, 65535)));
-    image->SetRestartLock(static_cast<uint8_t>(ScaleToMachine(v.restartIo, 10, 255)));
-    image->SetRestartLockNio(static_cast<uint8_t>(ScaleToMachine(v.restartNio, 10, 255)));
-    image->SetParameterSet12(v.paramSet12);
-    image->SetBlinkNio(v.blinkNio ? 1 : 0);
-    image->StoreClutchLimitRemoved(!v.clutchLimit);
+    if (v.batteryDisplay != loaded.batteryDisplay)
+        image->SetBatteryDisplay(v.batteryDisplay ? 1 : 0);
+    if (v.buzzer != loaded.buzzer)
+        image->SetBuzzerLock(v.buzzer ? 1 : 0);
+    if (v.rlLock != loaded.rlLock)
+        image->SetRlLock(v.rlLock ? 1 : 0);
+    if (v.userFactor != loaded.userFactor)
+        image->SetUserTransmission(static_cast<uint16_t>(ScaleToMachine(v.userFactor, 100, 65535)));
+    if (v.restartIo != loaded.restartIo)
+        image->SetRestartLock(static_cast<uint8_t>(ScaleToMachine(v.restartIo, 10, 255)));
+    if (v.restartNio != loaded.restartNio)
+        image->SetRestartLockNio(static_cast<uint8_t>(ScaleToMachine(v.restartNio, 10, 255)));
+    if (v.paramSet12 != loaded.paramSet12)
+        image->SetParameterSet12(v.paramSet12);
+    if (v.blinkNio != loaded.blinkNio)
+        image->SetBlinkNio(v.blinkNio ? 1 : 0);
+    if (v.clutchLimit != loaded.clutchLimit)
+        image->StoreClutchLimitRemoved(!v.clutchLimit);
+    loaded = v;
 }
 
 bool ExpertModel::CorrectFactor() {
+    // A factor the user did not touch stays as the image has it.
+    if (v.userFactor == loaded.userFactor)
+        return false;
     const double f = std::clamp(v.userFactor, kMinFactor, kMaxFactor);
     if (f == v.userFactor)
         return false;
@@ -96,6 +112,8 @@ bool ExpertModel::CorrectFactor() {
 
 bool ExpertModel::CorrectRestartLock(bool nio) {
     double& s = nio ? v.restartNio : v.restartIo;
+    if (s == (nio ? loaded.restartNio : loaded.restartIo))
+        return false;
     const double c = std::clamp(s, 0.0, kMaxRestartLock);
     if (c == s)
         return false;
@@ -164,10 +182,13 @@ void ExpertModel::OnUserFactorChanged(double factor) {
 }
 
 void ExpertModel::OnUserFactorFocusOut() {
-    if (CorrectFactor()) {
-        ShowValuesNow();
+    const bool corrected = CorrectFactor();
+    // Shown as the image will hold it: 1.234 is stored as 123, so it reads 1.23.
+    if (v.userFactor != loaded.userFactor)
+        v.userFactor = ScaleToMachine(v.userFactor, 100, 65535) / 100.0;
+    ShowValuesNow();
+    if (corrected)
         Alarm(kUserFactor);
-    }
 }
 
 void ExpertModel::OnRestartLockChanged(bool nio, double seconds) {
@@ -176,10 +197,13 @@ void ExpertModel::OnRestartLockChanged(bool nio, double seconds) {
 }
 
 void ExpertModel::OnRestartLockFocusOut(bool nio) {
-    if (CorrectRestartLock(nio)) {
-        ShowValuesNow();
+    const bool corrected = CorrectRestartLock(nio);
+    double& s = nio ? v.restartNio : v.restartIo;
+    if (s != (nio ? loaded.restartNio : loaded.restartIo))
+        s = ScaleToMachine(s, 10, 255) / 10.0;
+    ShowValuesNow();
+    if (corrected)
         Alarm(nio ? kRestartNio : kRestartIo);
-    }
 }
 
 void ExpertModel::OnShowErrorsClicked(bool checked) {

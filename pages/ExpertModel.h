@@ -3,6 +3,7 @@
 #include <string>
 
 #include "model/MachineCatalog.h"
+#include "model/PageRules.h"
 #include "model/ParameterBlock.h"
 #include "pages/PageModel.h"
 
@@ -27,10 +28,10 @@ public:
         kParamSet12 = 1023,
         kClutchLimit = 1028,
     };
-    static constexpr double kMinFactor = 0.1;
-    static constexpr double kMaxFactor = 99.0;
+    static constexpr double kMinFactor = PageRules::kMinUserFactor;
+    static constexpr double kMaxFactor = PageRules::kMaxUserFactor;
     // The restart locks are one byte of 0.1 s each.
-    static constexpr double kMaxRestartLock = 25.5;
+    static constexpr double kMaxRestartLock = PageRules::kMaxRestartLockSeconds;
 
     struct Values {
         std::string gearName;
@@ -86,6 +87,8 @@ private:
     bool CorrectRestartLock(bool nio);
 
     Values v;
+    // As loaded: only what differs is stored, and only what the user changed is corrected.
+    Values loaded;
     ParameterBlock* image = nullptr;
     const TransmissionEntry* gear = nullptr;
     const TransmissionEntry* angleHead = nullptr;

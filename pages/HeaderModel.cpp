@@ -75,10 +75,12 @@ void HeaderModel::LoadFromRecord() {
 }
 
 void HeaderModel::StoreToRecord() {
-    if (!image || !windowCreated)
+    // Read-only pages never store; the serial number is shown only (the machine's own goes
+    // out with every write).
+    if (!image || !windowCreated || readOnly)
         return;
-    image->SetSerialNr(v.serialNr);
-    image->SetToolId(v.toolId);
+    if (v.toolId != loaded.toolId)
+        image->SetToolId(v.toolId);
     if (v.rlLock != loaded.rlLock)
         image->SetRlLock(v.rlLock ? 1 : 0);
     if (v.buzzer != loaded.buzzer)

@@ -71,7 +71,8 @@ private:
     bool batterySet = false;
     double userFactor = 1.0;
     bool readOnly = true;
-    // The never-shown switches as loaded: written back only when they differ, so a stale copy
-    // never overwrites what the expert page stored.
+    // The values as loaded: a field is written back only when it differs, so neither a stale
+    // copy of the never-shown switches nor a text's bytes beyond its first byte 0 are
+    // overwritten by a page that was merely shown.
     Values loaded;
 };

@@ -82,22 +82,35 @@ void MaintenanceModel::LoadFromRecord() {
     v.torque = image->Torque() / 100.0;
     v.calName = image->CalName();
     v.place = image->Place();
+    loaded = v;
+    loadedServiceReset = serviceReset;
     ApplyEditable();
     ShowValuesNow();
 }
 
 void MaintenanceModel::StoreToRecord() {
-    if (!image || !windowCreated)
+    // Read-only pages never store; a field the user left as it was keeps its bytes.
+    if (!image || !windowCreated || !editable)
         return;
-    image->SetServiceDueCounter(
-        static_cast<uint32_t>(std::clamp<std::int64_t>(v.serviceDue, 0, 4294967295LL)));
-    image->SetServiceResetCounter(serviceReset);
-    image->SetTorque(static_cast<uint16_t>(ScaleToMachine(v.torque, 100, 65535)));
-    image->SetCalName(v.calName);
-    image->SetPlace(v.place);
+    if (v.serviceDue != loaded.serviceDue)
+        image->SetServiceDueCounter(
+            static_cast<uint32_t>(std::clamp<std::int64_t>(v.serviceDue, 0, 4294967295LL)));
+    if (serviceReset != loadedServiceReset)
+        image->SetServiceResetCounter(serviceReset);
+    if (v.torque != loaded.torque)
+        image->SetTorque(static_cast<uint16_t>(ScaleToMachine(v.torque, 100, 65535)));
+    if (v.calName != loaded.calName)
+        image->SetCalName(v.calName);
+    if (v.place != loaded.place)
+        image->SetPlace(v.place);
+    loaded = v;
+    loadedServiceReset = serviceReset;
 }
 
 bool MaintenanceModel::CorrectTorque() {
+    // A torque the user did not touch stays as the image has it.
+    if (v.torque == loaded.torque)
+        return false;
     if (v.torque > kMaxTorque) {
         v.torque = kMaxTorque;
         return true;
@@ -157,8 +170,11 @@ void MaintenanceModel::OnTorqueChanged(double nm) {
 }
 
 void MaintenanceModel::OnTorqueFocusOut() {
-    if (CorrectTorque()) {
-        ShowValuesNow();
+    const bool corrected = CorrectTorque();
+    // Shown as the image will hold it: 12.345 Nm is stored as 1234, so it reads 12.34.
+    if (v.torque != loaded.torque)
+        v.torque = ScaleToMachine(v.torque, 100, 65535) / 100.0;
+    ShowValuesNow();
+    if (corrected)
         Alarm(kTorque);
-    }
 }

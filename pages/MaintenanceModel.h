@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "model/PageRules.h"
 #include "model/ParameterBlock.h"
 #include "pages/PageModel.h"
 
@@ -24,7 +25,7 @@ public:
         kPlace = 1014,
     };
     static constexpr int kTextLength = 8;
-    static constexpr double kMaxTorque = 655.0;
+    static constexpr double kMaxTorque = PageRules::kMaxTorqueNm;
 
     struct Values {
         std::string elAssembly;
@@ -68,6 +69,9 @@ private:
     bool CorrectTorque();
 
     Values v;
+    // As loaded: only what differs is stored, and only what the user changed is corrected.
+    Values loaded;
+    uint32_t loadedServiceReset = 0;
     ParameterBlock* image = nullptr;
     uint32_t fasteningCounter = 0;
     uint32_t serviceReset = 0;

@@ -71,14 +71,6 @@ uint16_t ClampU16(double x) {
     return x >= 65535.0 ? 65535 : static_cast<uint16_t>(x);
 }
 
-// Percent of the motor's maximum speed as the machine's duty scale (full = 1023 or 255) sees it.
-int DutyPercent(double motorSpeed, double maxMotorSpeed, int full) {
-    if (maxMotorSpeed <= 0 || full == 0)
-        return 0;
-    const double p = std::trunc(motorSpeed * full / maxMotorSpeed);
-    return static_cast<int>(RoundHalfUp(p * 100.0 / full));
-}
-
 std::int64_t ClampTime(std::int64_t ms) {
     return std::clamp<std::int64_t>(ms, 0, PrgStepModel::kMaxTimeMs);
 }
@@ -114,25 +106,22 @@ void PrgStepModel::EnableErrThreshold(bool on) {
 }
 
 void PrgStepModel::UpdateLimits(ClutchRounding rounding) {
-    const double ratio = gear && gear->ratio > 0 ? gear->ratio : 1.0;
-    ctx.transmissionRatio = ratio;
-    ctx.userGearFactor = userFactor;
-    ctx.totalRatio = ratio * userFactor;
-    ctx.maxMotorSpeed = limits.maxMotorSpeed;
-    ctx.minMotorSpeed = limits.minMotorSpeed;
-    maxOutputSpeed = ctx.MaxOutputSpeed();
-    minOutputSpeed = ctx.MinOutputSpeed();
-
-    const double clutchMotor =
-        std::min<double>(limits.clutchMaxSpeed, std::max(0, limits.maxMotorSpeed));
-    const double clutchOut = ctx.totalRatio > 0 ? clutchMotor / ctx.totalRatio : 0.0;
-    clutchLimitRpm = static_cast<int>(rounding == ClutchRounding::Up ? std::ceil(clutchOut)
-                                                                     : std::trunc(clutchOut));
-    // Kind 14 works on a 255-step duty scale; without a limit of its own a step ending at the
-    // clutch would be lowered to 0 %.
-    const int full = ctx.machineKind == 18 ? 1023 : ctx.machineKind == 14 ? 255 : 0;
-    minPercent = DutyPercent(limits.minMotorSpeed, limits.maxMotorSpeed, full);
-    clutchLimitPercent = DutyPercent(clutchMotor, limits.maxMotorSpeed, full);
+    PageRules::StepLimitInput in;
+    in.machineKind = ctx.machineKind;
+    in.gearRatio = gear ? gear->ratio : 1.0;
+    in.userFactor = userFactor;
+    in.maxMotorSpeed = limits.maxMotorSpeed;
+    in.minMotorSpeed = limits.minMotorSpeed;
+    in.minThreshold = limits.minThreshold;
+    in.maxThreshold = limits.maxThreshold;
+    in.clutchMaxSpeed = limits.clutchMaxSpeed;
+    lim = PageRules::MakeStepLimits(in, rounding);
+    ctx = lim.ctx;
+    maxOutputSpeed = lim.maxOutputSpeed;
+    minOutputSpeed = lim.minOutputSpeed;
+    clutchLimitRpm = lim.clutchLimitRpm;
+    minPercent = lim.minPercent;
+    clutchLimitPercent = lim.clutchLimitPercent;
     v.clutchLimit = clutchLimitRpm;
 }
 
@@ -160,12 +149,14 @@ void PrgStepModel::SetLimits(const Limits& l) {
 
 void PrgStepModel::AttachRecord(std::optional<StepRecord> s) {
     step = s;
+    edited = false;
     if (!step) {
         EnableAll(false);
         ShowValuesNow();
         return;
     }
-    if (forcedLast)
+    // A read-only page never writes, not even the chain rule.
+    if (forcedLast && !readOnly)
         step->SetLast();
     if (windowCreated && ctx.machineKind != 0)
         LoadFromRecord();
@@ -175,7 +166,7 @@ void PrgStepModel::SetForcedLast(bool on) {
     forcedLast = on;
     if (on) {
         // The step is last at once, shown or not; a last step never waits for a restart.
-        if (step)
+        if (step && !readOnly)
             step->SetLast();
         v.lastStep = true;
         v.waitRestart = false;
@@ -206,6 +197,11 @@ void PrgStepModel::OnWindowCreated() {
 void PrgStepModel::LoadFromRecord() {
     if (!step || ctx.machineKind == 0)
         return;
+    // Loading only shows: the rules it applies (a last step never waits, "Drehmoment-Schwelle"
+    // is never controlled) change the controls, and reach the record only if the user edits
+    // the page.
+    const auto raw = step->Raw();
+    loading = true;
     EnableAll(!readOnly);
     v.rampText.clear();
     v.controlled = step->Controlled() != 0;
@@ -268,6 +264,10 @@ void PrgStepModel::LoadFromRecord() {
     }
     v.errClutch = (mask & kErrClutch) != 0;
     v.clutchLimit = clutchLimitRpm;
+    step->SetRaw(raw);
+    loading = false;
+    edited = false;
+    loadedRampText = v.rampText;
     ShowValuesNow();
 }
 
@@ -373,17 +373,19 @@ void PrgStepModel::ControlledToggle(bool wasControlled) {
     if (now) {
         v.unit = Translate("1/Min");
         EnableErrThreshold(false);
-        if (v.speed != 0 && v.speed < minOutputSpeed) {
-            v.speed = minOutputSpeed;
-            StoreSpeed();
-        }
     } else {
         v.unit = Translate("%");
         if (listPosition != kPosThreshold)
             EnableErrThreshold(true);
-        if (v.speed != 0 && v.speed < minPercent) {
-            v.speed = minPercent;
-            StoreSpeed();
+    }
+    // The converted speed stays within what the page accepts in the new unit, so a commit
+    // without leaving the page stores nothing a page would refuse.
+    if (v.speed != 0) {
+        const PageRules::SpeedBounds b = PageRules::ShownSpeedBounds(lim, now, LimitedAtClutch());
+        const std::int64_t kept = std::clamp<std::int64_t>(v.speed, b.low, b.high);
+        if (kept != v.speed) {
+            v.speed = kept;
+            step->SetSpeed(SpeedToMachine(ctx, static_cast<double>(v.speed), now));
         }
     }
     if (readOnly)
@@ -394,14 +396,54 @@ void PrgStepModel::ControlledToggle(bool wasControlled) {
 }
 
 void PrgStepModel::Changed(bool redraw) {
+    if (loading)
+        return;
+    edited = true;
     host.MarkChanged();
     if (redraw)
         host.RedrawStepGraphic();
 }
 
 void PrgStepModel::StoreSpeed() {
-    if (step)
-        step->SetSpeed(SpeedToMachine(ctx, static_cast<double>(v.speed), v.controlled));
+    if (!step)
+        return;
+    const uint16_t raw = step->Speed();
+    if ((step->Controlled() != 0) == v.controlled &&
+        SpeedToDisplay(ctx, raw, v.controlled) == v.speed &&
+        PageRules::SpeedRawAllowed(lim, raw, v.controlled, LimitedAtClutch()))
+        return;
+    step->SetSpeed(SpeedToMachine(ctx, static_cast<double>(v.speed), v.controlled));
+}
+
+void PrgStepModel::StoreRamp() {
+    if (!step || (v.rampText == loadedRampText && step->Ramp() != 0))
+        return;
+    double x = 0;
+    NumEditRule::ParseReal(FilterRampText(v.rampText), x);
+    step->SetRamp(RampToMachine(x));
+}
+
+void PrgStepModel::StoreAngle(std::int64_t degrees, bool minSlot) {
+    const uint32_t raw = minSlot ? step->AngleMin() : step->Angle();
+    if (AngleToDisplay(ctx, raw) == degrees)
+        return;
+    const uint32_t to = AngleToMachine(ctx, static_cast<double>(degrees));
+    minSlot ? step->SetAngleMin(to) : step->SetAngle(to);
+}
+
+void PrgStepModel::StoreThreshold(double shown) {
+    const uint16_t raw = step->Threshold();
+    if (ThresholdToDisplay(raw) == shown && PageRules::ThresholdRawAllowed(lim, raw))
+        return;
+    step->SetThreshold(ThresholdToMachine(shown));
+}
+
+void PrgStepModel::StoreCurrent(double amperes, bool minSlot) {
+    const uint16_t raw = minSlot ? step->CurrentMin() : step->Current();
+    if (CurrentToDisplay(raw) == amperes)
+        return;
+    const uint16_t to = CurrentToMachine(amperes);
+    minSlot ? step->SetCurrentMin(to) : step->SetCurrent(to);
 }
 
 bool PrgStepModel::ClutchCheck() {
@@ -416,9 +458,13 @@ bool PrgStepModel::ClutchCheck() {
 }
 
 void PrgStepModel::SetClutchLimitRemoved(bool removed) {
+    // Only the user's switching the limit back on lowers a speed; a step merely shown again
+    // keeps what its record holds.
+    const bool switchedOn = clutchLimitRemoved && !removed;
     clutchLimitRemoved = removed;
-    if (!removed && ClutchCheck()) {
+    if (switchedOn && !readOnly && step && windowCreated && ClutchCheck()) {
         StoreSpeed();
+        edited = true;
         ShowValuesNow();
     }
 }
@@ -470,6 +516,9 @@ void PrgStepModel::OnSpeedFocusOut() {
         return;
     const bool corrected = CorrectSpeed();
     StoreSpeed();
+    // What the machine will hold: a typed 700 1/min that the speed units hold as 699 shows 699.
+    if (step)
+        v.speed = SpeedToDisplay(ctx, step->Speed(), v.controlled);
     ShowValuesNow();
     if (corrected)
         Alarm(kIdSpeed);
@@ -489,11 +538,7 @@ std::string PrgStepModel::FilterRampText(const std::string& text) {
 
 void PrgStepModel::OnRampTyped(const std::string& text) {
     v.rampText = FilterRampText(text);
-    if (step) {
-        double x = 0;
-        NumEditRule::ParseReal(v.rampText, x);
-        step->SetRamp(RampToMachine(x));
-    }
+    StoreRamp();
     ShowValuesNow();
     Changed(true);
 }
@@ -571,8 +616,11 @@ void PrgStepModel::OnThresholdFocusOut(bool errorEdit) {
         value = high;
         corrected = true;
     }
-    if (step)
-        step->SetThreshold(ThresholdToMachine(std::trunc(value)));
+    if (step) {
+        StoreThreshold(std::trunc(value));
+        // Shown as stored: 50.7 is held as the raw of 50.
+        value = ThresholdToDisplay(step->Threshold());
+    }
     v.threshold = value;
     v.errThresholdValue = value;
     if (step) {
@@ -674,8 +722,46 @@ void PrgStepModel::OnErrorValueChanged(int editId, double value) {
     Changed(false);
 }
 
+void PrgStepModel::OnFieldLeft(int editId) {
+    if (!step)
+        return;
+    // Shown as the record will hold it, unless it still shows what the record holds.
+    auto angle = [&](std::int64_t& shown, uint32_t raw) {
+        if (AngleToDisplay(ctx, raw) != shown)
+            shown = AngleToDisplay(ctx, AngleToMachine(ctx, static_cast<double>(shown)));
+    };
+    auto current = [&](double& shown, uint16_t raw) {
+        if (CurrentToDisplay(raw) != shown)
+            shown = CurrentToDisplay(CurrentToMachine(shown));
+    };
+    switch (editId) {
+    case kIdAngle:
+        angle(v.angle, step->Angle());
+        break;
+    case kIdErrAngleMax:
+        angle(v.errAngleMaxValue, step->Angle());
+        break;
+    case kIdErrAngleMin:
+        angle(v.errAngleMinValue, step->AngleMin());
+        break;
+    case kIdCurrent:
+        current(v.current, step->Current());
+        break;
+    case kIdErrCurrentMax:
+        current(v.errCurrentMaxValue, step->Current());
+        break;
+    case kIdErrCurrentMin:
+        current(v.errCurrentMinValue, step->CurrentMin());
+        break;
+    default:
+        return; // times are held as typed
+    }
+    ShowValuesNow();
+}
+
 bool PrgStepModel::ValidateOnLeave() {
-    if (!step || !windowCreated)
+    // Nothing typed, nothing to correct: an odd value the page merely showed stays as stored.
+    if (!step || !windowCreated || !edited || readOnly)
         return true;
     if (v.speed != 0 && CorrectSpeed()) {
         StoreSpeed();
@@ -696,7 +782,7 @@ bool PrgStepModel::ValidateOnLeave() {
         const double bound = bad < low ? low : high;
         v.threshold = bound;
         v.errThresholdValue = bound;
-        step->SetThreshold(ThresholdToMachine(bound));
+        StoreThreshold(bound);
         v.thresholdSlider = step->Threshold();
         v.errThresholdSlider = step->Threshold();
         ShowValuesNow();
@@ -707,22 +793,20 @@ bool PrgStepModel::ValidateOnLeave() {
 }
 
 void PrgStepModel::StoreToRecord() {
-    if (!step || !windowCreated || ctx.machineKind == 0)
+    // Read-only pages never store, and a page the user did not edit leaves its step as it is.
+    if (!step || !windowCreated || ctx.machineKind == 0 || readOnly || !edited)
         return;
     if (v.type >= 0)
         step->SetType(static_cast<uint8_t>(v.type));
-    step->SetControlled(v.controlled ? 1 : 0);
     StoreSpeed();
-
-    double ramp = 0;
-    NumEditRule::ParseReal(FilterRampText(v.rampText), ramp);
-    step->SetRamp(RampToMachine(ramp));
+    step->SetControlled(v.controlled ? 1 : 0);
+    StoreRamp();
 
     uint8_t code = 0;
     switch (v.condition) {
     case kPosAngle:
         code = kCondAngle;
-        step->SetAngle(AngleToMachine(ctx, static_cast<double>(v.angle)));
+        StoreAngle(v.angle, false);
         break;
     case kPosTime:
         code = kCondTime;
@@ -730,14 +814,14 @@ void PrgStepModel::StoreToRecord() {
         break;
     case kPosThreshold:
         code = kCondThreshold;
-        step->SetThreshold(ThresholdToMachine(v.threshold));
+        StoreThreshold(v.threshold);
         break;
     case kPosClutch:
         code = kCondClutch;
         break;
     case kPosCurrent:
         code = kCondCurrent;
-        step->SetCurrent(CurrentToMachine(v.current));
+        StoreCurrent(v.current, false);
         break;
     default:
         break;
@@ -750,11 +834,11 @@ void PrgStepModel::StoreToRecord() {
     uint16_t mask = 0;
     if (v.errAngleMax) {
         mask |= kErrAngleMax;
-        step->SetAngle(AngleToMachine(ctx, static_cast<double>(v.errAngleMaxValue)));
+        StoreAngle(v.errAngleMaxValue, false);
     }
     if (v.errAngleMin) {
         mask |= kErrAngleMin;
-        step->SetAngleMin(AngleToMachine(ctx, static_cast<double>(v.errAngleMinValue)));
+        StoreAngle(v.errAngleMinValue, true);
     }
     if (v.errTimeMax) {
         mask |= kErrTimeMax;
@@ -766,15 +850,15 @@ void PrgStepModel::StoreToRecord() {
     }
     if (v.errThreshold) {
         mask |= kErrThreshold;
-        step->SetThreshold(ThresholdToMachine(v.errThresholdValue));
+        StoreThreshold(v.errThresholdValue);
     }
     if (v.errCurrentMax) {
         mask |= kErrCurrentMax;
-        step->SetCurrent(CurrentToMachine(v.errCurrentMaxValue));
+        StoreCurrent(v.errCurrentMaxValue, false);
     }
     if (v.errCurrentMin) {
         mask |= kErrCurrentMin;
-        step->SetCurrentMin(CurrentToMachine(v.errCurrentMinValue));
+        StoreCurrent(v.errCurrentMinValue, true);
     }
     if (v.errClutch)
         mask |= kErrClutch;

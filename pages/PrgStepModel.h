@@ -6,6 +6,7 @@
 
 #include "model/Conversions.h"
 #include "model/MachineCatalog.h"
+#include "model/PageRules.h"
 #include "model/ParameterBlock.h"
 #include "pages/PageModel.h"
 
@@ -50,7 +51,7 @@ public:
     // Positions of "weiter bei"; 4 (current reached) exists in the record only.
     enum : int { kPosAngle = 0, kPosTime = 1, kPosThreshold = 2, kPosClutch = 3, kPosCurrent = 4 };
 
-    static constexpr uint16_t kMaxTimeMs = 65535;
+    static constexpr uint16_t kMaxTimeMs = PageRules::kMaxTimeMs;
 
     // Control values, as the widgets show them.
     struct Values {
@@ -138,6 +139,9 @@ public:
     // Error criteria boxes by their id; their values by the edit's id.
     void OnErrorBoxClicked(int boxId, bool checked);
     void OnErrorValueChanged(int editId, double value);
+    // The user left a value edit (angle, time, current, error limits): it shows what the
+    // machine will hold.
+    void OnFieldLeft(int editId);
 
     // Leading part of a typed ramp text that reads as a number; a negative number empties it.
     static std::string FilterRampText(const std::string& text);
@@ -148,6 +152,8 @@ public:
     bool ForcedLast() const { return forcedLast; }
     bool ReadOnly() const { return readOnly; }
     bool ErrorCriteriaShown() const { return errorsShown; }
+    // The user changed something since the step was loaded; only then does the page store.
+    bool Edited() const { return edited; }
 
     // Derived limits.
     double TotalRatio() const { return ctx.totalRatio; }
@@ -156,8 +162,8 @@ public:
     int ClutchLimitRpm() const { return clutchLimitRpm; }
     int ClutchLimitPercent() const { return clutchLimitPercent; }
     int MinPercent() const { return minPercent; }
-    int MinThresholdDisplay() const { return ThresholdToDisplay(limits.minThreshold); }
-    int MaxThresholdDisplay() const { return ThresholdToDisplay(limits.maxThreshold); }
+    int MinThresholdDisplay() const { return PageRules::MinThresholdDisplay(lim); }
+    int MaxThresholdDisplay() const { return PageRules::MaxThresholdDisplay(lim); }
     int MinThresholdRaw() const { return limits.minThreshold; }
     int MaxThresholdRaw() const { return limits.maxThreshold; }
     const ConversionContext& Context() const { return ctx; }
@@ -166,7 +172,7 @@ protected:
     void OnWindowCreated() override;
 
 private:
-    enum class ClutchRounding { Truncate, Up };
+    using ClutchRounding = PageRules::ClutchRounding;
     void UpdateLimits(ClutchRounding rounding);
     bool Ready() const { return step.has_value() && windowCreated && ctx.machineKind != 0; }
     void EnableAll(bool on);
@@ -178,11 +184,21 @@ private:
     // The clutch check, then the speed into the range of its mode; true when it was changed.
     bool CorrectSpeed();
     int SpeedLimitAtClutch() const { return v.controlled ? clutchLimitRpm : clutchLimitPercent; }
+    // Into the record unless the shown value is what the stored one shows (and a page could
+    // have stored it): a value the user did not change keeps its raw bytes.
     void StoreSpeed();
+    void StoreRamp();
+    void StoreAngle(std::int64_t degrees, bool minSlot);
+    void StoreThreshold(double shown);
+    void StoreCurrent(double amperes, bool minSlot);
+    bool LimitedAtClutch() const { return !clutchLimitRemoved && listPosition == kPosClutch; }
     void Changed(bool redraw);
     std::string UnitText() const;
 
     Values v;
+    std::string loadedRampText;
+    bool edited = false;
+    bool loading = false;
     std::optional<StepRecord> step;
     int stepIndex = -1;
     bool readOnly = true;
@@ -194,6 +210,7 @@ private:
     const TransmissionEntry* gear = nullptr;
     double userFactor = 1.0;
     Limits limits;
+    PageRules::StepLimits lim;
     ConversionContext ctx;
     int maxOutputSpeed = 0;
     int minOutputSpeed = 0;

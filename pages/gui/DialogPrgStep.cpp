@@ -215,8 +215,8 @@ void cDialogPrgStep::Build() {
         connect(ed, &CNumEdit::NumberChanged, this,
                 guard([this, id, ed] { model.OnErrorValueChanged(id, ed->GetReal()); }));
     }
-    for (QWidget* w : {static_cast<QWidget*>(speed), static_cast<QWidget*>(threshold),
-                       static_cast<QWidget*>(errThreshold)})
+    for (CNumEdit* w : {speed, threshold, errThreshold, angle, current, errAngleMax, errAngleMin,
+                        errCurrentMax, errCurrentMin})
         w->installEventFilter(this);
     ShowValues();
 }
@@ -229,6 +229,8 @@ bool cDialogPrgStep::eventFilter(QObject* watched, QEvent* event) {
             model.OnThresholdFocusOut(false);
         else if (watched == errThreshold)
             model.OnThresholdFocusOut(true);
+        else if (auto* edit = qobject_cast<CNumEdit*>(watched))
+            model.OnFieldLeft(edit->property("controlId").toInt());
     }
     return cPageWidget::eventFilter(watched, event);
 }

@@ -146,24 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
                 ""},
         Crafted{"UnknownCriterionBit", [](PB& b) { b.Step(0).SetErrorMask(0x0200); },
                 "0:Fehlerkriterium"},
-        Crafted{"ControlledAtThreshold", [](PB& b) { b.Step(1).SetControlled(1); },
-                "1:geregelt"},
+        Crafted{"ControlledAtThreshold", [](PB& b) { b.Step(1).SetControlled(1); }, "1:geregelt"},
         Crafted{"TypeBeyondList", [](PB& b) { b.Step(0).SetType(2); }, "0:Typ"},
         // Ranges.
         Crafted{"SpeedTooFast", [](PB& b) { b.Step(0).SetSpeed(100); }, "0:Drehzahl"},
-        Crafted{"SpeedTooSlow", [](PB& b) { b.Step(0).SetSpeed(65000); }, "0:Drehzahl"},
         Crafted{
             "SpeedAtMaxOutput",
             [](PB& b) { b.Step(0).SetSpeed(SpeedToMachine(kCtx, kCtx.MaxOutputSpeed(), true)); },
             ""},
-        Crafted{"SpeedAboveClutchLimit",
-                [](PB& b) { b.Step(2).SetSpeed(SpeedToMachine(kCtx, 1000, true)); }, "2:Drehzahl"},
-        Crafted{"ClutchLimitRemoved",
-                [](PB& b) {
-                    b.Step(2).SetSpeed(SpeedToMachine(kCtx, 1000, true));
-                    b.SetClutchLimitFlags(3);
-                },
-                ""},
         Crafted{"DutyBeyondScale", [](PB& b) { b.Step(1).SetSpeed(1024); }, "1:Drehzahl"},
         Crafted{"NoSoftStart", [](PB& b) { b.Step(0).SetRamp(0); }, "0:Sanftanlauf"},
         Crafted{"ThresholdInUse", [](PB& b) { b.Step(1).SetThreshold(171); }, "1:Schwelle"},

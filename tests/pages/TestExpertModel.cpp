@@ -14,7 +14,8 @@ protected:
         image = ParameterBlock::Default();
         page.SetView(&view);
     }
-    void Open(bool expert) {
+    void Open(bool expert, bool readOnly = false) {
+        page.SetReadOnly(readOnly);
         page.AttachRecord(&image);
         page.SetExpertEnabled(expert);
         page.CreateWindow();
@@ -26,17 +27,37 @@ protected:
     ParameterBlock image;
 };
 
-TEST_F(ExpertTest, ExpertModeOffDisablesButStillStores) {
+TEST_F(ExpertTest, ExpertModeOffDisablesAndStoresNothingUnasked) {
     image.SetRestartLock(15);
-    image.SetBuzzerLock(1);
+    image.SetBuzzerLock(7);
+    image.SetClutchLimitFlags(1);
+    const ParameterBlock before = image;
     Open(false);
     for (int id : {E::kBuzzer, E::kUserFactor, E::kRlLock, E::kRestartIo, E::kRestartNio,
                    E::kShowErrors, E::kBatterySlider, E::kRlPermanent})
         EXPECT_FALSE(page.IsEnabled(id)) << id;
+    // The factor shown is the handed-over 1.0 while the image holds 0: still not written.
+    EXPECT_TRUE(page.LeavePage());
     page.StoreToRecord();
-    EXPECT_EQ(image.RestartLock(), 15);
-    EXPECT_EQ(image.BuzzerLock(), 1);
-    EXPECT_EQ(image.UserTransmission(), 100);
+    EXPECT_EQ(image, before);
+}
+
+TEST_F(ExpertTest, ReadOnlyNeverStores) {
+    const ParameterBlock before = image;
+    Open(true, true);
+    page.OnBuzzerClicked(true);
+    page.OnUserFactorChanged(2.5);
+    page.StoreToRecord();
+    EXPECT_EQ(image, before);
+}
+
+TEST_F(ExpertTest, UntouchedOddFactorIsNeitherCorrectedNorStored) {
+    image.SetUserTransmission(5);
+    page.SetUserFactor(0.05);
+    Open(true);
+    EXPECT_TRUE(page.LeavePage());
+    page.StoreToRecord();
+    EXPECT_EQ(image.UserTransmission(), 5);
 }
 
 TEST_F(ExpertTest, SliderOnlyWithBatteryDisplay) {
@@ -57,7 +78,9 @@ TEST_F(ExpertTest, UserFactorIsKeptBetweenLimits) {
         double corrected;
         bool beep;
     };
-    const Case cases[] = {{0.05, 0.1, true}, {150, 99, true}, {1.25, 1.25, false}};
+    // Shown as the image will hold it once the field is left.
+    const Case cases[] = {
+        {0.05, 0.1, true}, {150, 99, true}, {1.25, 1.25, false}, {1.257, 1.25, false}};
     Open(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -91,14 +114,21 @@ TEST_F(ExpertTest, RestartLocksFitTheirByte) {
     EXPECT_EQ(image.RestartLockNio(), 255);
 }
 
-TEST_F(ExpertTest, ClutchLimitFlagsNormalised) {
-    const std::pair<uint8_t, uint8_t> cases[] = {{1, 3}, {6, 2}, {0, 0}, {3, 3}};
-    for (auto [before, after] : cases) {
-        image.SetClutchLimitFlags(before);
+TEST_F(ExpertTest, ClutchLimitFlagsNormalisedWhenTheBoxIsClicked) {
+    struct Case {
+        uint8_t before;
+        int click; // -1 none, else the box's new state (checked = limit active)
+        uint8_t after;
+    };
+    const Case cases[] = {{1, -1, 1}, {6, -1, 6}, {1, 1, 0}, {6, 0, 3}, {7, 1, 2}};
+    for (const Case& c : cases) {
+        image.SetClutchLimitFlags(c.before);
         Open(true);
         page.LoadFromRecord();
+        if (c.click >= 0)
+            page.OnClutchLimitClicked(c.click == 1);
         page.StoreToRecord();
-        EXPECT_EQ(image.ClutchLimitFlags(), after) << int(before);
+        EXPECT_EQ(image.ClutchLimitFlags(), c.after) << int(c.before) << " " << c.click;
     }
 }
 

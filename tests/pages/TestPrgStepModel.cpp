@@ -58,7 +58,7 @@ TEST_F(StepTest, ValuesShownInUserUnitsAndStoredBack) {
         bool controlled;
         uint16_t rawSpeed;
         int shownSpeed;
-        uint16_t storedSpeed; // after StoreToRecord
+        uint16_t typedStored; // the shown value typed again over another one
     };
     const Case cases[] = {
         {true, 2000, 92, 1991}, // a period: RoundHalfUp(3333333.33 / 18.2 / 2000)
@@ -74,9 +74,57 @@ TEST_F(StepTest, ValuesShownInUserUnitsAndStoredBack) {
         Bind(0);
         EXPECT_EQ(page.V().speed, c.shownSpeed);
         EXPECT_EQ(page.V().unit, c.controlled ? "1/Min" : "%");
+        // Viewed and left, or edited elsewhere on the page: the raw value stays.
+        EXPECT_TRUE(page.LeavePage());
+        EXPECT_EQ(Rec().Speed(), c.rawSpeed);
+        page.OnTypeChosen(1);
+        EXPECT_TRUE(page.LeavePage());
+        EXPECT_EQ(Rec().Speed(), c.rawSpeed);
+        // Only a typed value is converted.
+        page.OnSpeedChanged(c.shownSpeed + 1);
+        page.OnSpeedChanged(c.shownSpeed);
         page.StoreToRecord();
-        EXPECT_EQ(Rec().Speed(), c.storedSpeed);
+        EXPECT_EQ(Rec().Speed(), c.typedStored);
     }
+}
+
+TEST_F(StepTest, ALeftFieldShowsWhatTheMachineWillHold) {
+    Rec().SetCondition(kCondAngle);
+    Bind(0);
+    page.OnSpeedChanged(700); // held as period 262, which reads 699
+    page.OnSpeedFocusOut();
+    EXPECT_EQ(page.V().speed, 699);
+    EXPECT_EQ(Rec().Speed(), 262);
+    EXPECT_TRUE(page.LeavePage());
+    EXPECT_EQ(Rec().Speed(), 262);
+
+    page.OnAngleChanged(6); // 6 degrees are 5 counts, which read 5
+    page.OnFieldLeft(P::kIdAngle);
+    EXPECT_EQ(page.V().angle, 5);
+    page.OnCurrentChanged(1.239); // 0.01 A steps
+    page.OnFieldLeft(P::kIdCurrent);
+    EXPECT_DOUBLE_EQ(page.V().current, 1.23);
+    page.OnThresholdChanged(50.7);
+    page.OnThresholdFocusOut(false);
+    EXPECT_DOUBLE_EQ(page.V().threshold, ThresholdToDisplay(Rec().Threshold()));
+}
+
+TEST_F(StepTest, UntouchedOddStepPassesThroughAnEditablePage) {
+    StepRecord r = Rec();
+    r.SetControlled(1);
+    r.SetCondition(kCondThreshold); // never controlled on a page
+    r.SetErrorMask(kErrThreshold | 0x0201);
+    r.SetNextStep(1);
+    r.SetNextCond(kCondThreshold | 0x80);
+    r.SetSpeed(5);     // beyond the fastest speed
+    r.SetThreshold(3); // below the range
+    r.SetRamp(0);
+    const auto before = r.Raw();
+    Bind(0);
+    EXPECT_TRUE(page.LeavePage());
+    page.StoreToRecord();
+    EXPECT_EQ(Rec().Raw(), before);
+    EXPECT_EQ(host.changed, 0);
 }
 
 TEST_F(StepTest, AngleThresholdCurrentAndRamp) {
@@ -315,11 +363,15 @@ TEST_F(StepTest, ForcedLastStepIsLastBeforeItIsShown) {
     Rec(4).SetNextStep(5);
     page.SetMachineKind(18);
     page.SetStepIndex(4);
+    page.SetReadOnly(true);
     page.SetForcedLast(false);
+    page.AttachRecord(image.Step(4));
+    page.SetForcedLast(true);
+    EXPECT_EQ(Rec(4).NextStep(), 5) << "a read-only page never writes";
+    page.SetReadOnly(false);
     page.AttachRecord(image.Step(4));
     page.SetForcedLast(true); // as the sheet marks the fifth page
     EXPECT_EQ(Rec(4).NextStep(), kNextStepLast);
-    page.SetReadOnly(false);
     page.CreateWindow();
     EXPECT_TRUE(page.V().lastStep);
     EXPECT_FALSE(page.IsEnabled(P::kIdLastStep));

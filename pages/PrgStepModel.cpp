@@ -267,6 +267,8 @@ void PrgStepModel::LoadFromRecord() {
     step->SetRaw(raw);
     loading = false;
     edited = false;
+    speedTyped = false;
+    thresholdTyped = false;
     loadedRampText = v.rampText;
     ShowValuesNow();
 }
@@ -485,6 +487,7 @@ void PrgStepModel::OnControlledClicked(bool checked) {
 
 void PrgStepModel::OnSpeedChanged(std::int64_t speed) {
     v.speed = speed;
+    speedTyped = true;
     if (!clutchLimitRemoved && listPosition == kPosClutch) {
         ClutchCheck();
     } else if (v.controlled && v.speed > maxOutputSpeed) {
@@ -512,7 +515,8 @@ bool PrgStepModel::CorrectSpeed() {
 }
 
 void PrgStepModel::OnSpeedFocusOut() {
-    if (v.speed == 0)
+    // Only the focus passed through: what the record holds stays.
+    if (v.speed == 0 || !speedTyped)
         return;
     const bool corrected = CorrectSpeed();
     StoreSpeed();
@@ -537,7 +541,14 @@ std::string PrgStepModel::FilterRampText(const std::string& text) {
 }
 
 void PrgStepModel::OnRampTyped(const std::string& text) {
-    v.rampText = FilterRampText(text);
+    // The editable box reports its own text again when it loses the focus: no change.
+    const std::string filtered = FilterRampText(text);
+    if (filtered == v.rampText) {
+        if (filtered != text)
+            ShowValuesNow(); // the rest is cut
+        return;
+    }
+    v.rampText = filtered;
     StoreRamp();
     ShowValuesNow();
     Changed(true);
@@ -596,15 +607,19 @@ void PrgStepModel::OnTimeChanged(std::int64_t ms) {
 
 void PrgStepModel::OnThresholdChanged(double value) {
     v.threshold = value;
+    thresholdTyped = true;
     Changed(false);
 }
 
 void PrgStepModel::OnErrThresholdChanged(double value) {
     v.errThresholdValue = value;
+    thresholdTyped = true;
     Changed(false);
 }
 
 void PrgStepModel::OnThresholdFocusOut(bool errorEdit) {
+    if (!thresholdTyped)
+        return;
     double value = errorEdit ? v.errThresholdValue : v.threshold;
     const double low = MinThresholdDisplay();
     const double high = MaxThresholdDisplay();

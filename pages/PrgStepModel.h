@@ -199,6 +199,9 @@ private:
     std::string loadedRampText;
     bool edited = false;
     bool loading = false;
+    // Typed into since the step was loaded: only then does leaving the field correct it.
+    bool speedTyped = false;
+    bool thresholdTyped = false;
     std::optional<StepRecord> step;
     int stepIndex = -1;
     bool readOnly = true;

@@ -72,6 +72,7 @@ struct PageSample {
         p.Model().SetGearEntry(&gear);
         p.Model().SetAngleHeadEntry(&angle);
         p.Model().SetUserFactor(1.0);
+        p.Model().SetReadOnly(false);
         p.Model().SetExpertEnabled(true);
     }
 };

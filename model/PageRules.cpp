@@ -66,7 +66,7 @@ SpeedBounds ShownSpeedBounds(const StepLimits& l, bool controlled, bool limitedA
     return b;
 }
 
-bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled, bool limitedAtClutch) {
+bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled) {
     if (raw == 0)
         return true;
     const int kind = l.ctx.machineKind;
@@ -76,30 +76,27 @@ bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled, bool li
         const int full = DutyFull(kind);
         if (raw > full)
             return false;
-        const SpeedBounds b = ShownSpeedBounds(l, false, limitedAtClutch);
+        const SpeedBounds b = ShownSpeedBounds(l, false, false);
         const int percent = SpeedToDisplay(l.ctx, raw, false);
         return percent >= b.low && percent <= b.high;
     }
-    // Without a battery speed or a ratio the page has no range to keep to.
-    if (!(l.ctx.maxMotorSpeed > 0) || !(l.ctx.totalRatio > 0))
+    // Without a battery speed the page has no range to keep to.
+    const double maxMotor = l.ctx.maxMotorSpeed;
+    const double minMotor = l.ctx.minMotorSpeed;
+    if (!(maxMotor > 0))
         return true;
-    const SpeedBounds b = ShownSpeedBounds(l, true, limitedAtClutch);
-    // The speed the raw value stands for, rounded as shown but not held to the range. A raw
-    // value the page stored under another user factor moves with the bounds, but the rounding
-    // of both can leave it one unit outside them: that much is what a page keeps.
-    const double shown = kind == 18
-                             ? RoundHalfUp(3333333.3333333335 / l.ctx.totalRatio / raw)
-                             : RoundHalfUp(raw * l.ctx.maxMotorSpeed / (255.0 * l.ctx.totalRatio));
-    if (shown >= b.low - 1 && shown <= b.high + 1)
-        return true;
-    // What the page stores for the bounds themselves (the conversion's rounding can leave
-    // them just outside when read back).
-    const uint16_t atLow = SpeedToMachine(l.ctx, b.low, true);
-    const uint16_t atHigh = SpeedToMachine(l.ctx, b.high, true);
-    // Kind 18 stores a period (larger raw, slower), kind 14 a duty.
-    const uint16_t lo = std::min(atLow, atHigh);
-    const uint16_t hi = std::max(atLow, atHigh);
-    return raw >= lo && raw <= hi;
+    // Judged at the motor, where the range does not move with the user factor: the output
+    // range is the motor's range divided by the ratio, and a raw value stored under one
+    // factor stays within it under any other.
+    if (kind == 18) {
+        // A period: motor speed = 3333333.33 / raw.
+        const double lo = RoundHalfUp(3333333.3333333335 / maxMotor);
+        const double hi = minMotor > 0 ? RoundHalfUp(3333333.3333333335 / minMotor) : 65535.0;
+        return raw >= lo && raw <= hi;
+    }
+    // Kind 14: a duty of the battery's maximum speed.
+    const double lo = RoundHalfUp(255.0 * std::max(0.0, minMotor) / maxMotor);
+    return raw >= lo && raw <= 255;
 }
 
 bool ThresholdRawAllowed(const StepLimits& l, uint16_t raw) {

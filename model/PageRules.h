@@ -63,8 +63,11 @@ struct SpeedBounds {
 };
 SpeedBounds ShownSpeedBounds(const StepLimits& l, bool controlled, bool limitedAtClutch);
 
-// Whether a page can have stored this raw speed (0 always: no speed).
-bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled, bool limitedAtClutch);
+// Whether a page can have stored this raw speed under any user factor (0 always: no speed):
+// controlled speeds within the motor's range (minimum speed to battery maximum), percentages
+// within the page's. The clutch limit is not judged here: switching it on lowers only the
+// speeds of the pages shown.
+bool SpeedRawAllowed(const StepLimits& l, uint16_t raw, bool controlled);
 
 // Raw thresholds a page can store: the slider's range and what the edits' range converts to.
 bool ThresholdRawAllowed(const StepLimits& l, uint16_t raw);

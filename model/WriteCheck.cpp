@@ -106,11 +106,8 @@ void CheckSteps(const PB& out, const PB& machine, const MachineCatalog& catalog,
             f.Add("geregelt", kNotWithCondition, base + 24, step);
 
         const bool controlled = s.Controlled() != 0;
-        // The clutch speed limit is left to the pages: switching it on lowers only the speeds
-        // of the pages shown, so a page-made image can carry a step above it.
-        const bool atClutch = false;
-        if (!PageRules::SpeedRawAllowed(limits18, s.Speed(), controlled, atClutch) &&
-            !PageRules::SpeedRawAllowed(limitsModel, s.Speed(), controlled, atClutch))
+        if (!PageRules::SpeedRawAllowed(limits18, s.Speed(), controlled) &&
+            !PageRules::SpeedRawAllowed(limitsModel, s.Speed(), controlled))
             f.Add("Drehzahl", kOutOfRange, base, step);
         // A step without a speed was never given a soft start; the pages store 1..255.
         if (s.Ramp() == 0 && s.Speed() != 0)

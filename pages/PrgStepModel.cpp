@@ -412,7 +412,7 @@ void PrgStepModel::StoreSpeed() {
     const uint16_t raw = step->Speed();
     if ((step->Controlled() != 0) == v.controlled &&
         SpeedToDisplay(ctx, raw, v.controlled) == v.speed &&
-        PageRules::SpeedRawAllowed(lim, raw, v.controlled, LimitedAtClutch()))
+        PageRules::SpeedRawAllowed(lim, raw, v.controlled))
         return;
     step->SetSpeed(SpeedToMachine(ctx, static_cast<double>(v.speed), v.controlled));
 }

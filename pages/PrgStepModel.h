@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -183,7 +184,11 @@ private:
     bool ClutchCheck(); // true when the speed was lowered to the clutch limit
     // The clutch check, then the speed into the range of its mode; true when it was changed.
     bool CorrectSpeed();
-    int SpeedLimitAtClutch() const { return v.controlled ? clutchLimitRpm : clutchLimitPercent; }
+    // The clutch limit rounded up can lie above the output maximum: never beyond it.
+    int SpeedLimitAtClutch() const {
+        return v.controlled ? std::min(clutchLimitRpm, maxOutputSpeed)
+                            : std::min(clutchLimitPercent, 100);
+    }
     // Into the record unless the shown value is what the stored one shows (and a page could
     // have stored it): a value the user did not change keeps its raw bytes.
     void StoreSpeed();

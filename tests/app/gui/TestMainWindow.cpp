@@ -175,6 +175,58 @@ private slots:
         Screenshot(&w, "main-german");
     }
 
+    // Read, every page of both sets shown and left, written back without an edit: the machine
+    // holds every byte it had, also the lossy and the odd ones (only the write mark and the
+    // byte cleared before every write differ).
+    void aWriteWithoutAnEditGivesBackEveryByte() {
+        ParameterBlock odd;
+        odd.bytes = sim->ParameterImage();
+        odd.SetModeFlags(0x81); // expert mode with both sets
+        odd.Step(6).SetLast();  // the switch-over program ends at step 6
+        odd.Step(0).SetSpeed(2001);
+        odd.Step(1).SetCurrent(1239);
+        odd.Step(5).SetRamp(0);
+        odd.SetToolId("AB");
+        odd.bytes[ParameterBlock::kOffToolId + 5] = 'x'; // behind the text's byte 0
+        odd.SetClutchLimitFlags(1);
+        odd.SetUserTransmission(101);
+        odd.bytes[500] = 0x77;
+        sim->SetParameterImage(odd.bytes);
+
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ReadButton()->click();
+        QVERIFY2(controller->dataLoaded, ui->messages.empty() ? "" : ui->messages[0].c_str());
+        for (int set : {0, 1, 0}) {
+            w.SetList()->setCurrentIndex(set);
+            QCoreApplication::processEvents();
+            for (int tab = 0; tab < w.Sheet()->count(); ++tab) {
+                w.Sheet()->setCurrentIndex(tab);
+                QCOMPARE(w.Sheet()->currentIndex(), tab);
+                for (auto* edit : w.Sheet()->widget(tab)->findChildren<QLineEdit*>())
+                    if (edit->isEnabled() && edit->isVisible()) {
+                        edit->setFocus();
+                        QCoreApplication::processEvents();
+                    }
+            }
+        }
+        QVERIFY(!controller->settingsChanged);
+        ui->passwords = {"0000"};
+        w.WriteButton()->click();
+        ParameterBlock written;
+        written.bytes = sim->ParameterImage();
+        for (size_t i = 0; i < ParameterBlock::kSize; ++i)
+            if (i != ParameterBlock::kOffWriteMark && i != ParameterBlock::kOffWriteClear)
+                QVERIFY2(written.bytes[i] == odd.bytes[i],
+                         qPrintable(QStringLiteral("byte %1: %2 -> %3 (%4)")
+                                        .arg(i)
+                                        .arg(odd.bytes[i])
+                                        .arg(written.bytes[i])
+                                        .arg(QString::fromStdString(
+                                            ui->messages.empty() ? "" : ui->messages.back()))));
+    }
+
     void languageChangeReopensInEnglishKeepingTheEdits() {
         auto w = std::make_unique<cMainWindow>(*controller, *sheet);
         w->show();

@@ -73,15 +73,18 @@ bool cDialogMain::LoadConfiguration() {
         return false;
 
     ParameterBlock buffer;
-    if (ReadConfigFile(path, buffer) != 0 || ParseFirmwareMajor(buffer) < 4) {
+    if (ReadConfigFile(path, buffer) != 0 ||
+        !TakeConfiguration(buffer, fs::path(path).stem().string())) {
         Message("ungültige Konfiguration");
         return false;
     }
+    return true;
+}
+
+bool cDialogMain::TakeConfiguration(const ParameterBlock& buffer, const std::string& name) {
     const int kind = buffer.MachineKindFromModel();
-    if (kind != 14 && kind != 18) {
-        Message("ungültige Konfiguration");
+    if (ParseFirmwareMajor(buffer) < 4 || (kind != 14 && kind != 18))
         return false;
-    }
 
     machineKind = kind;
     sheet.SetMachineKind(machineKind);
@@ -107,7 +110,7 @@ bool cDialogMain::LoadConfiguration() {
     userGearFactor = image.UserTransmission() / 100.0;
     sheet.SetGearFactor(userGearFactor);
 
-    configName = fs::path(path).stem().string();
+    configName = name;
     if (portSelection.AdapterPresent())
         writeButtonEnabled = true;
     dataOrigin = kDataOriginFile;

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,10 @@ public:
     // 0, -1 (cannot be opened, shorter than 560 bytes), -2 (sealed digest wrong). Only out is
     // written, and only on 0.
     static int ReadConfigFile(const std::string& path, ParameterBlock& out);
+    // The rest of "Laden" for an image already read: taken into the editor as a configuration
+    // (dataOrigin 2) shown as name. False, state unchanged, when the image is no usable
+    // configuration (firmware major below 4, unknown machine kind).
+    bool TakeConfiguration(const ParameterBlock& buffer, const std::string& name);
     // 0 or -1. Written to a temporary file and renamed, so a failure leaves no broken file.
     static int WriteConfigFile(const std::string& path, const ParameterBlock& image,
                                std::string* error = nullptr);
@@ -254,6 +259,20 @@ public:
     // Records the outcome of a command that reached a machine; a failure to store is shown in
     // the status bar, never stops the command.
     void RecordCommand(int64_t backupId, const MachineEvent& event);
+    // "Wiederherstellen" in the history: the entry's image (the state before a write, else the
+    // image read) taken into the editor as a loaded configuration; then "zur Maschine" writes
+    // it with every check. An entry of another machine than the one in the editor is asked
+    // about first. True when taken.
+    bool RestoreFromHistory(int64_t entryId);
+    // A command that only read from the machine, for the history: the image read (null when
+    // none), the message shown (German, null for none).
+    void RecordRead(const char* command, int result, const char* germanMessage,
+                    const ParameterBlock* read, std::optional<uint32_t> counter,
+                    std::vector<uint8_t> extra = {});
+    // After a "Firmware Update" that erased the user settings: offers to write back the steps
+    // and settings of the backup taken before it, and writes them only when the user agrees.
+    // True when they were written.
+    bool OfferSettingsAfterFirmware(int64_t backupId);
 
 private:
     class LinkStatus;

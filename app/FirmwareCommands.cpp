@@ -267,6 +267,9 @@ bool cDialogMain::OnDumpSupervisor() {
     cSTM::Eeprom eeprom{};
     const int result = stm.ReadSupervisorEeprom(eeprom);
     ClosePort();
+    RecordRead("Dump SUPV", result, nullptr, nullptr, std::nullopt,
+               result == kResultOk ? std::vector<uint8_t>(eeprom.begin(), eeprom.end())
+                                   : std::vector<uint8_t>());
     if (result != kResultOk) {
         // An incomplete EEPROM is never written as a dump.
         ShowLinkError(result);
@@ -296,9 +299,17 @@ bool cDialogMain::OnDumpEmulationArea() {
     // Read into a buffer: the edited image stays what the pages show.
     ParameterBlock machine;
     int result = linkObject->ReadParameterBlock(machine.bytes);
+    const int readResult = result;
     if (result == kResultOk)
         result = linkObject->DumpEmulationArea(path);
     ClosePort();
+    std::vector<uint8_t> area;
+    if (auto* link = dynamic_cast<cQVX_18*>(linkObject.get()))
+        area.assign(link->EmulationArea().begin(), link->EmulationArea().end());
+    RecordRead(
+        "Dump Emulationsbereich", result, nullptr, readResult == kResultOk ? &machine : nullptr,
+        area.empty() ? std::nullopt : std::optional<uint32_t>(cQVX_18::FindFasteningCounter(area)),
+        std::move(area));
     linkObject.reset();
 
     if (result == kResultOk) {

@@ -1,6 +1,155 @@
 // The controller's side of the service history: a backup before every write, a record of every
-// command that reached a machine.
+// command that reached a machine, restore from an entry, and the settings brought back after a
+// firmware update.
 #include "app/DialogMain.h"
+#include "app/HistoryJournal.h"
+
+#include "lang/Language.h"
+#include "link/ResultCodes.h"
+#include "model/ImageDiff.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The serial number as the history keeps it (blanks around removed).
+std::string SerialOf(const ParameterBlock& image) {
+    HistoryEntry e;
+    e.TakeIdentity(image);
+    return e.serialNr;
+}
+
+} // namespace
+
+// ---- the journal in the history database ----
+
+std::string cHistoryJournal::ErrorText(const HistoryError& error) {
+    std::string text;
+    switch (error.kind) {
+    case HistoryError::None:
+        return {};
+    case HistoryError::Locked:
+        text = Translate("Der Verlauf wird von einem anderen Programm benutzt");
+        break;
+    case HistoryError::ReadOnly:
+        text = Translate("Der Verlauf ist schreibgeschützt");
+        break;
+    case HistoryError::Full:
+        text = Translate("Der Datenträger ist voll");
+        break;
+    case HistoryError::Damaged:
+        text = Translate("Der Verlauf ist beschädigt");
+        break;
+    case HistoryError::NotFound:
+        text = Translate("Der Eintrag existiert nicht");
+        break;
+    case HistoryError::Other:
+        text = Translate("Fehler im Verlauf");
+        break;
+    }
+    return error.detail.empty() ? text : text + " (" + error.detail + ")";
+}
+
+std::string cHistoryJournal::NoticeText(const HistoryNotice& notice) {
+    std::string text;
+    switch (notice.reason) {
+    case HistoryNotice::None:
+        return {};
+    case HistoryNotice::Damaged:
+        text = Translate("Die Verlaufsdatei war beschädigt und wurde beiseitegelegt:");
+        break;
+    case HistoryNotice::Foreign:
+        text = Translate("Die Verlaufsdatei gehört nicht zu diesem Programm und wurde "
+                         "beiseitegelegt:");
+        break;
+    case HistoryNotice::Newer:
+        text = Translate("Die Verlaufsdatei stammt von einer neueren Programmversion und wurde "
+                         "beiseitegelegt:");
+        break;
+    }
+    return text + "\n" + notice.movedTo.string() + "\n" + notice.detail + "\n\n" +
+           Translate("Ein neuer Verlauf wurde angelegt.");
+}
+
+bool cHistoryJournal::Open(const fs::path& dataFolder, std::string& notice, std::string& error) {
+    HistoryNotice moved;
+    HistoryError failure{HistoryError::Other, "no data folder"};
+    const bool ok =
+        !dataFolder.empty() && store.Open(dataFolder / cHistoryStore::kFileName, moved, failure);
+    notice = NoticeText(moved);
+    openError.clear();
+    if (!ok)
+        openError =
+            Translate("Der Verlauf konnte nicht geöffnet werden") + ": " + ErrorText(failure);
+    error = openError;
+    return ok;
+}
+
+HistoryEntry cHistoryJournal::EntryOf(const MachineEvent& event) {
+    HistoryEntry e;
+    e.command = event.command;
+    e.result = event.result;
+    e.message = event.message;
+    if (const auto& image = event.before ? event.before : event.after)
+        e.TakeIdentity(*image);
+    e.fasteningCounter = event.fasteningCounter;
+    e.before = event.before;
+    e.after = event.after;
+    e.extra = event.extra;
+    return e;
+}
+
+int64_t cHistoryJournal::Backup(const MachineEvent& event, std::string& error) {
+    if (!store.IsOpen()) {
+        error =
+            openError.empty() ? Translate("Der Verlauf konnte nicht geöffnet werden") : openError;
+        return 0;
+    }
+    HistoryEntry e = EntryOf(event);
+    e.result.reset(); // open until the command reports back
+    HistoryError failure;
+    const int64_t id = store.Add(e, failure);
+    if (id == 0)
+        error = ErrorText(failure);
+    return id;
+}
+
+bool cHistoryJournal::Record(int64_t backupId, const MachineEvent& event, std::string& error) {
+    if (!store.IsOpen()) {
+        error = openError;
+        return false;
+    }
+    HistoryError failure;
+    bool ok;
+    if (backupId > 0)
+        ok = store.Complete(backupId, event.result, event.message, event.after,
+                            event.fasteningCounter, failure);
+    else
+        ok = store.Add(EntryOf(event), failure) > 0;
+    if (!ok)
+        error = ErrorText(failure);
+    return ok;
+}
+
+bool cHistoryJournal::Find(int64_t id, MachineEvent& event, std::string& error) {
+    HistoryError failure;
+    const std::optional<HistoryEntry> e = store.Entry(id, failure);
+    if (!e) {
+        error = ErrorText(failure);
+        return false;
+    }
+    event = {};
+    event.command = e->command;
+    event.result = e->result.value_or(0);
+    event.message = e->message;
+    event.before = e->before;
+    event.after = e->after;
+    event.fasteningCounter = e->fasteningCounter;
+    event.extra = e->extra;
+    return true;
+}
+
+// ---- the controller ----
 
 bool cDialogMain::BackupBeforeWrite(MachineEvent event, int64_t& backupId) {
     backupId = 0;
@@ -8,12 +157,98 @@ bool cDialogMain::BackupBeforeWrite(MachineEvent event, int64_t& backupId) {
         return true;
     std::string error;
     backupId = journal->Backup(event, error);
-    return backupId > 0;
+    if (backupId > 0)
+        return true;
+    // Nothing has been written yet: the user decides whether the write may go on unguarded.
+    return ui.ConfirmWithoutBackup(
+        Translate("Die Sicherung des Maschinenzustands konnte nicht gespeichert werden:") + "\n" +
+        error + "\n\n" + Translate("Ohne Sicherung fortfahren?"));
 }
 
 void cDialogMain::RecordCommand(int64_t backupId, const MachineEvent& event) {
     if (!journal)
         return;
     std::string error;
-    journal->Record(backupId, event, error);
+    if (!journal->Record(backupId, event, error))
+        ui.ShowStatus(Translate("Verlauf: Eintrag nicht gespeichert:") + " " + error);
+}
+
+void cDialogMain::RecordRead(const char* command, int result, const char* germanMessage,
+                             const ParameterBlock* read, std::optional<uint32_t> counter,
+                             std::vector<uint8_t> extra) {
+    MachineEvent event;
+    event.command = command;
+    event.result = result;
+    if (germanMessage)
+        event.message = Translate(germanMessage);
+    else if (const char* text = ResultMessage(result))
+        event.message = Translate(text);
+    if (read)
+        event.after = *read;
+    event.fasteningCounter = counter;
+    event.extra = std::move(extra);
+    RecordCommand(0, event);
+}
+
+bool cDialogMain::RestoreFromHistory(int64_t entryId) {
+    MachineEvent event;
+    std::string error;
+    if (!journal || !journal->Find(entryId, event, error)) {
+        ui.ShowMessage(error.empty() ? Translate("Der Eintrag existiert nicht") : error);
+        return false;
+    }
+    const std::optional<ParameterBlock>& entryImage = event.before ? event.before : event.after;
+    if (!entryImage) {
+        Message("Der Eintrag enthält kein Parameterabbild");
+        return false;
+    }
+    // The machine the editor knows: the one read last, else the one written last.
+    const std::string current = SerialOf(dataOrigin == kDataOriginMachine ? image : machineImage);
+    const std::string theirs = SerialOf(*entryImage);
+    if (!current.empty() && current != theirs) {
+        const std::string text = Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
+                                 Translate("Seriennummer") + " " + theirs + ")\n\n" +
+                                 Translate("Trotzdem übernehmen?");
+        if (ui.ShowMessage(text, cUserInterface::Buttons::YesNo, cUserInterface::Icon::Warning) !=
+            cUserInterface::Answer::Yes)
+            return false;
+    }
+    if (!TakeConfiguration(*entryImage, Translate("Verlauf") + " #" + std::to_string(entryId))) {
+        Message("ungültige Konfiguration");
+        return false;
+    }
+    return true;
+}
+
+bool cDialogMain::OfferSettingsAfterFirmware(int64_t backupId) {
+    if (!journal || backupId <= 0 || dataOrigin != kDataOriginMachine)
+        return false;
+    MachineEvent event;
+    std::string error;
+    if (!journal->Find(backupId, event, error) || !event.before)
+        return false;
+    const ParameterBlock& saved = *event.before;
+    // Only the machine the backup came from, and only when the update cost something.
+    if (SerialOf(saved) != SerialOf(image) || !SettingsDiffer(saved, image))
+        return false;
+    if (ui.ShowMessage(Translate("Die Firmware-Aktualisierung hat die Benutzereinstellungen "
+                                 "gelöscht.\n\nSollen die Schritte und Einstellungen der "
+                                 "Sicherung vor dem Update zurückgeschrieben werden?"),
+                       cUserInterface::Buttons::YesNo,
+                       cUserInterface::Icon::None) != cUserInterface::Answer::Yes)
+        return false;
+
+    // The machine as just read, with the parts a configuration file carries from the backup.
+    ParameterBlock restored = image;
+    using P = ParameterBlock;
+    auto take = [&](size_t offset, size_t length) {
+        std::copy_n(saved.bytes.begin() + offset, length, restored.bytes.begin() + offset);
+    };
+    take(P::kOffRestartLock, 1);
+    take(P::kOffSteps, P::kStepCount * StepRecordView::kSize);
+    take(P::kOffRlLock, P::kOffBlinkNio - P::kOffRlLock + 1);
+    image = restored;
+    RefreshAfterRead();
+    settingsChanged = true;
+    return OnWriteToMachine();
 }

@@ -31,4 +31,12 @@ public:
     // The outcome of a command that reached a machine (reads too). backupId: the entry made
     // by Backup for this command, 0 for none. False with error when it was not stored.
     virtual bool Record(int64_t backupId, const MachineEvent& event, std::string& error) = 0;
+    // The event stored under id (its images), for what a command offers afterwards; false with
+    // error when the journal cannot give it.
+    virtual bool Find(int64_t id, MachineEvent& event, std::string& error) {
+        (void)id;
+        (void)event;
+        error = "not kept";
+        return false;
+    }
 };

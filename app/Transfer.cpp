@@ -115,12 +115,15 @@ bool cDialogMain::OnReadFromMachine() {
 
     if (result != kResultOk) {
         ShowLinkError(result);
+        RecordRead("von Maschine", result, nullptr, nullptr, std::nullopt);
         return false;
     }
     if (ParseFirmwareMajor(block) <= 3) {
         Message("Falsche Firmware-Version");
+        RecordRead("von Maschine", result, "Falsche Firmware-Version", &block, counter);
         return false;
     }
+    RecordRead("von Maschine", result, nullptr, &block, counter);
 
     const ParameterBlock::DigestWords digest = block.Digest();
     const bool machineDataChanged = digest != blockDigest;
@@ -252,7 +255,18 @@ bool cDialogMain::OnWriteToMachine() {
     // succeeded.
     ParameterBlock edited = image;
     ParameterBlock outgoing = ParameterBlock::MergeForWrite(edited, machine, dataOrigin);
+    MachineEvent event;
+    event.command = "zur Maschine";
+    event.before = machine;
+    int64_t backupId = 0;
+    if (!BackupBeforeWrite(event, backupId))
+        return false;
     result = WriteToMachine(outgoing);
+    event.result = result;
+    event.after = outgoing;
+    event.message = Translate(result == kResultOk ? "Parameter wurden übertragen"
+                                                  : "Fehler bei Datenübertagung");
+    RecordCommand(backupId, event);
     if (result != kResultOk) {
         Message("Fehler bei Datenübertagung");
         return false;

@@ -53,6 +53,13 @@ public:
     virtual bool AskOpenFile(const FileRequest& request, std::string& path) = 0;
     virtual bool AskSaveFile(const FileRequest& request, std::string& path) = 0;
 
+    // The backup before a write could not be stored (text says why and asks): true goes on
+    // without it. The window asks with Yes/No; the command-line program answers from its
+    // --no-backup flag.
+    virtual bool ConfirmWithoutBackup(const std::string& text) {
+        return ShowMessage(text, Buttons::YesNo, Icon::Warning) == Answer::Yes;
+    }
+
     // Opens a document (the report, the manual) with the desktop's default handler. When there
     // is none the file just stays on disk: no message.
     virtual void OpenDocument(const std::filesystem::path& path) { (void)path; }

@@ -1,28 +1,52 @@
-// kelvane-cli show FILE | show --default: a parameter image or configuration file, one field a
-// line in the units the pages show.
+// kelvane-cli show FILE | show --default [--json]: a parameter image or configuration file, one
+// field a line in the units the pages show; with --json one object ("fields": name -> value).
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
 #include "files/ConfigFile.h"
 #include "model/ImageListing.h"
 
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 namespace {
 
+// The listing's "name = value unit" lines as one JSON object.
+nlohmann::json FieldsJson(const std::vector<std::string>& lines) {
+    nlohmann::json fields = nlohmann::json::object();
+    for (const std::string& line : lines) {
+        const size_t eq = line.find(" = ");
+        if (eq != std::string::npos)
+            fields[line.substr(0, eq)] = line.substr(eq + 3);
+    }
+    return fields;
+}
+
 int RunShow(cli::Args& args) {
     const bool useDefault = args.Flag("--default");
+    const bool json = args.Flag("--json");
     std::vector<std::string> files = args.Positional();
     if (args.HasError())
         return 2;
     const std::string usage = "\nusage: kelvane-cli show FILE | show --default";
     if (useDefault ? !files.empty() : files.size() != 1)
         return cli::Fail("show needs one FILE, or --default alone" + usage, 2);
+    // Not valid JSON when the output is not: bytes of a text field are not always UTF-8.
+    auto dump = [](const nlohmann::json& j) {
+        return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    };
 
     MachineCatalog catalog;
     if (useDefault) {
-        std::cout << "format = default image\n";
         const ParameterBlock block = ParameterBlock::Default();
-        std::cout << ImageListingText(block, MakeConversionContext(block, catalog));
+        const ConversionContext ctx = MakeConversionContext(block, catalog);
+        if (json) {
+            nlohmann::json j{{"format", "default image"},
+                             {"fields", FieldsJson(ListImage(block, ctx))}};
+            std::cout << dump(j) << "\n";
+            return 0;
+        }
+        std::cout << "format = default image\n";
+        std::cout << ImageListingText(block, ctx);
         return 0;
     }
 
@@ -32,6 +56,20 @@ int RunShow(cli::Args& args) {
     if (!ReadImageInput(name, in, error))
         return cli::Fail(error);
     int rc = 0;
+    if (json) {
+        LoadCatalogFor(in.image, catalog);
+        nlohmann::json j;
+        j["file"] = name;
+        j["format"] = in.isConfig ? "configuration file" : "parameter image";
+        if (in.isConfig) {
+            j["seal"] = in.sealHolds;
+            j["trailingBytes"] = in.trailingBytes;
+        }
+        j["fields"] = FieldsJson(
+            ListImage(in.image, MakeConversionContext(in.image, catalog, in.machineKind)));
+        std::cout << dump(j) << "\n";
+        return in.isConfig && !in.sealHolds ? 1 : 0;
+    }
     std::cout << "file = " << name << "\n";
     if (in.isConfig) {
         std::cout << "format = configuration file (560 bytes)\n"
@@ -56,4 +94,4 @@ int RunShow(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("show", "show FILE | show --default", RunShow);
+KELVANE_CLI_COMMAND("show", "show FILE | show --default [--json]", RunShow);

@@ -31,6 +31,22 @@ cUserInterface::Answer cControllerUi::ShowMessage(const std::string& text, Butto
     return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
 }
 
+bool cControllerUi::ConfirmWithoutBackup(const std::string& text) {
+    if (noBackup) {
+        std::cerr << "kelvane-cli: " << text << "\n(--no-backup)\n";
+        return true;
+    }
+    Error(text + "\n(refused: --no-backup writes without a backup)");
+    return false;
+}
+
+void cControllerUi::ShowStatus(const std::string& text) {
+    // The status bar's progress texts are not worth a line; a history that failed to keep an
+    // entry is.
+    if (text.rfind(Translate("Verlauf: Eintrag nicht gespeichert:"), 0) == 0)
+        std::cerr << "kelvane-cli: " << text << "\n";
+}
+
 bool cControllerUi::AskPassword(std::string& out) {
     if (!password) {
         Error(Translate("Bitte geben Sie Ihr Passwort ein") + " (--password PW)");
@@ -77,6 +93,7 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     std::string language;
     const bool chosen = args.Option("--language", language);
     args.Option("--port", port);
+    ui.noBackup = args.Flag("--no-backup");
     if (chosen && !IsValidLanguageName(language)) {
         cli::Fail("not a language name: '" + language + "'");
         return false;
@@ -109,6 +126,12 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
         std::cerr << "kelvane-cli: " << loaded.Message() << "\n";
     }
     controller->configName = Translate(" --- keine ---");
+    // Without a history every write asks (and is refused unless --no-backup).
+    std::string notice, error;
+    history.Open(folders.dataFolder, notice, error);
+    if (!notice.empty())
+        std::cerr << "kelvane-cli: " << notice << "\n";
+    controller->journal = &history;
     controller->DiscoverAdapters();
     rest = args.Positional();
     return !args.HasError();

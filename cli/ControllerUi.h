@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/DialogMain.h"
+#include "app/HistoryJournal.h"
 #include "app/Sheet.h"
 #include "app/UserInterface.h"
 #include "cli/Cli.h"
@@ -22,13 +23,15 @@ public:
     std::optional<PasswordChange> passwordChange; // --old / --new
     std::optional<std::string> openFile;          // nullopt: the dialog's proposed file
     std::optional<std::string> saveFile;
+    bool noBackup = false; // --no-backup: a write goes on when its backup cannot be stored
 
     Answer ShowMessage(const std::string& text, Buttons buttons, Icon icon) override;
     bool AskPassword(std::string& password) override;
     bool AskPasswordChange(PasswordChange& entry) override;
     bool AskOpenFile(const FileRequest& request, std::string& path) override;
     bool AskSaveFile(const FileRequest& request, std::string& path) override;
-    void ShowStatus(const std::string&) override {}
+    bool ConfirmWithoutBackup(const std::string& text) override;
+    void ShowStatus(const std::string& text) override;
     void ShowProgress(bool) override {}
     void SetProgress(int) override {}
 
@@ -40,8 +43,8 @@ private:
     int errorsShown = 0;
 };
 
-// What every machine command shares: --port PATH (bypasses discovery), --language NAME, the
-// language tables, the folders and the controller.
+// What every machine command shares: --port PATH (bypasses discovery), --language NAME,
+// --no-backup, the language tables, the folders, the service history and the controller.
 class cControllerSession {
 public:
     // Takes --port and --language from args, then the arguments left in rest (the command
@@ -54,6 +57,7 @@ public:
 
     cControllerUi ui;
     CNullSheet sheet;
+    cHistoryJournal history; // DataFolder/history.sqlite, the controller's journal
     std::unique_ptr<cDialogMain> controller;
     std::string port; // --port, "" when discovered
 };

@@ -2,6 +2,7 @@
 
 #include "app/DialogMain.h"
 #include "app/FirstRun.h"
+#include "app/HistoryJournal.h"
 #include "app/MainSheet.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtUserInterface.h"
@@ -62,6 +63,7 @@ int CDorvaleApp::Run(const Options& options) {
     QtUserInterface ui;
     ui.SetUnattended(!options.screenshot.isEmpty() || options.exitWhenShown);
     CMainSheet sheet;
+    cHistoryJournal history; // outlives the controller that writes to it
     cDialogMain controller(ui, sheet, folders);
     sheet.SetHost(&controller);
     controller.writePicture = [](const std::string& path, int width, int height,
@@ -86,6 +88,14 @@ int CDorvaleApp::Run(const Options& options) {
                            cUserInterface::Icon::Warning);
     };
     useLanguage(controller.settings.languageName);
+    {
+        // Without a history every write asks whether to go on without a backup.
+        std::string notice, error;
+        history.Open(folders.dataFolder, notice, error);
+        if (!notice.empty())
+            ui.ShowMessage(notice, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
+        controller.journal = &history;
+    }
 
     // The same controller is shown again after a language change, so the edited image and
     // the change flag survive it; only the window is made anew.

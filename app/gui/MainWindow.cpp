@@ -1,8 +1,10 @@
 #include "app/gui/MainWindow.h"
 
 #include "app/DialogMain.h"
+#include "app/HistoryJournal.h"
 #include "app/MainSheet.h"
 #include "app/ProgramVersion.h"
+#include "app/gui/DialogHistory.h"
 #include "app/gui/MainSheetView.h"
 #include "app/gui/QtUserInterface.h"
 #include "lang/Language.h"
@@ -182,6 +184,7 @@ void cMainWindow::BuildMenu() {
                [this] { return controller.OnDumpSupervisor(); });
     addMachine(tools, "Dump Emulationsbereich", "dumpEmulation",
                [this] { return controller.OnDumpEmulationArea(); });
+    add(tools, "Verlauf", "history", [this] { return ShowHistory(); });
     QAction* help = menuBar->addAction("Hilfe");
     help->setObjectName("help");
     connect(help, &QAction::triggered, this, [this] {
@@ -193,6 +196,18 @@ void cMainWindow::BuildMenu() {
     QAction* about = menuBar->addAction("?");
     about->setObjectName("about");
     connect(about, &QAction::triggered, this, &cMainWindow::ShowAbout);
+}
+
+bool cMainWindow::ShowHistory() {
+    auto* history = dynamic_cast<cHistoryJournal*>(controller.journal);
+    if (!history || !history->store.IsOpen()) {
+        controller.ui.ShowMessage(history && !history->openError.empty()
+                                      ? history->openError
+                                      : Translate("Der Verlauf konnte nicht geöffnet werden"));
+        return false;
+    }
+    cDialogHistory dialog(controller, history->store, this);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 void cMainWindow::BuildLanguageMenu() {

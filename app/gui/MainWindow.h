@@ -56,6 +56,9 @@ public:
     QProgressBar* Progress() const { return progress; }
     bool Busy() const { return busy; }
 
+    // "Verlauf": the history dialog. True when an entry was taken into the editor.
+    bool ShowHistory();
+
 public slots:
     // "Beenden", Escape and the window's close button.
     void reject() override;

@@ -1,0 +1,30 @@
+// The controller's journal kept in the service history database (history/), with the messages
+// the user sees when the database cannot be used.
+#pragma once
+
+#include "app/MachineJournal.h"
+#include "history/HistoryStore.h"
+
+#include <filesystem>
+#include <string>
+
+class cHistoryJournal : public cMachineJournal {
+public:
+    // Opens DataFolder/history.sqlite. notice: what to tell the user when a file was moved
+    // aside (translated, "" when nothing happened). False with error (translated) when there is
+    // no history: every backup then fails with that reason.
+    bool Open(const std::filesystem::path& dataFolder, std::string& notice, std::string& error);
+
+    int64_t Backup(const MachineEvent& event, std::string& error) override;
+    bool Record(int64_t backupId, const MachineEvent& event, std::string& error) override;
+    bool Find(int64_t id, MachineEvent& event, std::string& error) override;
+
+    // The user's words for a failure of the store / a file moved aside (translated).
+    static std::string ErrorText(const HistoryError& error);
+    static std::string NoticeText(const HistoryNotice& notice);
+    // The entry a command makes of an event.
+    static HistoryEntry EntryOf(const MachineEvent& event);
+
+    cHistoryStore store;
+    std::string openError; // why the history is not open (translated)
+};

@@ -1,0 +1,76 @@
+#include "app/HistoryModel.h"
+
+#include "app/HistoryJournal.h"
+#include "lang/Language.h"
+
+bool cHistoryModel::Reload(std::string& error) {
+    HistoryError failure;
+    machines = store.Machines(failure);
+    entries.clear();
+    chosenMachine = -1;
+    if (failure)
+        error = cHistoryJournal::ErrorText(failure);
+    return !failure;
+}
+
+bool cHistoryModel::ChooseMachine(int index, std::string& error) {
+    entries.clear();
+    chosenMachine = -1;
+    if (index < 0 || index >= static_cast<int>(machines.size()))
+        return false;
+    HistoryError failure;
+    entries = store.Entries(machines[index].serialNr, failure, true);
+    if (failure) {
+        error = cHistoryJournal::ErrorText(failure);
+        return false;
+    }
+    chosenMachine = index;
+    return true;
+}
+
+const ParameterBlock* cHistoryModel::ImageOf(int entry, std::string& error) const {
+    if (entry < 0 || entry >= static_cast<int>(entries.size())) {
+        error = Translate("Der Eintrag existiert nicht");
+        return nullptr;
+    }
+    const std::optional<ParameterBlock>& image = entries[entry].Image();
+    if (!image) {
+        error = Translate("Der Eintrag enthält kein Parameterabbild");
+        return nullptr;
+    }
+    return &*image;
+}
+
+std::vector<FieldDifference> cHistoryModel::AgainstEditor(int entry, const ParameterBlock& editor,
+                                                          const ConversionContext& ctx,
+                                                          std::string& error) const {
+    const ParameterBlock* image = ImageOf(entry, error);
+    return image ? DiffImages(*image, editor, ctx) : std::vector<FieldDifference>{};
+}
+
+std::vector<FieldDifference> cHistoryModel::Compare(int first, int second,
+                                                    const ConversionContext& ctx,
+                                                    std::string& error) const {
+    const ParameterBlock* a = ImageOf(first, error);
+    const ParameterBlock* b = a ? ImageOf(second, error) : nullptr;
+    if (!a || !b)
+        return {};
+    // Entries are listed newest first: the higher index is the older one.
+    if (first < second)
+        std::swap(a, b);
+    return DiffImages(*a, *b, ctx);
+}
+
+std::string cHistoryModel::MachineText(const HistoryMachine& m) {
+    std::string text = (m.serialNr.empty() ? "?" : m.serialNr) + "  " + m.machineType + "  " +
+                       m.swVersion + "  " + cHistoryStore::LocalTime(m.lastSeenMs);
+    if (m.fasteningCounter)
+        text += "  " + std::to_string(*m.fasteningCounter);
+    return text;
+}
+
+std::string cHistoryModel::ResultText(const HistoryEntry& e) {
+    if (!e.result)
+        return Translate("offen");
+    return std::to_string(*e.result);
+}

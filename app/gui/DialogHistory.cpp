@@ -1,0 +1,189 @@
+#include "app/gui/DialogHistory.h"
+
+#include "app/DialogMain.h"
+#include "lang/Language.h"
+#include "model/ImageListing.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent)
+    : QDialog(parent), controller(controller), model(store) {
+    setObjectName("historyDialog");
+    setWindowTitle(Q(Translate("Verlauf")));
+    resize(980, 640);
+
+    machineList = new QListWidget;
+    machineList->setObjectName("machines");
+    entryList = new QTreeWidget;
+    entryList->setObjectName("entries");
+    entryList->setRootIsDecorated(false);
+    entryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    entryList->setHeaderLabels({Q(Translate("Zeit")), Q(Translate("Befehl")),
+                                Q(Translate("Ergebnis")), Q(Translate("Meldung"))});
+    differenceList = new QTreeWidget;
+    differenceList->setObjectName("differences");
+    differenceList->setRootIsDecorated(false);
+    differenceTitle = new QLabel;
+
+    auto* left = new QWidget;
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(new QLabel(Q(Translate("Maschinen"))));
+    leftLayout->addWidget(machineList);
+    auto* right = new QWidget;
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addWidget(new QLabel(Q(Translate("Einträge"))));
+    rightLayout->addWidget(entryList);
+    auto* top = new QSplitter(Qt::Horizontal);
+    top->addWidget(left);
+    top->addWidget(right);
+    top->setStretchFactor(1, 2);
+
+    auto* bottom = new QWidget;
+    auto* bottomLayout = new QVBoxLayout(bottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->addWidget(differenceTitle);
+    bottomLayout->addWidget(differenceList);
+    auto* split = new QSplitter(Qt::Vertical);
+    split->addWidget(top);
+    split->addWidget(bottom);
+
+    restoreButton = new QPushButton(Q(Translate("Wiederherstellen")));
+    restoreButton->setObjectName("restore");
+    compareButton = new QPushButton(Q(Translate("Vergleichen")));
+    compareButton->setObjectName("compare");
+    auto* close = new QPushButton(Q(Translate("Schließen")));
+    close->setObjectName("close");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(restoreButton);
+    buttons->addWidget(compareButton);
+    buttons->addStretch();
+    buttons->addWidget(close);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(split);
+    layout->addLayout(buttons);
+
+    connect(machineList, &QListWidget::currentRowChanged, this, &cDialogHistory::MachineChosen);
+    connect(entryList, &QTreeWidget::itemSelectionChanged, this, &cDialogHistory::EntryChosen);
+    connect(compareButton, &QPushButton::clicked, this, &cDialogHistory::Compare);
+    connect(restoreButton, &QPushButton::clicked, this, &cDialogHistory::Restore);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+
+    std::string error;
+    if (!model.Reload(error))
+        differenceTitle->setText(Q(error));
+    for (const HistoryMachine& m : model.Machines())
+        machineList->addItem(Q(cHistoryModel::MachineText(m)));
+    EntryChosen();
+    if (machineList->count() > 0)
+        machineList->setCurrentRow(0);
+}
+
+ConversionContext cDialogHistory::Context() const {
+    return MakeConversionContext(controller.image, controller.catalog, controller.machineKind);
+}
+
+void cDialogHistory::MachineChosen(int row) {
+    entryList->clear();
+    std::string error;
+    if (!model.ChooseMachine(row, error)) {
+        differenceTitle->setText(Q(error));
+        return;
+    }
+    for (const HistoryEntry& e : model.Entries()) {
+        auto* item = new QTreeWidgetItem(
+            {Q(cHistoryStore::LocalTime(e.timeMs)), Q(Translate(e.command.c_str())),
+             Q(cHistoryModel::ResultText(e)), Q(e.message).replace('\n', ' ')});
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(e.id));
+        entryList->addTopLevelItem(item);
+    }
+    for (int c = 0; c < 3; ++c)
+        entryList->resizeColumnToContents(c);
+    if (entryList->topLevelItemCount() > 0)
+        entryList->setCurrentItem(entryList->topLevelItem(0));
+    EntryChosen();
+}
+
+std::vector<int> cDialogHistory::ChosenEntries() const {
+    std::vector<int> rows;
+    for (QTreeWidgetItem* item : entryList->selectedItems())
+        rows.push_back(entryList->indexOfTopLevelItem(item));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void cDialogHistory::EntryChosen() {
+    const std::vector<int> rows = ChosenEntries();
+    restoreButton->setEnabled(rows.size() == 1);
+    compareButton->setEnabled(rows.size() == 2);
+    differenceList->clear();
+    if (rows.size() != 1) {
+        differenceTitle->setText(rows.size() == 2 ? QString()
+                                                  : Q(Translate("Bitte zwei Einträge wählen")));
+        return;
+    }
+    std::string error;
+    const auto differences = model.AgainstEditor(rows[0], controller.image, Context(), error);
+    if (!error.empty()) {
+        differenceTitle->setText(Q(error));
+        restoreButton->setEnabled(false);
+        return;
+    }
+    ShowDifferences(Q(Translate("Unterschiede zum Editor")), differences,
+                    Q(Translate("Im Eintrag")), Q(Translate("Im Editor")));
+}
+
+void cDialogHistory::Compare() {
+    const std::vector<int> rows = ChosenEntries();
+    if (rows.size() != 2) {
+        differenceTitle->setText(Q(Translate("Bitte zwei Einträge wählen")));
+        return;
+    }
+    std::string error;
+    const auto differences = model.Compare(rows[0], rows[1], Context(), error);
+    if (!error.empty()) {
+        differenceTitle->setText(Q(error));
+        return;
+    }
+    ShowDifferences(Q(Translate("Unterschiede zwischen den Einträgen")), differences,
+                    Q(Translate("Älterer Eintrag")), Q(Translate("Neuerer Eintrag")));
+}
+
+void cDialogHistory::ShowDifferences(const QString& title,
+                                     const std::vector<FieldDifference>& differences,
+                                     const QString& oldHeader, const QString& newHeader) {
+    differenceList->clear();
+    differenceList->setHeaderLabels({Q(Translate("Feld")), oldHeader, newHeader});
+    for (const FieldDifference& d : differences)
+        differenceList->addTopLevelItem(
+            new QTreeWidgetItem({Q(d.name), Q(d.oldValue), Q(d.newValue)}));
+    differenceList->resizeColumnToContents(0);
+    differenceList->resizeColumnToContents(1);
+    differenceTitle->setText(differences.empty() ? title + ": " + Q(Translate("keine Unterschiede"))
+                                                 : title);
+}
+
+void cDialogHistory::Restore() {
+    const std::vector<int> rows = ChosenEntries();
+    if (rows.size() != 1)
+        return;
+    if (controller.RestoreFromHistory(model.Entries()[rows[0]].id))
+        accept();
+}

@@ -1,0 +1,48 @@
+// "Verlauf": the machines of the service history on the left, the chosen machine's entries on
+// the right, below them the differences of the chosen entry against the editor's image, or of
+// two entries after "Vergleichen". "Wiederherstellen" takes the chosen entry into the editor.
+// The lists and differences come from cHistoryModel; this view only draws them.
+#pragma once
+
+#include "app/HistoryModel.h"
+
+#include <QDialog>
+
+class cDialogMain;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTreeWidget;
+
+class cDialogHistory : public QDialog {
+    Q_OBJECT
+public:
+    cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent = nullptr);
+
+    // For the tests.
+    QListWidget* MachineList() const { return machineList; }
+    QTreeWidget* EntryList() const { return entryList; }
+    QTreeWidget* DifferenceList() const { return differenceList; }
+    QLabel* DifferenceTitle() const { return differenceTitle; }
+    QPushButton* RestoreButton() const { return restoreButton; }
+    QPushButton* CompareButton() const { return compareButton; }
+
+private:
+    void MachineChosen(int row);
+    void EntryChosen();
+    void Compare();
+    void Restore();
+    void ShowDifferences(const QString& title, const std::vector<FieldDifference>& differences,
+                         const QString& oldHeader, const QString& newHeader);
+    std::vector<int> ChosenEntries() const;
+    ConversionContext Context() const;
+
+    cDialogMain& controller;
+    cHistoryModel model;
+    QListWidget* machineList = nullptr;
+    QTreeWidget* entryList = nullptr;
+    QTreeWidget* differenceList = nullptr;
+    QLabel* differenceTitle = nullptr;
+    QPushButton* restoreButton = nullptr;
+    QPushButton* compareButton = nullptr;
+};

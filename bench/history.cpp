@@ -1,0 +1,219 @@
+// bench_history: the service history at scale. Fills a database with 100,000 entries over
+// 1,000 machines, then prints the time of the machine list and of one machine's entries (goal:
+// under 100 ms each), the size of the database, and what storing a backup adds to a block write
+// on the simulated machine paced at the line's speed (goal: at most 5 %).
+// bench_history [FOLDER] keeps the database in FOLDER (default: a temporary folder, removed).
+#include "history/HistoryStore.h"
+#include "link/QVX.h"
+#include "link/ResultCodes.h"
+#include "link/SerialPort.h"
+#include "sim/SimMachine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMachines = 1000;
+constexpr int kEntries = 100000;
+constexpr int kBatch = 5000;
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+ParameterBlock MachineImage(int machine, std::mt19937& rng) {
+    ParameterBlock b;
+    b.bytes = SimMachine::DefaultImage();
+    b.SetSerialNr("SN" + std::to_string(100000 + machine));
+    // Each image a little different, as edits make them.
+    for (int i = 0; i < 8; ++i)
+        b.bytes[ParameterBlock::kOffSteps + rng() % 290] = static_cast<uint8_t>(rng());
+    return b;
+}
+
+HistoryEntry MakeEntry(int i, std::mt19937& rng) {
+    const int machine = i % kMachines;
+    HistoryEntry e;
+    e.timeMs = 1700000000000LL + int64_t(i) * 60000;
+    const int kind = static_cast<int>(rng() % 20);
+    e.result = 0;
+    e.fasteningCounter = static_cast<uint32_t>(i);
+    ParameterBlock image = MachineImage(machine, rng);
+    e.TakeIdentity(image);
+    if (kind < 10) {
+        e.command = "von Maschine";
+        e.after = image;
+    } else if (kind < 18) {
+        e.command = "zur Maschine";
+        e.message = "Parameter wurden übertragen";
+        e.before = image;
+        e.after = MachineImage(machine, rng);
+    } else if (kind < 19) {
+        e.command = "Firmware Update";
+        e.before = image;
+        e.after = MachineImage(machine, rng);
+        e.extra.assign(4096, 0xFF);
+        for (int r = 0; r < 64; ++r)
+            e.extra[rng() % 4096] = static_cast<uint8_t>(rng());
+    } else {
+        e.command = "Dump SUPV";
+        e.extra.assign(128, static_cast<uint8_t>(rng()));
+    }
+    return e;
+}
+
+uintmax_t DatabaseSize(const fs::path& file) {
+    std::error_code ec;
+    uintmax_t size = 0;
+    for (const char* suffix : {"", "-wal"}) {
+        const uintmax_t s = fs::file_size(file.string() + suffix, ec);
+        if (!ec)
+            size += s;
+    }
+    return size;
+}
+
+// Time of fn in ms: the worst of several runs.
+template <class Fn> double WorstMs(int runs, Fn fn) {
+    double worst = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = Clock::now();
+        fn();
+        worst = std::max(worst, Seconds(t0) * 1000);
+    }
+    return worst;
+}
+
+// One block write on the paced machine, as "zur Maschine" sends it (the link reconnects).
+bool TimeBlockWrite(SimMachine& sim, const std::string& device, double& seconds) {
+    SerialPort port;
+    if (!port.Open(device, 9600))
+        return false;
+    port.SetRts(false);
+    port.SetDtr(false);
+    cQVX_18 link(&port, KELVANE_BIN_DIR "/");
+    std::array<uint8_t, 512> block = sim.ParameterImage();
+    block[ParameterBlock::kOffSteps] ^= 1;
+    const auto t0 = Clock::now();
+    const int r = link.WriteParameterBlock(block);
+    seconds = Seconds(t0);
+    port.Close();
+    if (r != kResultOk)
+        std::fprintf(stderr, "bench_history: block write failed with %d\n", r);
+    return r == kResultOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    fs::path folder;
+    bool temporary = false;
+    if (argc > 1) {
+        folder = argv[1];
+    } else {
+        std::string tmpl = (fs::temp_directory_path() / "kelvane-bench-history-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data()))
+            return 1;
+        folder = tmpl;
+        temporary = true;
+    }
+    const fs::path file = folder / cHistoryStore::kFileName;
+    std::error_code ec;
+    fs::remove(file, ec);
+    fs::remove(file.string() + "-wal", ec);
+    fs::remove(file.string() + "-shm", ec);
+
+    cHistoryStore store;
+    HistoryNotice notice;
+    HistoryError error;
+    if (!store.Open(file, notice, error)) {
+        std::fprintf(stderr, "bench_history: %s\n", error.detail.c_str());
+        return 1;
+    }
+    std::mt19937 rng(4711);
+    auto t0 = Clock::now();
+    for (int i = 0; i < kEntries; i += kBatch) {
+        std::vector<HistoryEntry> batch;
+        for (int j = i; j < i + kBatch; ++j)
+            batch.push_back(MakeEntry(j, rng));
+        if (!store.AddAll(batch, error)) {
+            std::fprintf(stderr, "bench_history: %s\n", error.detail.c_str());
+            return 1;
+        }
+    }
+    const double fill = Seconds(t0);
+    store.Close();
+
+    // As a program starting up: open (with its check of the file) and list.
+    t0 = Clock::now();
+    if (!store.Open(file, notice, error))
+        return 1;
+    const double openMs = Seconds(t0) * 1000;
+    size_t machines = 0, entries = 0;
+    const double listMs = WorstMs(10, [&] { machines = store.Machines(error).size(); });
+    const double entriesMs = WorstMs(10, [&] {
+        entries =
+            store.Entries("SN" + std::to_string(100000 + int(rng() % kMachines)), error).size();
+    });
+    const double entriesImagesMs = WorstMs(10, [&] {
+        store.Entries("SN" + std::to_string(100000 + int(rng() % kMachines)), error, true);
+    });
+    std::printf("history of %d entries over %d machines (filled in %.1f s)\n", kEntries, kMachines,
+                fill);
+    std::printf("  database size             %.1f MB (%ju bytes)\n",
+                double(DatabaseSize(file)) / 1e6, DatabaseSize(file));
+    std::printf("  open with check           %.1f ms\n", openMs);
+    std::printf("  machine list (%zu rows)  %.2f ms (goal < 100 ms)\n", machines, listMs);
+    std::printf("  one machine's entries (%zu) %.2f ms, with images %.2f ms (goal < 100 ms)\n",
+                entries, entriesMs, entriesImagesMs);
+
+    // The backup against the block write it guards.
+    SimOptions options;
+    options.announce = false;
+    options.pacing = true;
+    SimMachine sim(options);
+    const std::string device = sim.Start();
+    if (device.empty()) {
+        std::fprintf(stderr, "bench_history: %s\n", sim.LastError().c_str());
+        return 1;
+    }
+    constexpr int kRounds = 5;
+    double writeSeconds = 0, backupSeconds = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        HistoryEntry backup;
+        backup.command = "zur Maschine";
+        ParameterBlock before;
+        before.bytes = sim.ParameterImage();
+        backup.before = before;
+        backup.TakeIdentity(before);
+        t0 = Clock::now();
+        const int64_t id = store.Add(backup, error);
+        backupSeconds += Seconds(t0);
+        if (id == 0) {
+            std::fprintf(stderr, "bench_history: %s\n", error.detail.c_str());
+            return 1;
+        }
+        double w = 0;
+        if (!TimeBlockWrite(sim, device, w))
+            return 1;
+        writeSeconds += w;
+    }
+    sim.Stop();
+    std::printf("  block write %.3f s, backup %.2f ms: ratio %.4f (goal <= 0.05)\n",
+                writeSeconds / kRounds, 1000 * backupSeconds / kRounds,
+                backupSeconds / writeSeconds);
+    store.Close();
+    if (temporary)
+        fs::remove_all(folder, ec);
+    const bool ok = listMs < 100 && entriesMs < 100 && backupSeconds / writeSeconds <= 0.05;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,135 @@
+// kelvane-cli history [--serial S] [--json]: the machines of the service history, or one
+// machine's entries. kelvane-cli history show ID [--json]: one entry with its images and what
+// the command changed.
+#include "cli/Cli.h"
+#include "cli/HistoryCli.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+std::string ResultText(const HistoryEntry& e) {
+    return e.result ? std::to_string(*e.result) : "open";
+}
+
+std::string Counter(std::optional<uint32_t> c) {
+    return c ? std::to_string(*c) : "-";
+}
+
+int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
+    const std::optional<int64_t> id = ParseEntryId(idText);
+    if (!id)
+        return cli::Fail("not an entry id: '" + idText + "'", 2);
+    HistoryError error;
+    const std::optional<HistoryEntry> e = store.Entry(*id, error);
+    if (!e)
+        return cli::Fail("history entry " + std::to_string(*id) + ": " +
+                         (error.kind == HistoryError::NotFound ? "no such entry" : error.detail));
+    std::vector<FieldDifference> changed;
+    if (e->before && e->after)
+        changed = DiffImages(*e->before, *e->after, ContextFor(*e->before), ContextFor(*e->after));
+    if (json) {
+        nlohmann::json j = EntryJson(*e);
+        auto image = [](const std::optional<ParameterBlock>& b) {
+            return b ? nlohmann::json(HexOf(b->bytes.data(), b->bytes.size())) : nullptr;
+        };
+        j["before"] = image(e->before);
+        j["after"] = image(e->after);
+        j["extra"] = e->extra.empty() ? nlohmann::json(nullptr)
+                                      : nlohmann::json(HexOf(e->extra.data(), e->extra.size()));
+        j["differences"] = DifferencesJson(changed);
+        std::cout << j.dump(2) << "\n";
+        return 0;
+    }
+    std::cout << "id = " << e->id << "\n"
+              << "time = " << cHistoryStore::LocalTime(e->timeMs) << "\n"
+              << "command = " << e->command << "\n"
+              << "result = " << ResultText(*e) << "\n"
+              << "message = " << e->message << "\n"
+              << "machineType = " << e->machineType << "\n"
+              << "serialNr = " << e->serialNr << "\n"
+              << "elAssembly = " << e->elAssembly << "\n"
+              << "swVersion = " << e->swVersion << "\n"
+              << "fasteningCounter = " << Counter(e->fasteningCounter) << "\n"
+              << "before = " << (e->before ? "512 bytes" : "none") << "\n"
+              << "after = " << (e->after ? "512 bytes" : "none") << "\n"
+              << "extra = " << e->extra.size() << " bytes\n";
+    if (e->before && e->after) {
+        std::cout << "changed (before -> after) = " << changed.size() << " fields\n";
+        for (const FieldDifference& d : changed)
+            std::cout << "  " << d.name << ": " << d.oldValue << " -> " << d.newValue << "\n";
+    }
+    return 0;
+}
+
+int RunHistory(cli::Args& args) {
+    const bool json = args.Flag("--json");
+    std::string serial;
+    const bool bySerial = args.Option("--serial", serial);
+    const std::vector<std::string> rest = args.Positional();
+    if (args.HasError())
+        return 2;
+    const bool show = !rest.empty() && rest[0] == "show";
+    if ((show && rest.size() != 2) || (!show && !rest.empty()) || (show && bySerial))
+        return cli::Fail("usage: kelvane-cli history [--serial S] [--json] | history show ID "
+                         "[--json]",
+                         2);
+
+    cHistoryStore store;
+    if (!OpenHistoryStore(store))
+        return 1;
+    if (show)
+        return ShowEntry(store, rest[1], json);
+
+    HistoryError error;
+    if (!bySerial) {
+        const std::vector<HistoryMachine> machines = store.Machines(error);
+        if (error)
+            return cli::Fail(error.detail);
+        if (json) {
+            nlohmann::json list = nlohmann::json::array();
+            for (const HistoryMachine& m : machines)
+                list.push_back(MachineJson(m));
+            std::cout << list.dump(2) << "\n";
+            return 0;
+        }
+        std::printf("%-16s %-17s %-19s %-11s %10s %7s\n", "SERIAL", "TYPE", "LAST SEEN", "FIRMWARE",
+                    "COUNTER", "ENTRIES");
+        for (const HistoryMachine& m : machines)
+            std::printf("%-16s %-17s %-19s %-11s %10s %7lld\n", m.serialNr.c_str(),
+                        m.machineType.c_str(), cHistoryStore::LocalTime(m.lastSeenMs).c_str(),
+                        m.swVersion.c_str(), Counter(m.fasteningCounter).c_str(),
+                        static_cast<long long>(m.entries));
+        return 0;
+    }
+
+    const std::vector<HistoryEntry> entries = store.Entries(serial, error);
+    if (error)
+        return cli::Fail(error.detail);
+    if (entries.empty() && !json)
+        std::cerr << "kelvane-cli: no entries for serial number '" << serial << "'\n";
+    if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const HistoryEntry& e : entries)
+            list.push_back(EntryJson(e));
+        std::cout << list.dump(2) << "\n";
+        return 0;
+    }
+    std::printf("%8s  %-19s  %-22s %6s  %s\n", "ID", "TIME", "COMMAND", "RESULT", "MESSAGE");
+    for (const HistoryEntry& e : entries) {
+        std::string message = e.message;
+        for (char& c : message)
+            if (c == '\n')
+                c = ' ';
+        std::printf("%8lld  %-19s  %-22s %6s  %s\n", static_cast<long long>(e.id),
+                    cHistoryStore::LocalTime(e.timeMs).c_str(), e.command.c_str(),
+                    ResultText(e).c_str(), message.c_str());
+    }
+    return 0;
+}
+
+} // namespace
+
+KELVANE_CLI_COMMAND("history", "history [--serial S] [--json] | history show ID [--json]",
+                    RunHistory);

@@ -1,0 +1,85 @@
+#include "cli/HistoryCli.h"
+
+#include "app/Folders.h"
+#include "app/HistoryJournal.h"
+#include "cli/Cli.h"
+#include "cli/ImageInput.h"
+#include "model/ImageListing.h"
+
+#include <iostream>
+
+namespace fs = std::filesystem;
+
+bool OpenHistoryStore(cHistoryStore& store) {
+    HistoryNotice notice;
+    HistoryError error{HistoryError::Other, "no data folder (HOME is not set)"};
+    const fs::path folder = DataFolder();
+    const bool ok = !folder.empty() && store.Open(folder / cHistoryStore::kFileName, notice, error);
+    if (notice)
+        std::cerr << "kelvane-cli: " << cHistoryJournal::NoticeText(notice) << "\n";
+    if (!ok)
+        cli::Fail(cHistoryJournal::ErrorText(error));
+    return ok;
+}
+
+std::optional<int64_t> ParseEntryId(const std::string& text) {
+    std::string digits = !text.empty() && text[0] == '@' ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 18 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int64_t id = std::stoll(digits);
+    return id > 0 ? std::optional<int64_t>(id) : std::nullopt;
+}
+
+nlohmann::json MachineJson(const HistoryMachine& m) {
+    nlohmann::json j;
+    j["serialNr"] = m.serialNr;
+    j["machineType"] = m.machineType;
+    j["swVersion"] = m.swVersion;
+    j["lastSeenMs"] = m.lastSeenMs;
+    j["lastSeen"] = cHistoryStore::LocalTime(m.lastSeenMs);
+    j["fasteningCounter"] = m.fasteningCounter ? nlohmann::json(*m.fasteningCounter) : nullptr;
+    j["entries"] = m.entries;
+    return j;
+}
+
+nlohmann::json EntryJson(const HistoryEntry& e) {
+    nlohmann::json j;
+    j["id"] = e.id;
+    j["timeMs"] = e.timeMs;
+    j["time"] = cHistoryStore::LocalTime(e.timeMs);
+    j["command"] = e.command;
+    j["result"] = e.result ? nlohmann::json(*e.result) : nullptr;
+    j["message"] = e.message;
+    j["machineType"] = e.machineType;
+    j["serialNr"] = e.serialNr;
+    j["elAssembly"] = e.elAssembly;
+    j["swVersion"] = e.swVersion;
+    j["fasteningCounter"] = e.fasteningCounter ? nlohmann::json(*e.fasteningCounter) : nullptr;
+    return j;
+}
+
+nlohmann::json DifferencesJson(const std::vector<FieldDifference>& differences) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const FieldDifference& d : differences)
+        list.push_back(
+            {{"field", d.name}, {"old", d.oldValue}, {"new", d.newValue}, {"offset", d.offset}});
+    return list;
+}
+
+std::string HexOf(const uint8_t* p, size_t n) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    s.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}
+
+ConversionContext ContextFor(const ParameterBlock& image, int machineKind) {
+    MachineCatalog catalog;
+    LoadCatalogFor(image, catalog);
+    return MakeConversionContext(image, catalog, machineKind);
+}

@@ -1,0 +1,27 @@
+// What the history commands of kelvane-cli share: the database in the data folder, the JSON
+// forms, and the operands of "diff" (files, @ID, machine).
+#pragma once
+
+#include "history/HistoryStore.h"
+#include "model/ImageDiff.h"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+
+// Opens DataFolder/history.sqlite; a file moved aside is told on standard error. False with
+// the message shown.
+bool OpenHistoryStore(cHistoryStore& store);
+
+// "12" or "@12" -> 12; nullopt for anything else.
+std::optional<int64_t> ParseEntryId(const std::string& text);
+
+nlohmann::json MachineJson(const HistoryMachine& m);
+// Without images: id, time (UTC ms and local), command, result, message, identity, counter.
+nlohmann::json EntryJson(const HistoryEntry& e);
+nlohmann::json DifferencesJson(const std::vector<FieldDifference>& differences);
+std::string HexOf(const uint8_t* p, size_t n);
+
+// The conversion context the pages would use for an image (catalog of the installation).
+ConversionContext ContextFor(const ParameterBlock& image, int machineKind = 0);

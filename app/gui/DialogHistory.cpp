@@ -53,7 +53,7 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     auto* top = new QSplitter(Qt::Horizontal);
     top->addWidget(left);
     top->addWidget(right);
-    top->setStretchFactor(1, 2);
+    top->setSizes({400, 560});
 
     auto* bottom = new QWidget;
     auto* bottomLayout = new QVBoxLayout(bottom);

@@ -1,0 +1,133 @@
+// "Verlauf": the history dialog on a controller that read from and wrote to the simulated
+// machine; the difference against the editor, two entries compared, an entry restored.
+#include "app/DialogMain.h"
+#include "app/HistoryJournal.h"
+#include "app/MainSheet.h"
+#include "app/gui/DialogHistory.h"
+#include "app/gui/MainWindow.h"
+#include "lang/Language.h"
+#include "sim/SimMachine.h"
+#include "tests/app/gui/RecordingUi.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QStringList Fields(QTreeWidget* list) {
+    QStringList names;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        names << list->topLevelItem(i)->text(0);
+    return names;
+}
+
+} // namespace
+
+class TestDialogHistory : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::unique_ptr<SimMachine> sim;
+    std::string device;
+    std::unique_ptr<RecordingUi> ui;
+    std::unique_ptr<CMainSheet> sheet;
+    cHistoryJournal journal;
+    std::unique_ptr<cDialogMain> controller;
+
+private slots:
+    void init() {
+        temp = std::make_unique<QTemporaryDir>();
+        SetLanguageFolder(KELVANE_BIN_DIR "/language/");
+        SetLanguage("German");
+        SimOptions options;
+        options.pacing = false;
+        options.announce = false;
+        sim = std::make_unique<SimMachine>(options);
+        device = sim->Start();
+        QVERIFY(!device.empty());
+        FolderSet folders;
+        folders.appFolder = KELVANE_BIN_DIR;
+        folders.dataFolder = (temp->path() + "/data").toStdString();
+        folders.documentsFolder = (temp->path() + "/documents").toStdString();
+        std::filesystem::create_directories(folders.dataFolder);
+        std::string notice, error;
+        QVERIFY2(journal.Open(folders.dataFolder, notice, error), error.c_str());
+        ui = std::make_unique<RecordingUi>();
+        sheet = std::make_unique<CMainSheet>();
+        controller = std::make_unique<cDialogMain>(*ui, *sheet, folders, [this] {
+            return std::vector<AdapterRecord>{{"NORKSIM1", device}};
+        });
+        sheet->SetHost(controller.get());
+        controller->portSelection.SetReportCount(false);
+        controller->SetPauseFunction([](int) {});
+        controller->DiscoverAdapters();
+        controller->journal = &journal;
+    }
+
+    void cleanup() {
+        sheet->SetHost(nullptr);
+        controller.reset();
+        sheet.reset();
+        ui.reset();
+        journal.store.Close();
+        sim->Stop();
+    }
+
+    void showsDifferencesComparesAndRestores() {
+        QVERIFY(controller->OnReadFromMachine());
+        const ParameterBlock before = controller->image;
+        controller->image.Step(1).SetTime(640);
+        controller->MarkChanged();
+        ui->passwords = {"0000"};
+        QVERIFY(controller->OnWriteToMachine());
+
+        // The menu entry is there.
+        {
+            cMainWindow w(*controller, *sheet);
+            QAction* entry = w.findChild<QAction*>("history");
+            QVERIFY(entry);
+            QCOMPARE(entry->text(), QString("Verlauf"));
+        }
+
+        cDialogHistory d(*controller, journal.store);
+        d.show();
+        QCOMPARE(d.MachineList()->count(), 1);
+        QVERIFY(d.MachineList()->item(0)->text().startsWith("SIM0000001"));
+        QCOMPARE(d.EntryList()->topLevelItemCount(), 2);
+        QCOMPARE(d.EntryList()->topLevelItem(0)->text(1), QString("zur Maschine"));
+        QCOMPARE(d.EntryList()->topLevelItem(1)->text(1), QString("von Maschine"));
+        // The newest entry, its state before the write, against the editor.
+        QCOMPARE(Fields(d.DifferenceList()), QStringList({"writeMark", "set1.step2.time"}));
+        QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(2), QString("640 ms"));
+        QVERIFY(d.RestoreButton()->isEnabled());
+        QVERIFY(!d.CompareButton()->isEnabled());
+        const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            QVERIFY(d.grab().save(dir + "/history-dialog.png"));
+
+        // Both entries: the read and the write's backup hold the same image.
+        d.EntryList()->topLevelItem(1)->setSelected(true);
+        QVERIFY(d.CompareButton()->isEnabled());
+        d.CompareButton()->click();
+        QCOMPARE(d.DifferenceList()->topLevelItemCount(), 0);
+        QVERIFY(d.DifferenceTitle()->text().contains("keine Unterschiede"));
+
+        d.EntryList()->clearSelection();
+        d.EntryList()->topLevelItem(0)->setSelected(true);
+        d.RestoreButton()->click();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(controller->image == before);
+        QCOMPARE(controller->dataOrigin, kDataOriginFile);
+        QVERIFY(QString::fromStdString(controller->configName).startsWith("Verlauf #"));
+    }
+};
+
+QTEST_MAIN(TestDialogHistory)
+#include "TestDialogHistory.moc"

@@ -183,6 +183,20 @@ void cDialogMain::OnParameterSetChanged(int index) {
     sheet.SetActivePage(CSheet::kFirstStepPage);
 }
 
+void cDialogMain::SelectFirstSet() {
+    if (currentSet == 0)
+        return;
+    if (settingsChanged)
+        sheet.CommitSteps(stepCount);
+    currentSet = 0;
+    setListSelection = 0;
+    stepCount = 5;
+    // Rebound as well, so the pages never show set 2 while set 1 is counted.
+    sheet.SetStepCaptions(currentSet, image.ModeFlags());
+    sheet.BindPages(image, currentSet);
+    DrawStepOverview();
+}
+
 void cDialogMain::OnExpertModeClicked() {
     if (expertChecked) {
         bool allowed = image.ParameterisationAllowed();

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class cSTM;
@@ -71,10 +72,15 @@ public:
     bool AskPassword(std::string& password);
     // "Passwort ändern". True when the machine holds the new password digest.
     bool OnChangePassword();
-    // 8-byte digest of the first eight characters of a UTF-8 password.
+    // 8-byte digest of the first eight UTF-16 units of a password (see PasswordUnits).
     static PasswordDigestBytes PasswordDigestOf(const std::string& password);
-    // The first `limit` characters of a UTF-8 text (an edit field's length limit).
+    // The first `limit` UTF-16 units of a password (an edit field's length limit).
     static std::string LimitCharacters(const std::string& text, size_t limit);
+    // A password's UTF-16 units. Passwords travel as UTF-8 in which an unpaired surrogate (a
+    // field cut after half of a pair) is kept as its own three-byte sequence; PasswordText
+    // makes that form from the units.
+    static std::u16string PasswordUnits(const std::string& text);
+    static std::string PasswordText(std::u16string_view units);
 
     // ---- configuration files ----
 
@@ -158,6 +164,9 @@ public:
 
     // Draws the report's step pictures (the window gives the JPEG export); empty: none.
     StepPictureWriter writePicture;
+    // The overview strip's current client size, which the report's pictures take; empty (no
+    // window) or a strip too small to draw in: the report's own default.
+    std::function<std::pair<int, int>()> overviewSize;
     std::vector<std::string> languageNames;
     int languageIndex = -1;
     std::string titleVersionText;
@@ -168,6 +177,9 @@ public:
     void SetExpertMode(bool on);
     void OnExpertModeClicked();
     void OnParameterSetChanged(int index);
+    // Parameter set 1 shown again (list, pages and overview), without turning the sheet to a
+    // step page.
+    void SelectFirstSet();
     void DrawStepOverview();
     // Run after a read found changed machine data: the offer of newer firmware.
     std::function<void()> offerNewerFirmware;

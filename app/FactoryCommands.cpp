@@ -9,8 +9,9 @@ std::string cDialogMain::ProposedFactoryName(const ParameterBlock& machine) {
 }
 
 bool cDialogMain::RestoreFactorySettings() {
-    // The parameter set is put back to set 1 by the read at the end; doing it here would leave
-    // the pages on set 2 while the controller counts set 1 whenever the restore stops early.
+    SelectFirstSet();
+    // machineKind is left to the read at the end: it belongs to the edited image, which a
+    // restore that stops early leaves as it was (a loaded kind-14 configuration stays 14).
     linkObject.reset();
     if (!ConnectNewLink())
         return false;

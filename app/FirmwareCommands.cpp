@@ -317,10 +317,8 @@ bool cDialogMain::OnDumpEmulationArea() {
                 cUserInterface::Icon::Information);
         return true;
     }
-    std::error_code ec;
-    const fs::path folder = fs::path(path).parent_path();
-    if (result == kResultRefused &&
-        ::access((folder.empty() ? fs::path(".") : folder).c_str(), W_OK) != 0)
+    // Any file that cannot be written (no folder, a folder of that name, a full disk).
+    if (result == kResultFileNotWritten)
         Message("Datei kann nicht geöffnet werden");
     else
         ShowLinkError(result);

@@ -11,22 +11,62 @@ namespace {
 constexpr size_t kPasswordFieldLimit = 8;
 constexpr size_t kMinimumPasswordLength = 4;
 
-size_t CharacterCount(const std::string& text) {
-    return Utf8ToUtf16(text).size();
-}
-
 } // namespace
 
+// Surrogates are kept as their own three-byte sequences (ED A0..BF xx), which UTF-8 proper never
+// holds, so a field cut after half of a pair still hands that half to the digest.
+std::u16string cDialogMain::PasswordUnits(const std::string& text) {
+    std::u16string units;
+    size_t start = 0;
+    auto flush = [&](size_t end) {
+        if (end > start)
+            units += Utf8ToUtf16(std::string_view(text).substr(start, end - start));
+    };
+    for (size_t i = 0; i + 2 < text.size();) {
+        const auto b0 = static_cast<uint8_t>(text[i]), b1 = static_cast<uint8_t>(text[i + 1]),
+                   b2 = static_cast<uint8_t>(text[i + 2]);
+        if (b0 == 0xED && b1 >= 0xA0 && b1 <= 0xBF && (b2 & 0xC0) == 0x80) {
+            flush(i);
+            units += static_cast<char16_t>(0xD000 | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+            i += 3;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    flush(text.size());
+    return units;
+}
+
+std::string cDialogMain::PasswordText(std::u16string_view units) {
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        const bool high = u >= 0xD800 && u <= 0xDBFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            out += Utf16ToUtf8(units.substr(i, 2));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += Utf16ToUtf8(units.substr(i, 1));
+        }
+    }
+    return out;
+}
+
 std::string cDialogMain::LimitCharacters(const std::string& text, size_t limit) {
-    std::u16string units = Utf8ToUtf16(text);
+    std::u16string units = PasswordUnits(text);
     if (units.size() <= limit)
         return text;
     units.resize(limit);
-    return Utf16ToUtf8(units);
+    return PasswordText(units);
 }
 
 cDialogMain::PasswordDigestBytes cDialogMain::PasswordDigestOf(const std::string& password) {
-    return PasswordDigest(std::string_view(password));
+    return PasswordDigest(std::u16string_view(PasswordUnits(password)));
 }
 
 bool cDialogMain::AskPassword(std::string& password) {
@@ -68,7 +108,7 @@ bool cDialogMain::OnChangePassword() {
         Message("Passwort wurde nicht geändert");
         return false;
     }
-    if (CharacterCount(newPassword) < kMinimumPasswordLength) {
+    if (PasswordUnits(newPassword).size() < kMinimumPasswordLength) {
         Message("geben Sie mindestens 4 Zeichen ein");
         return false;
     }

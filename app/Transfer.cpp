@@ -33,19 +33,10 @@ int ParseNumber(const ParameterBlock& block, size_t first, size_t count) {
     return negative ? -value : value;
 }
 
-// The part of the text before the first zero byte must hold the characters we read.
-size_t TextLength(const ParameterBlock& block) {
-    size_t n = 0;
-    while (n < ParameterBlock::kLenSwVersion && block.bytes[ParameterBlock::kOffSwVersion + n])
-        ++n;
-    return n;
-}
-
+// Each number is read on its own: a zero byte ends only the number it falls into, so a zero
+// in the uninterpreted character 0 (or in a separator) does not hide the others.
 int Piece(const ParameterBlock& block, size_t first, size_t count) {
-    size_t length = TextLength(block);
-    if (first >= length)
-        return 0;
-    return ParseNumber(block, first, std::min(count, length - first));
+    return ParseNumber(block, first, count);
 }
 
 const TransmissionEntry kNoEntry{};
@@ -107,10 +98,11 @@ bool cDialogMain::OnReadFromMachine() {
     // Read into a buffer: the pages are bound to the image, which changes only once the block
     // is accepted.
     ParameterBlock block;
-    uint32_t counter = 0;
+    // A counter that cannot be read keeps the one shown so far, rather than turning into 0.
+    uint32_t counter = fasteningCounter;
     int result = linkObject->ReadParameterBlock(block.bytes);
-    if (result == kResultOk)
-        linkObject->ReadFasteningCounter(counter);
+    if (result == kResultOk && linkObject->ReadFasteningCounter(counter) != kResultOk)
+        counter = fasteningCounter;
     ClosePort();
 
     if (result != kResultOk) {

@@ -6,9 +6,18 @@
 #include "lang/Language.h"
 
 #include <algorithm>
+#include <strings.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+bool SameLetters(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+} // namespace
 
 std::vector<std::string> cDialogMain::ListLanguageFiles(const fs::path& folder) {
     std::vector<std::string> names;
@@ -16,11 +25,20 @@ std::vector<std::string> cDialogMain::ListLanguageFiles(const fs::path& folder) 
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& file = it->path();
         std::error_code typeError;
-        if (file.extension() == ".csv" && it->is_regular_file(typeError))
-            names.push_back(file.stem().string());
+        // Files copied from other systems may say ".CSV"; the user's own entries are no
+        // language.
+        if (!SameLetters(file.extension().string(), ".csv") || !it->is_regular_file(typeError))
+            continue;
+        const std::string name = file.stem().string();
+        if (!SameLetters(name, "UserData"))
+            names.push_back(name);
     }
-    // Directory order differs between file systems; the menu should not.
-    std::sort(names.begin(), names.end());
+    // Directory order differs between file systems; the menu should not. Letter case does not
+    // count, as a reader expects of a menu.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int c = ::strcasecmp(a.c_str(), b.c_str());
+        return c != 0 ? c < 0 : a < b;
+    });
     if (names.size() > static_cast<size_t>(kMaxLanguages))
         names.resize(kMaxLanguages);
     return names;
@@ -64,7 +82,7 @@ OverviewInput cDialogMain::OverviewOf(int width, int height) const {
     in.context.machineKind = machineKind;
     in.context.userGearFactor = userGearFactor;
     in.context.batteryMaxSpeed = catalog.batteryMaxSpeed;
-    in.currentSet = currentSet == 1 ? 2 : 1;
+    in.currentSet = currentSet;
     in.switchOver = (image.ModeFlags() & 0x01) != 0;
     in.activeTab = sheet.ActivePage();
     return in;
@@ -144,6 +162,14 @@ bool cDialogMain::OnReportOutput() {
     job.outputFolder = folders.documentsFolder.string();
     job.userGearFactor = userGearFactor;
     job.writePicture = writePicture;
+    if (overviewSize) {
+        // The pictures are drawn like the strip, at the size it has now.
+        const auto [width, height] = overviewSize();
+        if (width > 10 && height > 0) {
+            job.stripWidth = width;
+            job.stripHeight = height;
+        }
+    }
     const ReportResult result = WriteReport(job);
     if (!result.message.empty())
         ui.ShowMessage(result.message);
@@ -160,7 +186,7 @@ bool cDialogMain::OnChooseTemplate() {
         current.has_parent_path()
             ? current.parent_path()
             : (folders.dataFolder.empty() ? fs::path() : folders.dataFolder / "templates");
-    request.proposedName = current.stem().string();
+    request.proposedName = current.filename().string();
     request.filter = "Template Files (*.html)|*.html|";
     request.defaultExtension = "html";
     std::string path;

@@ -41,6 +41,11 @@ bool Register(const Command& command);
 // Message on standard error with the program's name in front; returns the exit code.
 int Fail(const std::string& message, int code = 1);
 
+// A text argument (a password) as the terminal typed it, in the locale's encoding (LC_ALL,
+// LC_CTYPE, LANG), turned into UTF-8. Under the plain C locale valid UTF-8 is taken as it is.
+// False, with the reason in error, when the bytes are not text in that encoding.
+bool LocaleText(const std::string& argument, std::string& utf8, std::string& error);
+
 } // namespace cli
 
 #define KELVANE_CLI_CAT2(a, b) a##b

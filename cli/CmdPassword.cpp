@@ -17,6 +17,11 @@ int RunPassword(cli::Args& args) {
         return 2;
     if (!rest.empty() || !haveOld || !haveNew)
         return cli::Fail("password needs --old PW and --new PW", 2);
+    std::string error;
+    if (!cli::LocaleText(oldPassword, oldPassword, error))
+        return cli::Fail("--old: " + error, 2);
+    if (!cli::LocaleText(newPassword, newPassword, error))
+        return cli::Fail("--new: " + error, 2);
     session.ui.passwordChange =
         cUserInterface::PasswordChange{oldPassword, newPassword, newPassword};
 

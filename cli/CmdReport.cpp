@@ -1,7 +1,10 @@
 // kelvane-cli report [--template T] [--out DIR] [--language NAME] IN: the HTML report of an
-// image or configuration file with both step pictures, as "Ausgabe" writes it.
+// image or configuration file with both step pictures, as "Ausgabe" writes it. Template and
+// language default to the user's settings; the pictures have the size of the overview strip
+// in a window of the usual size (620 x 110, ReportJob's default).
 #include "app/Folders.h"
 #include "app/ProgramVersion.h"
+#include "app/Settings.h"
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
 #include "lang/Language.h"
@@ -18,20 +21,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// As the window resolves it; a bare name the user has no copy of (no first run yet) is
+// taken from the shipped templates.
 std::string TemplateFor(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return name;
-    // The user's copy first, as the program uses it; else the shipped one.
-    const fs::path user = DataFolder() / "templates" / name;
+    const fs::path resolved = ResolveTemplatePath(name, DataFolder());
     std::error_code ec;
-    if (fs::exists(user, ec))
-        return user.string();
+    if (fs::path(name).has_parent_path() || fs::exists(resolved, ec))
+        return resolved.string();
     return (AppFolder() / "templates" / name).string();
 }
 
 int RunReport(cli::Args& args) {
-    std::string templateName = "Torvex.html", outDir, language;
-    args.Option("--template", templateName);
+    std::string templateName, outDir, language;
+    const bool haveTemplate = args.Option("--template", templateName);
     const bool haveOut = args.Option("--out", outDir);
     const bool haveLanguage = args.Option("--language", language);
     std::vector<std::string> files = args.Positional();
@@ -42,12 +44,25 @@ int RunReport(cli::Args& args) {
                          "[--out DIR] [--language NAME] IN",
                          2);
 
+    // Template and language as the window has them: from the user's settings file.
+    Settings settings;
+    const fs::path settingsFile = SettingsFile(DataFolder());
+    std::error_code ec;
+    if (!settingsFile.empty() && fs::exists(settingsFile, ec))
+        LoadSettings(settingsFile, settings);
+    if (!haveTemplate)
+        templateName = settings.templatePath;
+
     SetLanguageFolder((AppFolder() / "language").string() + "/");
     SetLanguage("German");
-    if (haveLanguage) {
-        LanguageLoadResult r = SetLanguage(language);
-        if (!r.Ok())
-            return cli::Fail(r.Message());
+    if (haveLanguage && !IsValidLanguageName(language))
+        return cli::Fail("not a language name: '" + language + "'", 2);
+    LanguageLoadResult loaded = SetLanguage(haveLanguage ? language : settings.languageName);
+    if (!loaded.Ok()) {
+        if (haveLanguage)
+            return cli::Fail(loaded.Message());
+        // The window keeps the German texts when the stored language is gone; so do we.
+        std::cerr << "kelvane-cli: " << loaded.Message() << "\n";
     }
 
     ImageInput in;
@@ -61,7 +76,6 @@ int RunReport(cli::Args& args) {
 
     if (!haveOut)
         outDir = DocumentsFolder().string();
-    std::error_code ec;
     fs::create_directories(outDir, ec);
 
     ReportJob job;
@@ -70,6 +84,8 @@ int RunReport(cli::Args& args) {
     job.title = TitleVersionText(Translate("Torvex Kelvane"), Translate("Version"));
     job.catalog = &catalog;
     job.templatePath = TemplateFor(templateName);
+    // A file carries no fastening count: its values stay empty rather than 0.
+    job.fasteningCounter = std::nullopt;
     job.outputFolder = outDir;
     const double factor = in.image.UserTransmission() / 100.0;
     job.userGearFactor = factor >= 0.01 ? factor : 1.0;

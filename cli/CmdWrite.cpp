@@ -10,6 +10,7 @@
 #include "link/ResultCodes.h"
 #include "model/AtomicFile.h"
 
+#include <filesystem>
 #include <iostream>
 
 namespace {
@@ -25,13 +26,22 @@ int RunWrite(cli::Args& args) {
         return 2;
     if (rest.size() != 1 || rest[0].empty())
         return cli::Fail("write needs one input file (image or configuration)", 2);
+    std::string passwordError;
+    if (havePassword && !cli::LocaleText(password, password, passwordError))
+        return cli::Fail("--password: " + passwordError, 2);
     if (havePassword)
         session.ui.password = password;
     const std::string in = rest[0];
 
+    // Exactly an image's size is an image; anything else is taken as a configuration file and
+    // read as "Laden" reads it: its first 560 bytes, whatever follows ("ungültige
+    // Konfiguration" when it is shorter).
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadWholeFile(in, bytes, 4096, &error))
+    std::error_code ec;
+    const bool regular = std::filesystem::is_regular_file(in, ec);
+    const bool isImage = regular && std::filesystem::file_size(in, ec) == ParameterBlock::kSize;
+    if ((!regular || isImage) && !ReadWholeFile(in, bytes, ParameterBlock::kSize, &error))
         return cli::Fail("cannot read " + in + ": " + error);
 
     cDialogMain& c = *session.controller;
@@ -50,14 +60,10 @@ int RunWrite(cli::Args& args) {
         }
         c.image = edited;
         c.MarkChanged();
-    } else if (bytes.size() >= kConfigFileSize) {
+    } else {
         session.ui.openFile = in;
         if (!c.LoadConfiguration())
             return session.Finish(false, "Laden: not loaded");
-    } else {
-        return cli::Fail(in + ": " + std::to_string(bytes.size()) +
-                         " bytes: neither a 512-byte parameter image nor a 560-byte "
-                         "configuration file");
     }
 
     if (!c.OnWriteToMachine())

@@ -1,10 +1,16 @@
 #include "app/ProgramVersion.h"
 #include "cli/Cli.h"
 
+#include "lang/TextCodec.h"
+
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
+#include <cwchar>
 #include <exception>
 #include <iostream>
+#include <langinfo.h>
+#include <locale.h>
 #include <map>
 
 namespace cli {
@@ -53,6 +59,55 @@ bool Args::Option(const std::string& name, std::string& value) {
         }
     }
     return false;
+}
+
+bool LocaleText(const std::string& argument, std::string& utf8, std::string& error) {
+    locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (!locale)
+        locale = ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string codeset = locale ? ::nl_langinfo_l(CODESET, locale) : "";
+    std::u32string text;
+    bool ok = true;
+    if (locale && codeset != "UTF-8") {
+        const locale_t previous = ::uselocale(locale);
+        std::mbstate_t state{};
+        for (size_t i = 0; i < argument.size();) {
+            wchar_t c = 0;
+            const size_t n = std::mbrtowc(&c, argument.data() + i, argument.size() - i, &state);
+            if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+                ok = false;
+                break;
+            }
+            text.push_back(static_cast<char32_t>(c));
+            i += n == 0 ? 1 : n;
+        }
+        ::uselocale(previous);
+    }
+    if (locale)
+        ::freelocale(locale);
+    if (codeset == "UTF-8" || (!ok && (codeset == "ANSI_X3.4-1968" || codeset.empty()))) {
+        if (!IsValidUtf8(argument)) {
+            error = "not UTF-8 text";
+            return false;
+        }
+        utf8 = argument;
+        return true;
+    }
+    if (!ok) {
+        error = "not text in the locale's encoding (" + codeset + ")";
+        return false;
+    }
+    std::u16string units;
+    for (char32_t c : text) {
+        if (c >= 0x10000) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(c));
+        }
+    }
+    utf8 = Utf16ToUtf8(units);
+    return true;
 }
 
 std::vector<std::string> Args::Positional() {

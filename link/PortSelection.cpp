@@ -43,6 +43,15 @@ bool PortSelection::DiscoverAdapters() {
             adapters.push_back(rec);
         }
     }
+    if (!extraPort.empty()) {
+        bool listed = false;
+        for (const auto& p : ports)
+            listed = listed || p == extraPort;
+        if (!listed) {
+            ports.push_back(extraPort);
+            adapters.push_back({"", extraPort});
+        }
+    }
     if (ports.empty()) {
         listEnabled = false;
         selection = -1;

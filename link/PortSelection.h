@@ -49,6 +49,10 @@ public:
     // Whether discovery writes "Number of devices is %d" to standard output.
     void SetReportCount(bool on) { reportCount = on; }
 
+    // A device named by the user (a plain serial port, an adapter without serial number): it
+    // is listed after the adapters at every discovery, unless discovery lists it already.
+    void SetExtraPort(std::string devicePath) { extraPort = std::move(devicePath); }
+
 private:
     ListFn lister;
     StoreIndexFn storeIndex;
@@ -61,4 +65,5 @@ private:
     int comPortIndex = 1;
     bool adapterPresent = false;
     bool reportCount = true;
+    std::string extraPort;
 };

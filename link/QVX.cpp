@@ -414,6 +414,6 @@ int cQVX_18::DumpEmulationArea(const std::string& path) {
         return r;
     // A dump that cannot be written is a failure, and never a half-written file.
     if (!WriteFileAtomic(path, emulationBuffer->data(), emulationBuffer->size()))
-        return kResultRefused;
+        return kResultFileNotWritten;
     return kResultOk;
 }

@@ -5,6 +5,7 @@
 constexpr int kResultOk = 0;
 constexpr int kResultRefused = -1; // refused frame, unexpected byte, unusable loader, no memory
 constexpr int kResultPortOpenFailed = -2; // port could not be opened; supervisor failure status
+constexpr int kResultFileNotWritten = -3; // a file the command writes (a dump) cannot be written
 constexpr int kResultChecksum = -4;       // check byte of a reply wrong
 constexpr int kResultTimeout = -7;        // expected bytes did not arrive in time
 constexpr int kResultLineSetting = -101;  // RTS, DTR or baud rate could not be set

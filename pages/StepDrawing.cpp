@@ -88,8 +88,8 @@ DrawList DrawStepOverview(const OverviewInput& in) {
         prevU = u;
         prevY = y;
         if (s.nextStep == 0xFF) {
-            // Set 1 of a switch-over program carries on after its end at step 2. Only a jump
-            // forward is taken: restarting at 2 from a later step would never end.
+            // Set 2 of a switch-over program carries on after its end at its step 2. Only a
+            // jump forward is taken: restarting at 2 from a later step would never end.
             if (in.currentSet == 1 && in.switchOver && i < stepCount - 1 && i < 2 && !jumped) {
                 pen.LineTo(x, mid);
                 jumped = true;

@@ -50,7 +50,7 @@ struct OverviewInput {
     int width = 0, height = 0;    // client size of the strip
     std::vector<StepShape> steps; // the current set's five steps
     StepDrawContext context;
-    int currentSet = 1;      // 1 or 2
+    int currentSet = 0;      // 0 parameter set 1, 1 parameter set 2
     bool switchOver = false; // modeFlags bit 0
     int activeTab = 0;       // 0 header, 1..5 step pages
 };

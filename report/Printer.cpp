@@ -497,10 +497,12 @@ std::u16string cPrinter::ValueText(int number) const {
         text = b.ElAssembly();
         break;
     case 43:
-        text = std::to_string(static_cast<int32_t>(fasteningCount_));
+        if (fasteningCountKnown_)
+            text = std::to_string(static_cast<int32_t>(fasteningCount_));
         break;
     case 44:
-        text = std::to_string(static_cast<int32_t>(fasteningCount_ - b.ServiceResetCounter()));
+        if (fasteningCountKnown_)
+            text = std::to_string(static_cast<int32_t>(fasteningCount_ - b.ServiceResetCounter()));
         break;
     case 45:
         text = CalDateText(b.CalDate());

@@ -41,6 +41,10 @@ public:
     // report is kept then).
     bool CloseFiles();
 
+    // A report of a file, which carries no fastening count: its two counter values stay
+    // empty (call before Generate).
+    void SetNoFasteningCount() { fasteningCountKnown_ = false; }
+
     // Placeholder number of a whole token ("###TITLE_LABEL###"), 0 when unknown.
     static int LookupPlaceholder(std::u16string_view token);
     // Next enabled error criterion of the current step after the current one, or -1.
@@ -68,6 +72,7 @@ private:
     std::span<const TransmissionEntry> angleHeads_;
     int machineKind_ = 0;
     uint32_t fasteningCount_ = 0;
+    bool fasteningCountKnown_ = true;
     int setIndex_ = 0;
     int stepIndex_ = 0;
     int errorIndex_ = -1;

@@ -37,9 +37,11 @@ ReportResult WriteReport(const ReportJob& job) {
     result.code = printer.OpenFiles(job.templatePath, result.outputPath, &result.message);
     if (result.code != cPrinter::kOk)
         return result;
+    if (!job.fasteningCounter)
+        printer.SetNoFasteningCount();
     result.code =
         printer.Generate(job.machineKind, job.image, job.title, &job.catalog->activeTransmission,
-                         job.catalog->angleHeadTable, job.fasteningCounter);
+                         job.catalog->angleHeadTable, job.fasteningCounter.value_or(0));
     const bool closed = printer.CloseFiles();
     if (result.code == cPrinter::kRunaway)
         result.message = Translate("ungültige Druckvorlage");

@@ -7,6 +7,7 @@
 #include "pages/StepDrawing.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 using StepPictureWriter =
@@ -18,10 +19,10 @@ struct ReportJob {
     int machineKind = 0;
     std::string title; // titleVersionText
     const MachineCatalog* catalog = nullptr;
-    uint32_t fasteningCounter = 0;
-    std::string templatePath;                // as resolved by ResolveTemplatePath
-    std::string outputFolder;                // DocumentsFolder
-    int stripWidth = 620, stripHeight = 110; // size of the overview strip
+    std::optional<uint32_t> fasteningCounter = 0; // none for a file: those values stay empty
+    std::string templatePath;                     // as resolved by ResolveTemplatePath
+    std::string outputFolder;                     // DocumentsFolder
+    int stripWidth = 620, stripHeight = 110;      // size of the overview strip
     double userGearFactor = 1.0;
     StepPictureWriter writePicture; // may be empty: no pictures
 };

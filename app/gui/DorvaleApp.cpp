@@ -31,41 +31,80 @@ QString CDorvaleApp::QtLanguageCode(const std::string& languageName) {
     return {};
 }
 
-CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments) {
+CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments, bool ownOnly) {
     Options options;
+    // An option of ours that needs a value: the value, or the error that it is missing.
+    auto valueOf = [&](int& i, const QString& name, QString& value) {
+        if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+            if (value.isEmpty() && options.error.isEmpty())
+                options.error = QString("%1 needs a value").arg(name);
+        } else if (options.error.isEmpty()) {
+            options.error =
+                QString("%1 needs a value (%2)")
+                    .arg(name, name == "--port" ? "a device, e.g. /dev/ttyUSB0" : "a file name");
+        }
+    };
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
         if (a == "--help" || a == "-h")
             options.help = true;
-        else if (a == "--port" && i + 1 < arguments.size())
-            options.port = arguments[++i];
-        else if (a.startsWith("--port="))
+        else if (a == "--version")
+            options.version = true;
+        else if (a == "--port")
+            valueOf(i, a, options.port);
+        else if (a.startsWith("--port=")) {
             options.port = a.mid(7);
-        else if (a == "--exit-when-shown")
+            if (options.port.isEmpty() && options.error.isEmpty())
+                options.error = "--port needs a value";
+        } else if (a == "--exit-when-shown")
             options.exitWhenShown = true;
         else if (a == "--read")
             options.read = true;
-        else if (a == "--screenshot" && i + 1 < arguments.size())
-            options.screenshot = arguments[++i];
+        else if (a == "--screenshot")
+            valueOf(i, a, options.screenshot);
+        else if (a.startsWith("--screenshot="))
+            options.screenshot = a.mid(13);
         // Qt's own options (-platform, -style ...) are taken by QApplication before this.
-        else
+        else if (!ownOnly && options.error.isEmpty())
             options.error = QString("unknown argument: %1").arg(a);
     }
     return options;
 }
 
+const char* CDorvaleApp::Usage() {
+    return "usage: kelvane [--port DEVICE] [--read] [--screenshot FILE]\n"
+           "  --port DEVICE      select this device in the port list (e.g. /dev/pts/3); a\n"
+           "                     device discovery does not list is added to the list\n"
+           "  --read             read the machine (\"von Maschine\") at start\n"
+           "  --screenshot FILE  save a PNG of the window and end\n"
+           "  --version          print the program version and end\n"
+           "  --help             print this and end\n";
+}
+
+bool CDorvaleApp::LoadBaseLanguage(cUserInterface& ui) {
+    const LanguageLoadResult result = SetLanguage("German");
+    if (result.Ok())
+        return true;
+    ui.ShowMessage(result.Message(), cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
+    return false;
+}
+
 int CDorvaleApp::Run(const Options& options) {
     const FolderSet folders = PrepareFolders();
-    // German is always the base of the table; the chosen language is laid over it.
-    SetLanguageFolder((folders.appFolder / "language").string() + "/");
-    SetLanguage("German");
-
     QtUserInterface ui;
     ui.SetUnattended(!options.screenshot.isEmpty() || options.exitWhenShown);
+    // German is always the base of the table; the chosen language is laid over it.
+    SetLanguageFolder((folders.appFolder / "language").string() + "/");
+    const bool baseLoaded = LoadBaseLanguage(ui);
+
     CMainSheet sheet;
     cHistoryJournal history; // outlives the controller that writes to it
     cDialogMain controller(ui, sheet, folders);
     sheet.SetHost(&controller);
+    // A device the user names is listed even when discovery would not list it.
+    if (!options.port.isEmpty())
+        controller.portSelection.SetExtraPort(options.port.toStdString());
     controller.writePicture = [](const std::string& path, int width, int height,
                                  const std::vector<StepShape>& steps,
                                  const StepDrawContext& context) {
@@ -74,7 +113,7 @@ int CDorvaleApp::Run(const Options& options) {
     controller.offerNewerFirmware = [&controller] { controller.OfferNewerFirmware(); };
     // A language file that cannot be read leaves the German texts; say why.
     QTranslator qtTexts;
-    auto useLanguage = [&ui, &qtTexts](const std::string& name) {
+    auto useLanguage = [&ui, &qtTexts, baseLoaded](const std::string& name) {
         // Qt's own dialog texts ("Öffnen", "Suchen in:") in the same language, when the
         // system has them.
         QCoreApplication::removeTranslator(&qtTexts);
@@ -83,7 +122,8 @@ int CDorvaleApp::Run(const Options& options) {
             qtTexts.load("qtbase_" + code, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
             QCoreApplication::installTranslator(&qtTexts);
         const LanguageLoadResult result = SetLanguage(name);
-        if (!result.Ok())
+        // A German base already said to be missing is not said twice.
+        if (!result.Ok() && (baseLoaded || QString::fromStdString(name).toLower() != "german"))
             ui.ShowMessage(result.Message(), cUserInterface::Buttons::Ok,
                            cUserInterface::Icon::Warning);
     };

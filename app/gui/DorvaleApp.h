@@ -2,6 +2,8 @@
 // shows the main window again and again while a language change asks for a fresh start.
 #pragma once
 
+#include "app/UserInterface.h"
+
 #include <QString>
 
 #include <string>
@@ -14,9 +16,16 @@ public:
         QString screenshot;         // save a picture of the window there and end (no display)
         bool exitWhenShown = false; // print "shown" once the window is up, and end (benchmark)
         bool help = false;
+        bool version = false;
         QString error; // a bad command line
     };
-    static Options ParseArguments(const QStringList& arguments);
+    // arguments[0] is the program. ownOnly: before QApplication has taken out its own options
+    // (-platform X ...): only ours are judged, anything else is passed over.
+    static Options ParseArguments(const QStringList& arguments, bool ownOnly = false);
+    static const char* Usage();
+    // The German table under every language. False after the user was told it could not be
+    // read (the program goes on with its own German texts).
+    static bool LoadBaseLanguage(cUserInterface& ui);
     // The code of Qt's own translations for a language file's name ("german" -> "de"); empty
     // when not known.
     static QString QtLanguageCode(const std::string& languageName);

@@ -106,6 +106,10 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
         overview->update();
     });
     sheet.onRedrawOverview = [this] { overview->update(); };
+    controller.overviewSize = [this] {
+        const QRect r = overview->contentsRect();
+        return std::pair<int, int>(r.width(), r.height());
+    };
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
@@ -152,6 +156,7 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
 
 cMainWindow::~cMainWindow() {
     sheet.onRedrawOverview = nullptr;
+    controller.overviewSize = nullptr;
     if (auto* qtUi = dynamic_cast<QtUserInterface*>(&controller.ui))
         qtUi->SetStatusTargets(nullptr, nullptr);
 }

@@ -1,5 +1,7 @@
 #include "app/gui/QtUserInterface.h"
 
+#include "app/DialogMain.h"
+
 #include "lang/Language.h"
 #include "lang/gui/TranslateWindow.h"
 
@@ -36,11 +38,16 @@ QLineEdit* MaskedField(int maxLength) {
 
 QDialogButtonBox* OkCancel(QDialog* dialog) {
     auto* box = new QDialogButtonBox;
-    box->addButton("OK", QDialogButtonBox::AcceptRole);
-    box->addButton("Abbrechen", QDialogButtonBox::RejectRole);
+    box->addButton(Tr("OK"), QDialogButtonBox::AcceptRole);
+    box->addButton(Tr("Cancel"), QDialogButtonBox::RejectRole);
     QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return box;
+}
+
+// The field's UTF-16 units as they are, half a surrogate pair included (see PasswordText).
+std::string FieldText(const QLineEdit* field) {
+    return cDialogMain::PasswordText(field->text().toStdU16String());
 }
 
 QString WindowTitle(QWidget* parent) {
@@ -148,7 +155,7 @@ bool QtUserInterface::AskPassword(std::string& password) {
     cDialogPassword dialog(parent_);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    password = dialog.Password().toStdString();
+    password = cDialogMain::PasswordText(dialog.Password().toStdU16String());
     return true;
 }
 
@@ -158,33 +165,39 @@ bool QtUserInterface::AskPasswordChange(PasswordChange& entry) {
     cDialogPwChange dialog(parent_);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    entry.oldPassword = dialog.OldField()->text().toStdString();
-    entry.newPassword = dialog.NewField()->text().toStdString();
-    entry.repetition = dialog.RepeatField()->text().toStdString();
+    entry.oldPassword = FieldText(dialog.OldField());
+    entry.newPassword = FieldText(dialog.NewField());
+    entry.repetition = FieldText(dialog.RepeatField());
     return true;
+}
+
+void PrepareFileDialog(QFileDialog& dialog, const cUserInterface::FileRequest& request, bool save) {
+    dialog.setDirectory(QString::fromStdString(request.folder.string()));
+    dialog.setNameFilter(QtFileFilter(request.filter));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // A name typed without extension gets this one, in the open dialogs too.
+    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    if (!request.proposedName.empty())
+        dialog.selectFile(QString::fromStdString(request.proposedName));
 }
 
 bool QtUserInterface::AskOpenFile(const FileRequest& request, std::string& path) {
     if (unattended_)
         return false;
-    const QString start = QString::fromStdString((request.folder / request.proposedName).string());
-    QString chosen =
-        QFileDialog::getOpenFileName(parent_, QString(), start, QtFileFilter(request.filter));
-    if (chosen.isEmpty())
+    QFileDialog dialog(parent_);
+    PrepareFileDialog(dialog, request, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    path = chosen.toStdString();
+    path = dialog.selectedFiles().front().toStdString();
     return true;
 }
 
 bool QtUserInterface::AskSaveFile(const FileRequest& request, std::string& path) {
     if (unattended_)
         return false;
-    const QString start = QString::fromStdString((request.folder / request.proposedName).string());
-    QFileDialog dialog(parent_, QString(), start, QtFileFilter(request.filter));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
-    if (!request.proposedName.empty())
-        dialog.selectFile(QString::fromStdString(request.proposedName));
+    QFileDialog dialog(parent_);
+    PrepareFileDialog(dialog, request, true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     path = dialog.selectedFiles().front().toStdString();

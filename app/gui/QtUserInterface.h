@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QPointer>
 
+class QFileDialog;
 class QLineEdit;
 class QProgressBar;
 class QStatusBar;
@@ -42,6 +43,9 @@ private:
 
 // Turns "Config Files (*.bin)|*.bin|" into the filter text Qt's dialogs take.
 QString QtFileFilter(const std::string& filter);
+
+// A file dialog as the request asks: start folder, filter, default extension, proposed name.
+void PrepareFileDialog(QFileDialog& dialog, const cUserInterface::FileRequest& request, bool save);
 
 class QtUserInterface : public cUserInterface {
 public:

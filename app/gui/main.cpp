@@ -3,33 +3,46 @@
 #include "app/gui/DorvaleApp.h"
 
 #include <QApplication>
+#include <QStringList>
 #include <cstdio>
-#include <cstring>
+
+namespace {
+
+// 0 after --help or --version, 2 after a bad command line; -1 when the program is to run.
+int AnswerCommandLine(const CDorvaleApp::Options& options) {
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "kelvane: %s\n%s", qPrintable(options.error), CDorvaleApp::Usage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(CDorvaleApp::Usage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("kelvane %s\n", GetProgramVersion().c_str());
+        return 0;
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    // Answered before Qt starts, so it works without a display.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("kelvane %s\n", GetProgramVersion().c_str());
-            return 0;
-        }
-    }
+    // Our own options first, before QApplication wants a display: --help and --version work
+    // without one, and a missing value is said as such.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    if (const int rc = AnswerCommandLine(CDorvaleApp::ParseArguments(raw, true)); rc >= 0)
+        return rc;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("kelvane");
     // The menu entry's name, so the desktop shows its icon for the window.
     QApplication::setDesktopFileName("de.nork.kelvane");
     const CDorvaleApp::Options options = CDorvaleApp::ParseArguments(app.arguments());
-    if (options.help || !options.error.isEmpty()) {
-        if (!options.error.isEmpty())
-            std::fprintf(stderr, "kelvane: %s\n", qPrintable(options.error));
-        std::fprintf(options.help ? stdout : stderr,
-                     "usage: kelvane [--port DEVICE] [--read] [--screenshot FILE]\n"
-                     "  --port DEVICE      select this device in the port list (e.g. /dev/pts/3)\n"
-                     "  --read             read the machine (\"von Maschine\") at start\n"
-                     "  --screenshot FILE  save a PNG of the window and end\n"
-                     "  --version          print the version and end\n");
-        return options.help ? 0 : 2;
-    }
+    if (const int rc = AnswerCommandLine(options); rc >= 0)
+        return rc;
     CDorvaleApp program;
     return program.Run(options);
 }

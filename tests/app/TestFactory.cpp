@@ -229,3 +229,25 @@ TEST_F(FactoryTest, LinkFaultsEndTheRestoreWithTheirMessage) {
         EXPECT_FALSE(controller->serialPort.IsOpen());
     }
 }
+
+TEST_F(FactoryTest, TheRestoreShowsSet1FirstAndKeepsTheKindOfTheEditedImage) {
+    ReadMachine();
+    controller->OnParameterSetChanged(1);
+    controller->machineKind = 14; // as after loading a configuration of a kind-14 machine
+    sheet.Take();
+    sim->SetFault(SimFault::Silent);
+    EXPECT_FALSE(controller->RestoreFactorySettings());
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre("Verbindung fehlgeschlagen"));
+    EXPECT_EQ(controller->currentSet, 0);
+    EXPECT_EQ(controller->setListSelection, 0);
+    // The pages follow the set, and stay on the page they were on.
+    EXPECT_EQ(sheet.Last("BindPages"), "BindPages 0");
+    EXPECT_EQ(sheet.Last("SetActivePage"), "");
+    EXPECT_EQ(controller->machineKind, 14);
+
+    sim->SetFault(SimFault::None);
+    ui.openFiles.push_back(ShippedFactoryFile().string());
+    ui.answers.push_back(cUserInterface::Answer::Ok);
+    EXPECT_TRUE(controller->RestoreFactorySettings());
+    EXPECT_EQ(controller->machineKind, 18);
+}

@@ -499,6 +499,9 @@ TEST_F(FirmwareTest, DumpsAreWrittenWholeOrNotAtAll) {
     const std::vector<uint8_t> oldBytes = {1, 2, 3};
     WriteAll(old, oldBytes);
     const fs::path unwritable = temp.path() / "missing" / "dump.bin";
+    // A writable folder, but the name is taken by a folder.
+    const fs::path aFolder = temp.path() / "taken.bin";
+    fs::create_directory(aFolder);
     auto entries = [&] {
         return std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator());
     };
@@ -516,6 +519,18 @@ TEST_F(FirmwareTest, DumpsAreWrittenWholeOrNotAtAll) {
          SimFault::None,
          {},
          unwritable,
+         {"Datei kann nicht geöffnet werden"}},
+        {"emulation area, name is a folder",
+         false,
+         SimFault::None,
+         {},
+         aFolder,
+         {"Datei kann nicht geöffnet werden"}},
+        {"supervisor, name is a folder",
+         true,
+         SimFault::None,
+         {},
+         aFolder,
          {"Datei kann nicht geöffnet werden"}},
         {"supervisor, folder missing",
          true,

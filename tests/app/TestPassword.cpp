@@ -25,6 +25,22 @@ TEST(PasswordFields, TheLimitCountsCharactersNotBytes) {
               cDialogMain::PasswordDigestOf("abcdefgh"));
 }
 
+TEST(PasswordFields, EveryUtf16UnitCountsAlsoHalfAPair) {
+    // U+1F600 is the pair D83D DE00; as the ninth and tenth units only D83D's low byte counts.
+    const std::string emoji = "abcdefg\xF0\x9F\x98\x80";
+    const std::u16string eight = u"abcdefg\xD83D";
+    EXPECT_EQ(cDialogMain::PasswordUnits(emoji), u"abcdefg\xD83D\xDE00");
+    EXPECT_EQ(cDialogMain::PasswordDigestOf(emoji), PasswordDigest(std::u16string_view(eight)));
+    EXPECT_NE(cDialogMain::PasswordDigestOf(emoji), cDialogMain::PasswordDigestOf("abcdefg"));
+    // A field cut after half of the pair hands on that half, not a replacement character.
+    const std::string cut = cDialogMain::LimitCharacters(emoji, 8);
+    EXPECT_EQ(cDialogMain::PasswordUnits(cut), eight);
+    EXPECT_EQ(cDialogMain::PasswordDigestOf(cut), cDialogMain::PasswordDigestOf(emoji));
+    EXPECT_EQ(cDialogMain::PasswordText(eight), cut);
+    // Whole pairs and other characters travel as plain UTF-8.
+    EXPECT_EQ(cDialogMain::PasswordText(u"ä\xD83D\xDE00"), "ä\xF0\x9F\x98\x80");
+}
+
 TEST_F(ControllerTest, ChangeWritesTheNewDigestIntoTheMachine) {
     ReadMachine();
     const ParameterBlock editorBefore = controller->image;

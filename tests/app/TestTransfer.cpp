@@ -56,6 +56,38 @@ TEST(FirmwareVersion, NumbersAreReadAsAtoiFromTheirCharacters) {
     }
 }
 
+TEST(FirmwareVersion, AZeroByteEndsOnlyTheNumberItFallsInto) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string text;
+        int major, minor, third;
+    } cases[] = {
+        {"\0"s
+         "04.02.005",
+         4, 2, 5}, // character 0 is not interpreted
+        {"V04\0"s
+         "02\0"s
+         "005",
+         4, 2, 5}, // nor are the separators
+        {"V0\0"s
+         ".02.005",
+         0, 2, 5}, // a zero inside the major ends it there
+        {"V04.02.0\0"s
+         "5",
+         4, 2, 0},
+    };
+    for (const auto& c : cases) {
+        ParameterBlock b;
+        std::copy(c.text.begin(), c.text.end(), b.bytes.begin() + ParameterBlock::kOffSwVersion);
+        int major = -9, minor = -9, third = -9;
+        cDialogMain::ParseFirmwareVersion(b, major, minor, third);
+        EXPECT_EQ(major, c.major) << c.text.substr(1);
+        EXPECT_EQ(minor, c.minor) << c.text.substr(1);
+        EXPECT_EQ(third, c.third) << c.text.substr(1);
+        EXPECT_EQ(cDialogMain::ParseFirmwareMajor(b), c.major) << c.text.substr(1);
+    }
+}
+
 // ---- result codes ----
 
 TEST_F(ControllerTest, LinkErrorsShowTheirMessageOrNothing) {
@@ -115,6 +147,25 @@ TEST_F(ControllerTest, ReadTakesTheMachineImageAndRefreshesThePagesInOrder) {
                 "BindPages 0"}));
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "LockPages 1"), 0);
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "CommitSteps 5"), 0);
+}
+
+TEST_F(ControllerTest, ACounterThatCannotBeReadKeepsTheOneShown) {
+    controller->fasteningCounter = 77;
+    controller->OnParameterSetChanged(1);
+    // Every command at the emulation area is refused; the block itself reads.
+    sim->SetFault(SimFault::RefuseCommand, 0, sim->EmulationStart());
+    ASSERT_TRUE(controller->OnReadFromMachine());
+    EXPECT_EQ(controller->image, MachineImage());
+    EXPECT_EQ(controller->fasteningCounter, 77u);
+    EXPECT_EQ(controller->currentSet, 0) << "a successful read shows set 1";
+
+    // A read that fails leaves the set shown, the image and the counter as they were.
+    controller->OnParameterSetChanged(1);
+    const ControllerState before = ControllerState::Of(*controller);
+    sim->SetFault(SimFault::RefuseCommand);
+    EXPECT_FALSE(controller->OnReadFromMachine());
+    EXPECT_EQ(ControllerState::Of(*controller), before);
+    EXPECT_EQ(controller->currentSet, 1);
 }
 
 TEST_F(ControllerTest, ReadOfAMachineThatForbidsParameterisationLocksThePages) {

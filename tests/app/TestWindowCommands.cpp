@@ -60,9 +60,17 @@ TEST(LanguageFiles, EveryCsvFileCountsAndTheListHasItsLimit) {
     fs::create_directory(temp.path() / "folder.csv");
     const auto names = cDialogMain::ListLanguageFiles(temp.path());
     ASSERT_EQ(names.size(), static_cast<size_t>(cDialogMain::kMaxLanguages));
-    EXPECT_EQ(names.front(), "UserData");
-    EXPECT_EQ(names[1], "lang1000");
+    EXPECT_EQ(names.front(), "lang1000");
     EXPECT_TRUE(cDialogMain::ListLanguageFiles(temp.path() / "missing").empty());
+}
+
+TEST(LanguageFiles, CaseDoesNotCountAndTheUsersEntriesAreNoLanguage) {
+    TempFolder temp;
+    for (const char* name : {"english.csv", "French.CSV", "german.Csv", "Dansk.csv", "USERDATA.csv",
+                             "UserData.csv", "notes.csvx"})
+        std::ofstream(temp.path() / name) << "x";
+    EXPECT_THAT(cDialogMain::ListLanguageFiles(temp.path()),
+                ElementsAre("Dansk", "english", "French", "german"));
 }
 
 TEST_F(ControllerTest, ALanguageChoiceRestartsOnceAndKeepsTheEdits) {
@@ -173,8 +181,9 @@ TEST_F(ControllerTest, ChoosingATemplateStoresItsFullPath) {
     EXPECT_FALSE(controller->OnChooseTemplate());
     ASSERT_EQ(ui.fileRequests.size(), 1u);
     EXPECT_EQ(ui.fileRequests[0].folder, controller->folders.dataFolder / "templates");
-    EXPECT_EQ(ui.fileRequests[0].proposedName, "Torvex");
+    EXPECT_EQ(ui.fileRequests[0].proposedName, "Torvex.html");
     EXPECT_EQ(ui.fileRequests[0].filter, "Template Files (*.html)|*.html|");
+    EXPECT_EQ(ui.fileRequests[0].defaultExtension, "html");
     EXPECT_EQ(controller->settings.templatePath, "Torvex.html");
 
     const std::string chosen = (temp.path() / "mine" / "Short.html").string();
@@ -187,7 +196,7 @@ TEST_F(ControllerTest, ChoosingATemplateStoresItsFullPath) {
     ui.openFiles = {std::nullopt};
     controller->OnChooseTemplate();
     EXPECT_EQ(ui.fileRequests.back().folder, temp.path() / "mine");
-    EXPECT_EQ(ui.fileRequests.back().proposedName, "Short");
+    EXPECT_EQ(ui.fileRequests.back().proposedName, "Short.html");
 }
 
 TEST_F(ControllerTest, ASettingThatCannotBeStoredIsSaid) {
@@ -209,4 +218,69 @@ TEST_F(ControllerTest, ASettingThatCannotBeStoredIsSaid) {
 TEST_F(ControllerTest, TheManualIsOpenedFromTheProgramFolder) {
     controller->OpenManual();
     EXPECT_THAT(ui.opened, ElementsAre(fs::path(KELVANE_BIN_DIR) / "doc" / "manual.pdf"));
+}
+
+TEST_F(ControllerTest, TheOverviewDrawsTheSetThatIsShown) {
+    // Both sets end at their first step; the others link on to the end.
+    ParameterBlock& image = controller->image;
+    for (size_t set : {0u, 5u}) {
+        for (size_t i = 0; i < 5; ++i) {
+            image.Step(set + i).SetSpeed(300);
+            image.Step(set + i).SetType(0);
+            image.Step(set + i).SetNextStep(i == 0 || i == 4 ? 0xFF : static_cast<uint8_t>(i + 1));
+        }
+    }
+    image.Step(5).SetSpeed(700); // tells set 2 from set 1
+    image.SetParameterSet12(true);
+    controller->machineKind = 18;
+    auto profileEnd = [](const DrawList& l) {
+        int maxX = 0;
+        bool first = true;
+        for (const DrawOp& op : l) {
+            if (op.kind != DrawOp::Kind::Line || !(op.color == kDrawProfile))
+                continue;
+            if (!first) // the first stroke runs back from the middle line's end
+                maxX = std::max({maxX, op.x1, op.x2});
+            first = false;
+        }
+        return maxX;
+    };
+    // Strip 510 wide: segments of 100 from x = 10.
+    controller->OnParameterSetChanged(1);
+    OverviewInput set2 = controller->OverviewOf(510, 100);
+    EXPECT_EQ(set2.steps[0].speed, 700);
+    EXPECT_EQ(profileEnd(DrawStepOverview(set2)), 510) << "set 2 goes on at its step 2";
+    controller->OnParameterSetChanged(0);
+    OverviewInput set1 = controller->OverviewOf(510, 100);
+    EXPECT_EQ(set1.steps[0].speed, 300);
+    EXPECT_EQ(profileEnd(DrawStepOverview(set1)), 110) << "set 1 ends at its last step";
+}
+
+TEST_F(ControllerTest, ReportPicturesTakeTheOverviewsCurrentSize) {
+    ReadMachine();
+    fs::create_directories(controller->folders.dataFolder / "templates");
+    fs::copy_file(fs::path(KELVANE_BIN_DIR) / "templates" / "Torvex.html",
+                  controller->folders.dataFolder / "templates" / "Torvex.html");
+    std::vector<std::pair<int, int>> sizes;
+    controller->writePicture = [&](const std::string&, int w, int h, const std::vector<StepShape>&,
+                                   const StepDrawContext&) {
+        sizes.emplace_back(w, h);
+        return true;
+    };
+    struct Case {
+        std::optional<std::pair<int, int>> strip; // nullopt: no window
+        std::pair<int, int> picture;
+    } cases[] = {
+        {std::pair{833, 97}, {833, 97}},
+        {std::nullopt, {620, 110}},    // without a window: the documented default
+        {std::pair{0, 0}, {620, 110}}, // a window not laid out yet
+    };
+    for (const Case& c : cases) {
+        sizes.clear();
+        controller->overviewSize = nullptr;
+        if (c.strip)
+            controller->overviewSize = [&c] { return *c.strip; };
+        ASSERT_TRUE(controller->OnReportOutput());
+        EXPECT_THAT(sizes, ElementsAre(c.picture, c.picture));
+    }
 }

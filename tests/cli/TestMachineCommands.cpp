@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -218,6 +220,86 @@ TEST_F(CliMachine, WriteOfAConfigurationTakesOnlyStepsAndSwitches) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "kelvane-cli: ungültige Konfiguration\n");
     EXPECT_EQ(Machine(), expected);
+}
+
+TEST_F(CliMachine, WriteReadsAConfigurationAsLadenDoes) {
+    ParameterBlock config = Default();
+    config.Step(2).SetSpeed(778);
+    WriteBytes(File("m.bin"), Bytes(config));
+    ASSERT_EQ(Run("save", {File("m.bin"), File("c.bin")}).exitCode, 0);
+    const std::string saved = ReadBytes(File("c.bin"));
+    // Bytes after the first 560 are ignored, however many there are.
+    WriteBytes(File("long.bin"), saved + std::string(8000, 'x'));
+    CliResult r = Run("write", {"--password", "0000", File("long.bin")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Machine().Step(2).Speed(), 778);
+
+    // Shorter than a configuration file (and not an image): refused, nothing sent.
+    const ParameterBlock before = Machine();
+    for (size_t size : {size_t{0}, size_t{100}, size_t{511}, size_t{513}, size_t{559}}) {
+        WriteBytes(File("short.bin"), saved.substr(0, size));
+        r = Run("write", {"--password", "0000", File("short.bin")});
+        EXPECT_EQ(r.exitCode, 1) << size;
+        EXPECT_EQ(r.err, "kelvane-cli: ungültige Konfiguration\n") << size;
+        EXPECT_EQ(Machine(), before) << size;
+    }
+
+    // What is no file at all is said so, at once; a huge file is read no further than 560
+    // bytes.
+    ASSERT_EQ(::mkfifo(File("fifo.bin").c_str(), 0600), 0);
+    fs::create_directory(File("dir.bin"));
+    {
+        std::ofstream huge(File("huge.bin"), std::ios::binary);
+        huge.seekp((std::streamoff{1} << 32) - 1);
+        huge.put('x');
+    }
+    struct Case {
+        std::string path;
+        std::string errStart;
+    } cases[] = {
+        {File("fifo.bin"), "kelvane-cli: cannot read"},
+        {File("dir.bin"), "kelvane-cli: cannot read"},
+        {"/dev/null", "kelvane-cli: cannot read"},
+        {File("huge.bin"), "kelvane-cli: ungültige Konfiguration"},
+    };
+    for (const Case& c : cases) {
+        r = Run("write", {"--password", "0000", c.path});
+        EXPECT_EQ(r.exitCode, 1) << c.path;
+        EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart) << c.path << ": " << r.err;
+        EXPECT_EQ(Machine(), before) << c.path;
+    }
+}
+
+TEST_F(CliMachine, PasswordArgumentsAreReadInTheLocalesEncoding) {
+    // A Latin-1 locale made for this test: "\xE4" is then the character ä.
+    const fs::path locales = tmp.path() / "locales";
+    fs::create_directories(locales);
+    const std::string make = "localedef -c -i de_DE -f ISO-8859-1 '" +
+                             (locales / "de_DE.ISO-8859-1").string() + "' >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0 || !fs::exists(locales / "de_DE.ISO-8859-1"))
+        GTEST_SKIP() << "no Latin-1 locale can be made here (localedef, locales)";
+    auto env = tmp.UserEnv();
+    env["LOCPATH"] = locales.string();
+    env["LC_ALL"] = "de_DE.ISO-8859-1";
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + 1, {"--port", device});
+        return RunCli(args, env, 60000);
+    };
+    CliResult r = run({"password", "--old", "0000", "--new", "\xE4\xF6\xFC\xDF"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Machine().PasswordDigest(), Digest("äöüß"));
+
+    // The same password given to "write" is accepted.
+    ASSERT_EQ(Run("read", {File("m.bin")}).exitCode, 0);
+    r = run({"write", "--password", "\xE4\xF6\xFC\xDF", File("m.bin")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    // In a UTF-8 locale the same bytes are no text: said, nothing sent.
+    env["LC_ALL"] = "C.UTF-8";
+    r = run({"password", "--old", "\xE4\xF6\xFC\xDF", "--new", "abcd"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "kelvane-cli: --old: not UTF-8 text\n");
+    EXPECT_EQ(Machine().PasswordDigest(), Digest("äöüß"));
 }
 
 TEST_F(CliMachine, WriteFaultIsAFailure) {

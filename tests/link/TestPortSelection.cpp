@@ -45,6 +45,28 @@ TEST(PortSelection, WhichAdaptersAreListed) {
     }
 }
 
+TEST(PortSelection, ADeviceTheUserNamesIsListedAfterTheAdapters) {
+    const Case cases[] = {
+        {"beside our adapter", {{"NORK0001", "/dev/ttyUSB1"}}, {"/dev/ttyUSB1", "/dev/ttyS0"}},
+        {"no adapter at all", {}, {"/dev/ttyS0"}},
+        {"an adapter without serial number is the device", {{"", "/dev/ttyS0"}}, {"/dev/ttyS0"}},
+        {"another adapter hidden by ours",
+         {{"NORK0001", "/dev/ttyUSB1"}, {"FT1", "/dev/ttyS0"}},
+         {"/dev/ttyUSB1", "/dev/ttyS0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PortSelection sel([&] { return c.adapters; });
+        sel.SetReportCount(false);
+        sel.SetExtraPort("/dev/ttyS0");
+        EXPECT_TRUE(sel.DiscoverAdapters());
+        EXPECT_EQ(sel.Ports(), c.listed);
+        // Every discovery keeps it.
+        EXPECT_TRUE(sel.DiscoverAdapters());
+        EXPECT_EQ(sel.Ports(), c.listed);
+    }
+}
+
 TEST(PortSelection, NoAdapter) {
     PortSelection sel([] { return List{}; });
     sel.SetReportCount(false);

@@ -384,7 +384,8 @@ TEST_F(LinkFake, DumpOfTheEmulationArea) {
     EXPECT_EQ(got[2], 3);
     EXPECT_EQ(got[3], 0xFF);
     // A dump that cannot be written is a failure.
-    EXPECT_EQ(link->DumpEmulationArea(std::string(dir) + "/missing/dump.bin"), kResultRefused);
+    EXPECT_EQ(link->DumpEmulationArea(std::string(dir) + "/missing/dump.bin"),
+              kResultFileNotWritten);
     std::remove(path.c_str());
     rmdir(dir);
 }

@@ -88,12 +88,45 @@ TEST(StepOverview, GearFactorScalesUncontrolledDuty) {
 }
 
 TEST(StepOverview, SwitchOverChainEndsEvenWhenLaterStepIsLast) {
-    // Step 2 is last with the switch-over bit: the jump back to step 2 must not loop.
+    // Step 2 of set 2 is last with the switch-over bit: the jump back to step 2 must not loop.
     auto in = Strip(Chain({Step(100, 0, 1), Step(100, 0, 2), Step(100, 0, 0xFF), Step(100, 0, 4),
                            Step(100, 0, 0xFF)}));
+    in.currentSet = 1;
     in.switchOver = true;
     DrawList l = DrawStepOverview(in);
     EXPECT_LT(l.size(), 64u);
+}
+
+// Rightmost x the profile reaches.
+int ProfileEnd(const DrawList& l) {
+    int maxX = 0;
+    auto red = OfKind(l, DrawOp::Kind::Line, kDrawProfile);
+    for (size_t k = 1; k < red.size(); ++k) // red[0] runs back from the middle line's end
+        maxX = std::max({maxX, red[k].x1, red[k].x2});
+    return maxX;
+}
+
+TEST(StepOverview, OnlySet2OfSwitchOverGoesOnAfterItsFirstStep) {
+    // The first step ends the chain; steps 2-4 link on to the end.
+    const auto steps = Chain({Step(300, 0, 0xFF), Step(300, 0, 2), Step(300, 0, 3), Step(300, 0, 4),
+                              Step(300, 0, 0xFF)});
+    struct Case {
+        int currentSet;
+        bool switchOver;
+        int end;
+    } cases[] = {
+        {1, true, 510},  // set 2, switch-over: step 0, then steps 2-4 to the right edge
+        {0, true, 110},  // set 1: a user-made last step ends the strip
+        {1, false, 110}, // set 2 without switch-over
+        {0, false, 110},
+    };
+    for (const Case& c : cases) {
+        auto in = Strip(steps);
+        in.currentSet = c.currentSet;
+        in.switchOver = c.switchOver;
+        EXPECT_EQ(ProfileEnd(DrawStepOverview(in)), c.end)
+            << "set " << c.currentSet << " switch-over " << c.switchOver;
+    }
 }
 
 TEST(StepOverview, ClickSelectsStepPages) {

@@ -102,9 +102,6 @@ int CDorvaleApp::Run(const Options& options) {
     cHistoryJournal history; // outlives the controller that writes to it
     cDialogMain controller(ui, sheet, folders);
     sheet.SetHost(&controller);
-    // A device the user names is listed even when discovery would not list it.
-    if (!options.port.isEmpty())
-        controller.portSelection.SetExtraPort(options.port.toStdString());
     controller.writePicture = [](const std::string& path, int width, int height,
                                  const std::vector<StepShape>& steps,
                                  const StepDrawContext& context) {

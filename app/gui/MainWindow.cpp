@@ -138,6 +138,10 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
         qtUi->SetStatusTargets(statusPane, progress);
     }
 
+    // A device the user names is listed even when discovery would not list it (a plain
+    // serial port, an adapter without serial number).
+    if (!preferredPort.isEmpty())
+        controller.portSelection.SetExtraPort(preferredPort.toStdString());
     controller.InitWindow();
     if (!preferredPort.isEmpty()) {
         const auto& ports = controller.portSelection.Ports();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
@@ -69,6 +70,9 @@ TEST(LanguageFiles, CaseDoesNotCountAndTheUsersEntriesAreNoLanguage) {
     for (const char* name : {"english.csv", "French.CSV", "german.Csv", "Dansk.csv", "USERDATA.csv",
                              "UserData.csv", "notes.csvx"})
         std::ofstream(temp.path() / name) << "x";
+    // No file at all: left out, without being opened.
+    ASSERT_EQ(::mkfifo((temp.path() / "pipe.csv").c_str(), 0600), 0);
+    fs::create_directory(temp.path() / "folder.CSV");
     EXPECT_THAT(cDialogMain::ListLanguageFiles(temp.path()),
                 ElementsAre("Dansk", "english", "French", "german"));
 }

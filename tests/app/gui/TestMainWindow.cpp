@@ -134,6 +134,30 @@ private slots:
         QCOMPARE(languages, QStringList({"english", "german"}));
     }
 
+    void aNamedDeviceIsListedAndChosen() {
+        cMainWindow w(*controller, *sheet, "/dev/ttyS77");
+        QCOMPARE(w.PortList()->count(), 2);
+        QCOMPARE(w.PortList()->currentText(), QString("/dev/ttyS77"));
+        QCOMPARE(controller->portSelection.SelectedPort(), std::string("/dev/ttyS77"));
+    }
+
+    void reportPicturesTakeTheStripsSize() {
+        {
+            cMainWindow w(*controller, *sheet);
+            w.resize(900, 700);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            auto* strip = w.findChild<cStepGraphicWnd*>();
+            QVERIFY(strip);
+            QVERIFY(controller->overviewSize);
+            const auto [width, height] = controller->overviewSize();
+            QCOMPARE(width, strip->contentsRect().width());
+            QCOMPARE(height, strip->contentsRect().height());
+            QVERIFY(width > 600);
+        }
+        QVERIFY(!controller->overviewSize); // no window, no size to ask for
+    }
+
     void readEditWriteAndReadAgainShowsTheEdit() {
         cMainWindow w(*controller, *sheet);
         w.show();

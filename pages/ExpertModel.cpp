@@ -46,11 +46,20 @@ void ExpertModel::SetExpertEnabled(bool on) {
     }
 }
 
+void ExpertModel::SetReadOnly(bool on) {
+    readOnly = on;
+    ApplyExpertEnabled();
+    if (windowCreated)
+        ShowValuesNow();
+}
+
 void ExpertModel::ApplyExpertEnabled() {
-    for (int id :
-         {kBuzzer, kUserFactor, kRlLock, kRestartIo, kRestartNio, kParamSet12, kShowErrors})
-        Enable(id, expertEnabled);
-    Enable(kBatterySlider, expertEnabled && image && image->BatteryDisplay() != 0);
+    const bool on = expertEnabled && !readOnly;
+    for (int id : {kBuzzer, kUserFactor, kRlLock, kRestartIo, kRestartNio, kParamSet12})
+        Enable(id, on);
+    // A view option only: it stores nothing.
+    Enable(kShowErrors, expertEnabled);
+    Enable(kBatterySlider, on && image && image->BatteryDisplay() != 0);
 }
 
 void ExpertModel::LoadFromRecord() {

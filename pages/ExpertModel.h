@@ -56,7 +56,8 @@ public:
     void SetGearEntry(const TransmissionEntry* entry);
     void SetAngleHeadEntry(const TransmissionEntry* entry);
     void SetUserFactor(double factor);
-    void SetReadOnly(bool on) { readOnly = on; }
+    // A read-only page never stores, so its controls are not offered either.
+    void SetReadOnly(bool on);
     void SetMachineKind(int kind) { machineKind = kind; }
     void SetExpertEnabled(bool on);
     void LoadFromRecord() override;

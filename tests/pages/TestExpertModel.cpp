@@ -45,6 +45,9 @@ TEST_F(ExpertTest, ExpertModeOffDisablesAndStoresNothingUnasked) {
 TEST_F(ExpertTest, ReadOnlyNeverStores) {
     const ParameterBlock before = image;
     Open(true, true);
+    EXPECT_FALSE(page.IsEnabled(E::kBuzzer));
+    EXPECT_FALSE(page.IsEnabled(E::kUserFactor));
+    EXPECT_TRUE(page.IsEnabled(E::kShowErrors)) << "a view option, it stores nothing";
     page.OnBuzzerClicked(true);
     page.OnUserFactorChanged(2.5);
     page.StoreToRecord();

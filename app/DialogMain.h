@@ -264,6 +264,8 @@ public:
 
     // Where machine commands are recorded; null: no history (nothing stored, nothing asked).
     cMachineJournal* journal = nullptr;
+    // The entry of the last backup made before a write (0: none, or it could not be stored).
+    int64_t lastBackupId = 0;
     // Before the first written byte: stores the machine's state. False when the write must not
     // start (the backup failed and the user did not agree to go on without it). backupId is
     // the entry to complete with RecordCommand, 0 for none.

@@ -108,9 +108,18 @@ int64_t cHistoryJournal::Backup(const MachineEvent& event, std::string& error) {
     HistoryEntry e = EntryOf(event);
     e.result.reset(); // open until the command reports back
     HistoryError failure;
-    const int64_t id = store.Add(e, failure);
+    int64_t id = store.Add(e, failure);
+    if (id == 0 && failure.kind == HistoryError::Damaged) {
+        // Found damaged in use: aside with the rest of it, and the backup into a new file.
+        HistoryNotice moved;
+        if (store.ReplaceDamaged(moved, failure))
+            id = store.Add(e, failure);
+        error = NoticeText(moved);
+        if (id > 0)
+            return id;
+    }
     if (id == 0)
-        error = ErrorText(failure);
+        error = error.empty() ? ErrorText(failure) : error + "\n" + ErrorText(failure);
     return id;
 }
 
@@ -153,12 +162,18 @@ bool cHistoryJournal::Find(int64_t id, MachineEvent& event, std::string& error) 
 
 bool cDialogMain::BackupBeforeWrite(MachineEvent event, int64_t& backupId) {
     backupId = 0;
+    lastBackupId = 0;
     if (!journal)
         return true;
     std::string error;
     backupId = journal->Backup(event, error);
-    if (backupId > 0)
+    lastBackupId = backupId;
+    if (backupId > 0) {
+        // Stored, but something about the history is worth knowing (a file moved aside).
+        if (!error.empty())
+            ui.ShowMessage(error, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
         return true;
+    }
     // Nothing has been written yet: the user decides whether the write may go on unguarded.
     return ui.ConfirmWithoutBackup(
         Translate("Die Sicherung des Maschinenzustands konnte nicht gespeichert werden:") + "\n" +
@@ -225,17 +240,18 @@ bool cDialogMain::OfferSettingsAfterFirmware(int64_t backupId) {
         return false;
     MachineEvent event;
     std::string error;
-    if (!journal->Find(backupId, event, error) || !event.before)
+    // Only the backup of the update itself tells what the update took away.
+    if (!journal->Find(backupId, event, error) || !event.before ||
+        event.command != "Firmware Update")
         return false;
     const ParameterBlock& saved = *event.before;
     // Only the machine the backup came from, and only when the update cost something.
     if (SerialOf(saved) != SerialOf(image) || !SettingsDiffer(saved, image))
         return false;
-    if (ui.ShowMessage(Translate("Die Firmware-Aktualisierung hat die Benutzereinstellungen "
-                                 "gelöscht.\n\nSollen die Schritte und Einstellungen der "
-                                 "Sicherung vor dem Update zurückgeschrieben werden?"),
-                       cUserInterface::Buttons::YesNo,
-                       cUserInterface::Icon::None) != cUserInterface::Answer::Yes)
+    if (!ui.ConfirmSettingsBack(
+            Translate("Die Firmware-Aktualisierung hat die Benutzereinstellungen "
+                      "gelöscht.\n\nSollen die Schritte und Einstellungen der "
+                      "Sicherung vor dem Update zurückgeschrieben werden?")))
         return false;
 
     // The machine as just read, with the parts a configuration file carries from the backup.

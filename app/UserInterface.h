@@ -60,6 +60,13 @@ public:
         return ShowMessage(text, Buttons::YesNo, Icon::Warning) == Answer::Yes;
     }
 
+    // After a firmware update erased the user settings: true writes back those of the backup
+    // taken before it. The window asks with Yes/No; the command-line program answers from
+    // its --restore-settings flag.
+    virtual bool ConfirmSettingsBack(const std::string& text) {
+        return ShowMessage(text, Buttons::YesNo, Icon::None) == Answer::Yes;
+    }
+
     // Opens a document (the report, the manual) with the desktop's default handler. When there
     // is none the file just stays on disk: no message.
     virtual void OpenDocument(const std::filesystem::path& path) { (void)path; }

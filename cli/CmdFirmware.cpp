@@ -1,6 +1,7 @@
 // kelvane-cli firmware [--port PATH] [--yes] FILE: "Firmware Update" with FILE as the file the
 // dialog would choose. The machine's user settings are lost and an older firmware may be
-// chosen, so both questions before the write need --yes.
+// chosen, so both questions before the write need --yes. --restore-settings writes the steps
+// and settings of the backup taken before the update back afterwards (needs --password).
 // kelvane-cli supervisor [--port PATH] [--yes] FILE: "Firmware Update SUPV" with FILE.
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
@@ -13,6 +14,10 @@ namespace {
 // usage error.
 bool Prepare(cControllerSession& session, cli::Args& args, const char* name, int& code) {
     session.ui.yes = args.Flag("--yes");
+    session.ui.restoreSettings = args.Flag("--restore-settings");
+    std::string password;
+    if (args.Option("--password", password))
+        session.ui.password = password;
     code = 2;
     std::vector<std::string> rest;
     if (!session.Start(args, rest))
@@ -50,7 +55,9 @@ int RunSupervisor(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("firmware", "firmware [--port PATH] [--yes] [--language NAME] FILE",
+KELVANE_CLI_COMMAND("firmware",
+                    "firmware [--port PATH] [--yes] [--restore-settings] [--password PW] "
+                    "[--language NAME] FILE",
                     RunFirmware);
 KELVANE_CLI_COMMAND("supervisor", "supervisor [--port PATH] [--yes] [--language NAME] FILE",
                     RunSupervisor);

@@ -40,6 +40,14 @@ bool cControllerUi::ConfirmWithoutBackup(const std::string& text) {
     return false;
 }
 
+bool cControllerUi::ConfirmSettingsBack(const std::string& text) {
+    // The update itself succeeded: this is news, not an error.
+    std::cout << text
+              << (restoreSettings ? "\n(--restore-settings)\n"
+                                  : "\n(not written: --restore-settings writes them back)\n");
+    return restoreSettings;
+}
+
 void cControllerUi::ShowStatus(const std::string& text) {
     // The status bar's progress texts are not worth a line; a history that failed to keep an
     // entry is.

@@ -23,7 +23,8 @@ public:
     std::optional<PasswordChange> passwordChange; // --old / --new
     std::optional<std::string> openFile;          // nullopt: the dialog's proposed file
     std::optional<std::string> saveFile;
-    bool noBackup = false; // --no-backup: a write goes on when its backup cannot be stored
+    bool noBackup = false;        // --no-backup: a write goes on when its backup cannot be stored
+    bool restoreSettings = false; // --restore-settings: settings back after a firmware update
 
     Answer ShowMessage(const std::string& text, Buttons buttons, Icon icon) override;
     bool AskPassword(std::string& password) override;
@@ -31,6 +32,7 @@ public:
     bool AskOpenFile(const FileRequest& request, std::string& path) override;
     bool AskSaveFile(const FileRequest& request, std::string& path) override;
     bool ConfirmWithoutBackup(const std::string& text) override;
+    bool ConfirmSettingsBack(const std::string& text) override;
     void ShowStatus(const std::string& text) override;
     void ShowProgress(bool) override {}
     void SetProgress(int) override {}

@@ -223,17 +223,28 @@ bool cHistoryStore::Open(const fs::path& file, HistoryNotice& notice, HistoryErr
     if (r != Opened::Bad)
         return r == Opened::Ok;
 
+    return MoveAsideAndOpen(bad, notice, error);
+}
+
+bool cHistoryStore::ReplaceDamaged(HistoryNotice& notice, HistoryError& error) {
+    notice = {};
+    error = {};
+    return MoveAsideAndOpen({HistoryNotice::Damaged, {}, "damaged while in use"}, notice, error);
+}
+
+bool cHistoryStore::MoveAsideAndOpen(HistoryNotice bad, HistoryNotice& notice,
+                                     HistoryError& error) {
     // Never emptied: the file and its journal go aside under one new name.
     Close();
-    const fs::path aside = AsideName(file);
+    const fs::path aside = AsideName(file_);
     std::error_code ec;
-    fs::rename(file, aside, ec);
+    fs::rename(file_, aside, ec);
     if (ec) {
-        error = {HistoryError::ReadOnly, file.string() + ": " + ec.message()};
+        error = {HistoryError::ReadOnly, file_.string() + ": " + ec.message()};
         return false;
     }
     for (const char* suffix : {"-wal", "-shm"}) {
-        const fs::path side = file.string() + suffix;
+        const fs::path side = file_.string() + suffix;
         if (fs::exists(side, ec))
             fs::rename(side, aside.string() + suffix, ec);
     }
@@ -241,7 +252,7 @@ bool cHistoryStore::Open(const fs::path& file, HistoryNotice& notice, HistoryErr
     notice = bad;
     error = {};
     HistoryNotice again;
-    r = TryOpen(again, error);
+    const Opened r = TryOpen(again, error);
     if (r == Opened::Bad)
         error = {HistoryError::Other, again.detail};
     return r == Opened::Ok;

@@ -91,6 +91,9 @@ public:
     // no history; error says why. A file that cannot be written is opened for reading:
     // listing works, every change fails with ReadOnly.
     bool Open(const std::filesystem::path& file, HistoryNotice& notice, HistoryError& error);
+    // The open file turned out damaged while in use: it goes aside as on opening, and a new
+    // one is made in its place.
+    bool ReplaceDamaged(HistoryNotice& notice, HistoryError& error);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
     bool IsReadOnly() const { return readOnly_; }
@@ -129,6 +132,7 @@ public:
 private:
     enum class Opened { Ok, Bad, Failed };
     Opened TryOpen(HistoryNotice& bad, HistoryError& error);
+    bool MoveAsideAndOpen(HistoryNotice bad, HistoryNotice& notice, HistoryError& error);
     bool Exec(const char* sql, HistoryError& error);
     bool Migrate(HistoryError& error);
     HistoryError ErrorOf(int code) const;

@@ -179,6 +179,23 @@ TEST_F(HistoryStoreTest, UnusableFilesAreMovedAsideNeverEmptied) {
     }
 }
 
+// Damage met while in use: the file goes aside whole and the store carries on in a new one.
+TEST_F(HistoryStoreTest, DamageFoundInUseMovesTheFileAside) {
+    cHistoryStore store;
+    OpenOk(store);
+    HistoryError error;
+    ASSERT_GT(store.Add(Read("SN-A", 1, 1000), error), 0);
+    store.Close(); // written through to the file
+    OpenOk(store);
+    const std::string original = Bytes(File());
+    HistoryNotice notice;
+    ASSERT_TRUE(store.ReplaceDamaged(notice, error)) << error.detail;
+    EXPECT_EQ(notice.reason, HistoryNotice::Damaged);
+    EXPECT_EQ(Bytes(notice.movedTo), original);
+    EXPECT_TRUE(store.Machines(error).empty());
+    EXPECT_GT(store.Add(Read("SN-B", 2, 2000), error), 0);
+}
+
 // A first-version database (entries only) gains the machine list from its entries.
 TEST_F(HistoryStoreTest, FirstVersionIsMigrated) {
     Sql(File(), "CREATE TABLE entry (id INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL,"

@@ -230,6 +230,7 @@ bool cDialogMain::OnFirmwareUpdate() {
     Pause(1000);
     OnReadFromMachine();
     passwordVerified = false;
+    OfferSettingsAfterFirmware(lastBackupId);
     return true;
 }
 

@@ -245,6 +245,15 @@ bool cDialogMain::OfferSettingsAfterFirmware(int64_t backupId) {
         event.command != "Firmware Update")
         return false;
     const ParameterBlock& saved = *event.before;
+    // The editor must hold the machine as read after the update: the newest entry of this
+    // machine is then that read, and it went through.
+    if (auto* history = dynamic_cast<cHistoryJournal*>(journal)) {
+        HistoryError failure;
+        const std::vector<HistoryEntry> newest = history->store.Entries(SerialOf(saved), failure);
+        if (newest.empty() || newest[0].id <= backupId || newest[0].command != "von Maschine" ||
+            newest[0].result != kResultOk || !newest[0].message.empty())
+            return false;
+    }
     // Only the machine the backup came from, and only when the update cost something.
     if (SerialOf(saved) != SerialOf(image) || !SettingsDiffer(saved, image))
         return false;

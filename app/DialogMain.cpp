@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -72,9 +73,32 @@ void cDialogMain::Pause(int milliseconds) {
     }
 }
 
+namespace {
+
+// The messages a machine command shows when the line or the machine failed it.
+bool IsLinkFailure(std::string_view text) {
+    static const std::string_view failures[] = {
+        kMessageComPortError,
+        kMessageTimeout,
+        kMessageChecksum,
+        kMessagePortNotOpened,
+        "Verbindung fehlgeschlagen",
+        "Fehler bei Datenübertagung",
+        "Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen",
+    };
+    return std::find(std::begin(failures), std::end(failures), text) != std::end(failures);
+}
+
+} // namespace
+
 void cDialogMain::Message(const char* germanText, cUserInterface::Buttons buttons,
                           cUserInterface::Icon icon) {
-    ui.ShowMessage(Translate(germanText), buttons, icon);
+    std::string text = Translate(germanText);
+    if (const char* reason = IsLinkFailure(germanText) ? FailureReason() : nullptr) {
+        text += "\n" + Translate(reason);
+        ui.ShowStatus(Translate(reason));
+    }
+    ui.ShowMessage(text, buttons, icon);
 }
 
 bool cDialogMain::Ask(const char* germanText) {
@@ -106,7 +130,36 @@ bool cDialogMain::DiscoverAdapters() {
 }
 
 int cDialogMain::OpenSelectedPort() {
-    return portSelection.OpenSelectedPort(serialPort);
+    const int result = portSelection.OpenSelectedPort(serialPort);
+    if (result != kResultOk)
+        return result;
+    // An adapter left at its default latency timer makes every reply wait for it: said once
+    // per adapter while the program runs.
+    const int latency = portSelection.SelectedLatencyTimer();
+    if (latency > 2 && latencyNoticed.insert(portSelection.SelectedPort()).second) {
+        std::string text = Translate(
+            "Latenz-Timer des USB-Adapters: %d ms, jede Antwort der Maschine wartet so lange. "
+            "Abhilfe: die udev-Regel \"60-kelvane.rules\" installieren (siehe README) und den "
+            "Adapter neu einstecken.");
+        if (size_t at = text.find("%d"); at != std::string::npos)
+            text.replace(at, 2, std::to_string(latency));
+        ui.ShowNotice(text);
+    }
+    return result;
+}
+
+const char* cDialogMain::FailureReason() const {
+    if (serialPort.Problem() != PortProblem::None)
+        return PortProblemText(serialPort.Problem());
+    if (const auto* link = dynamic_cast<const cQVX_18*>(linkObject.get())) {
+        if (link->LoaderProblem() == cQVX_18::kLoaderMissing)
+            return "Das Ladeprogramm \"BL.hex\" fehlt neben dem Programm. Bitte Kelvane neu "
+                   "installieren.";
+        if (link->LoaderProblem() == cQVX_18::kLoaderBroken)
+            return "Das Ladeprogramm \"BL.hex\" neben dem Programm ist beschädigt. Bitte "
+                   "Kelvane neu installieren.";
+    }
+    return nullptr;
 }
 
 void cDialogMain::CreateLink() {

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -215,7 +216,12 @@ public:
     // RTS off, DTR off, close.
     void ClosePort();
     void Pause(int milliseconds);
-    // A German text through Translate in a message box.
+    // Why the last machine command failed, as a technician acts on it (German, still to be
+    // translated): the port's problem (no permission, in use, adapter gone, not a serial
+    // device) or the loader "BL.hex" missing or broken; nullptr when neither.
+    const char* FailureReason() const;
+    // A German text through Translate in a message box. A failure message of the link gets the
+    // reason behind it on a second line, and the reason goes to the status bar as well.
     void Message(const char* germanText,
                  cUserInterface::Buttons buttons = cUserInterface::Buttons::Ok,
                  cUserInterface::Icon icon = cUserInterface::Icon::None);
@@ -303,4 +309,5 @@ private:
 
     std::unique_ptr<LinkStatus> linkStatus;
     std::function<void(int)> pause;
+    std::set<std::string> latencyNoticed; // adapters whose slow latency timer was named
 };

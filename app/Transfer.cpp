@@ -58,6 +58,10 @@ int cDialogMain::ParseFirmwareVersion(const ParameterBlock& block, int& major, i
 void cDialogMain::ShowLinkError(int code) {
     if (const char* text = ResultMessage(code))
         Message(text);
+    else if (const char* reason = FailureReason())
+        Message(reason);
+    else if (code == kResultRefused)
+        Message("Die Maschine hat den Befehl abgelehnt.");
 }
 
 int cDialogMain::ReadFromMachine(ParameterBlock& destination) {
@@ -101,8 +105,15 @@ bool cDialogMain::OnReadFromMachine() {
     // A counter that cannot be read keeps the one shown so far, rather than turning into 0.
     uint32_t counter = fasteningCounter;
     int result = linkObject->ReadParameterBlock(block.bytes);
-    if (result == kResultOk && linkObject->ReadFasteningCounter(counter) != kResultOk)
-        counter = fasteningCounter;
+    if (result == kResultOk) {
+        // The adapter gone during the counter read fails the read: the machine may have been
+        // anything but read. A counter the machine did not give keeps the one shown so far.
+        const int counterResult = linkObject->ReadFasteningCounter(counter);
+        if (counterResult != kResultOk && serialPort.Problem() == PortProblem::Gone)
+            result = counterResult;
+        else if (counterResult != kResultOk)
+            counter = fasteningCounter;
+    }
     ClosePort();
 
     if (result != kResultOk) {

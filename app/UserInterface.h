@@ -78,4 +78,7 @@ public:
     virtual void ShowStatus(const std::string& text) = 0;
     virtual void ShowProgress(bool visible) = 0;
     virtual void SetProgress(int percent) = 0;
+    // Advice that needs no answer (a slow adapter setting): the status bar; the CLI says it on
+    // standard error.
+    virtual void ShowNotice(const std::string& text) { ShowStatus(text); }
 };

@@ -55,6 +55,10 @@ void cControllerUi::ShowStatus(const std::string& text) {
         std::cerr << "kelvane-cli: " << text << "\n";
 }
 
+void cControllerUi::ShowNotice(const std::string& text) {
+    std::cerr << "kelvane-cli: " << text << "\n";
+}
+
 bool cControllerUi::AskPassword(std::string& out) {
     if (!password) {
         Error(Translate("Bitte geben Sie Ihr Passwort ein") + " (--password PW)");

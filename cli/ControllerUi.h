@@ -36,6 +36,7 @@ public:
     void ShowStatus(const std::string& text) override;
     void ShowProgress(bool) override {}
     void SetProgress(int) override {}
+    void ShowNotice(const std::string& text) override;
 
     // Lines written to standard error so far.
     int ErrorsShown() const { return errorsShown; }

@@ -185,3 +185,23 @@ std::vector<AdapterRecord> ListAdapters(const DiscoveryPaths& paths) {
     ListAnnounced(paths, out);
     return out;
 }
+
+std::string TtyClassEntry(const std::string& devicePath, const DiscoveryPaths& paths) {
+    std::error_code ec;
+    fs::path real = fs::canonical(devicePath, ec);
+    const std::string name = (ec ? fs::path(devicePath) : real).filename().string();
+    if (name.empty())
+        return {};
+    fs::path entry = fs::path(paths.ttyClassDir) / name;
+    return fs::exists(entry / "device", ec) ? entry.string() : std::string();
+}
+
+int AdapterLatencyTimer(const std::string& classEntry) {
+    if (classEntry.empty())
+        return -1;
+    const std::string text = ReadFirstLine(fs::path(classEntry) / "device" / "latency_timer");
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::stoi(text);
+}

@@ -28,3 +28,12 @@ std::string AnnouncementFile(int pid);
 // Ttys without a USB device above them, and announcements whose process is gone or whose
 // device is missing, are left out.
 std::vector<AdapterRecord> ListAdapters(const DiscoveryPaths& paths = DefaultDiscoveryPaths());
+
+// The tty's class folder for a device path (/dev/ttyUSB0 -> <ttyClassDir>/ttyUSB0, links
+// such as /dev/serial/by-id/... followed); "" when sysfs has no such tty.
+std::string TtyClassEntry(const std::string& devicePath,
+                          const DiscoveryPaths& paths = DefaultDiscoveryPaths());
+
+// The USB-serial chip's latency timer in ms (FTDI: "latency_timer" beside the tty's device),
+// -1 when the adapter has none (other chips, simulated machines).
+int AdapterLatencyTimer(const std::string& classEntry);

@@ -70,11 +70,15 @@ bool PortSelection::DiscoverAdapters() {
 }
 
 int PortSelection::OpenSelectedPort(ISerialPort& port) {
-    if (selection < 0 || !adapterPresent) {
-        DiscoverAdapters();
-        if (!adapterPresent)
-            return kResultRefused;
+    // The user's choice in the list is the position the new list keeps.
+    if (selection >= 0 && selection + 1 != comPortIndex) {
+        comPortIndex = selection + 1;
+        if (storeIndex)
+            storeIndex(comPortIndex);
     }
+    DiscoverAdapters();
+    if (!adapterPresent)
+        return kResultRefused;
     std::string name = ports[static_cast<size_t>(selection)];
     if (selection + 1 != comPortIndex) {
         comPortIndex = selection + 1;
@@ -90,4 +94,10 @@ int PortSelection::OpenSelectedPort(ISerialPort& port) {
         showMessage(kMessagePortNotOpened);
     DiscoverAdapters();
     return kResultPortOpenFailed;
+}
+
+int PortSelection::SelectedLatencyTimer() const {
+    if (selection < 0 || size_t(selection) >= adapters.size())
+        return -1;
+    return AdapterLatencyTimer(TtyClassEntry(adapters[size_t(selection)].devicePath, sysfs));
 }

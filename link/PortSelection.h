@@ -27,9 +27,13 @@ public:
 
     // Refills the list preferring "NORK" adapters; returns adapterPresent.
     bool DiscoverAdapters();
-    // 0 port open at 9600 baud (RTS and DTR off); -1 no adapter (no message);
-    // -2 opening failed (after "com-port not opend").
+    // The list is searched again first (an adapter plugged in again under another name is
+    // found), keeping the chosen list position. 0 port open at 9600 baud (RTS and DTR off);
+    // -1 no adapter (no message); -2 opening failed (after "com-port not opend"; the port's
+    // Problem() tells why).
     int OpenSelectedPort(ISerialPort& port);
+    // Latency timer in ms of the selected entry's USB-serial chip, -1 when it has none.
+    int SelectedLatencyTimer() const;
 
     // Entries of the port list (device paths) and the adapters behind them.
     const std::vector<std::string>& Ports() const { return ports; }
@@ -45,6 +49,9 @@ public:
     void SetComPortIndex(int index) { comPortIndex = index; }
     // Device path of the selected entry, "" for none.
     std::string SelectedPort() const;
+
+    // Where the latency timer is looked up (tests point it at a fake sysfs tree).
+    void SetSysfsPaths(DiscoveryPaths paths) { sysfs = std::move(paths); }
 
     // Whether discovery writes "Number of devices is %d" to standard output.
     void SetReportCount(bool on) { reportCount = on; }
@@ -66,4 +73,5 @@ private:
     bool adapterPresent = false;
     bool reportCount = true;
     std::string extraPort;
+    DiscoveryPaths sysfs = DefaultDiscoveryPaths();
 };

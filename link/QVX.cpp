@@ -1,5 +1,7 @@
 #include "link/QVX.h"
 
+#include <filesystem>
+
 #include "link/IntHex.h"
 #include "link/ResultCodes.h"
 #include "model/AtomicFile.h"
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <new>
 #include <thread>
 #include <unistd.h>
@@ -172,9 +175,13 @@ int cQVX_18::DownloadLoader(const std::string& path) {
     cIntHex hex;
     uint32_t size = 0, dropped = 0;
     // A loader reaching outside its window would run incomplete: refuse it whole.
+    loaderProblem = kLoaderFine;
     if (hex.Load(path, kLoaderAddress, image.data(), kLoaderLimit, size, &dropped) != 0 ||
-        dropped != 0 || size == 0 || size > kLoaderLimit)
+        dropped != 0 || size == 0 || size > kLoaderLimit) {
+        std::error_code ec;
+        loaderProblem = std::filesystem::is_regular_file(path, ec) ? kLoaderBroken : kLoaderMissing;
         return kResultRefused;
+    }
 
     const uint8_t sz[4] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16),
                            uint8_t(size >> 24)};

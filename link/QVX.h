@@ -85,6 +85,9 @@ public:
     // The emulation area as last read (empty before).
     std::span<const uint8_t> EmulationArea() const;
     std::string LoaderPath() const;
+    // Why the last Connect refused its loader: kLoaderFine, kLoaderMissing, kLoaderBroken.
+    enum LoaderState { kLoaderFine, kLoaderMissing, kLoaderBroken };
+    LoaderState LoaderProblem() const { return loaderProblem; }
 
     // Replaces the prescribed waits (tests and fuzzing run without them).
     void SetPauseFunction(std::function<void(int milliseconds)> fn) { pause = std::move(fn); }
@@ -129,4 +132,5 @@ private:
     uint32_t blockAddress = 0;
     std::string programFolder;
     std::function<void(int)> pause;
+    LoaderState loaderProblem = kLoaderFine;
 };

@@ -5,10 +5,14 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -66,28 +70,129 @@ bool SerialPort::Fail(const char* what) {
     return false;
 }
 
+const char* PortProblemText(PortProblem problem) {
+    switch (problem) {
+    case PortProblem::NoPermission:
+        return "Keine Berechtigung für die Schnittstelle. Abhilfe: den Benutzer in die Gruppe "
+               "\"dialout\" aufnehmen (sudo usermod -aG dialout BENUTZER) und neu anmelden.";
+    case PortProblem::InUse:
+        return "Die Schnittstelle wird von einem anderen Programm benutzt. Bitte das andere "
+               "Programm beenden.";
+    case PortProblem::Gone:
+        return "Adapter getrennt: der USB-Adapter wurde abgezogen oder ist nicht mehr da.";
+    case PortProblem::NotSerial:
+        return "Das gewählte Gerät ist keine serielle Schnittstelle.";
+    case PortProblem::None:
+        break;
+    }
+    return "";
+}
+
+bool SerialPort::FailOpen(PortProblem why, const std::string& what, int fd) {
+    lastError = what;
+    openProblem = why;
+    if (fd >= 0)
+        ::close(fd);
+    return false;
+}
+
+PortProblem SerialPort::Problem() const {
+    return openProblem;
+}
+
+bool SerialPort::HeldElsewhere(const std::string& device) const {
+    if (processFolder.empty())
+        return false;
+    const std::string self = std::to_string(::getpid());
+    DIR* procs = ::opendir(processFolder.c_str());
+    if (!procs)
+        return false;
+    bool held = false;
+    while (const dirent* p = ::readdir(procs)) {
+        const std::string pid = p->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+            continue;
+        const std::string fdDir = processFolder + "/" + pid + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str()); // other users' processes: not readable, skipped
+        if (!fds)
+            continue;
+        while (const dirent* f = ::readdir(fds)) {
+            char target[PATH_MAX];
+            const std::string link = fdDir + "/" + f->d_name;
+            ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (n > 0 && device.compare(0, std::string::npos, target, size_t(n)) == 0) {
+                held = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (held)
+            break;
+    }
+    ::closedir(procs);
+    return held;
+}
+
 int SerialPort::Open(const std::string& device, int baudRate) {
     if (isOpen)
         return 1;
+    openProblem = PortProblem::None;
     speed_t speed;
     if (!ToSpeed(baudRate, speed)) {
         lastError = "unsupported baud rate " + std::to_string(baudRate);
         return 0;
     }
+    // Looked at before opening: a FIFO or a file must not be opened for writing at all.
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0) {
+        const int e = errno;
+        return FailOpen(e == EACCES ? PortProblem::NoPermission : PortProblem::Gone,
+                        device + ": " + std::strerror(e), -1);
+    }
+    if (!S_ISCHR(st.st_mode))
+        return FailOpen(PortProblem::NotSerial, device + ": not a character device", -1);
+    // /dev/tty, the console and the virtual consoles are terminals, never an adapter.
+    const unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
+    if (maj == 5 || (maj == 4 && min < 64))
+        return FailOpen(PortProblem::NotSerial, device + ": a console, not a serial line", -1);
+    for (int own = 0; own <= 2; ++own) {
+        struct stat o {};
+        if (::isatty(own) && ::fstat(own, &o) == 0 && o.st_rdev == st.st_rdev)
+            return FailOpen(PortProblem::NotSerial, device + ": this program's own terminal", -1);
+    }
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Fail(device.c_str());
-    // No sharing: another program of ours holding the line makes the open fail.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        Fail("port in use");
-        ::close(fd);
-        return 0;
+    if (fd < 0) {
+        const int e = errno;
+        PortProblem why = PortProblem::Gone;
+        if (e == EACCES || e == EPERM)
+            why = PortProblem::NoPermission;
+        else if (e == EBUSY)
+            why = PortProblem::InUse; // held with TIOCEXCL
+        else if (e == EISDIR || e == ENOTTY)
+            why = PortProblem::NotSerial;
+        return FailOpen(why, device + ": " + std::strerror(e), -1);
     }
     termios t{};
-    if (::tcflush(fd, TCIOFLUSH) != 0 || ::tcgetattr(fd, &t) != 0) {
-        Fail("not a serial device");
-        ::close(fd);
-        return 0;
+    if (::tcgetattr(fd, &t) != 0) {
+        const int e = errno;
+        return FailOpen(e == ENOTTY || e == EINVAL ? PortProblem::NotSerial : PortProblem::Gone,
+                        device + ": " + std::strerror(e), fd);
+    }
+    // No sharing: another program of ours (the lock), one that set the port exclusive (root
+    // gets past TIOCEXCL, so ask), or one that simply has it open and would read along.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return FailOpen(PortProblem::InUse, device + ": locked by another program", fd);
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+        return FailOpen(PortProblem::InUse, device + ": held exclusively by another program", fd);
+    char real[PATH_MAX];
+    if (HeldElsewhere(::realpath(device.c_str(), real) ? std::string(real) : device))
+        return FailOpen(PortProblem::InUse, device + ": open in another program", fd);
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return FailOpen(PortProblem::InUse, device + ": cannot be made exclusive", fd);
+    if (::tcflush(fd, TCIOFLUSH) != 0) {
+        ::ioctl(fd, TIOCNXCL);
+        return FailOpen(PortProblem::Gone, device + ": " + std::strerror(errno), fd);
     }
     ::cfmakeraw(&t);
     t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -98,9 +203,21 @@ int SerialPort::Open(const std::string& device, int baudRate) {
     ::cfsetispeed(&t, speed);
     ::cfsetospeed(&t, speed);
     if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-        Fail("line settings");
-        ::close(fd);
-        return 0;
+        ::ioctl(fd, TIOCNXCL);
+        return FailOpen(PortProblem::Gone, device + ": line settings: " + std::strerror(errno), fd);
+    }
+    // A USB-serial adapter holds short replies back for its latency timer (16 ms by default
+    // on FTDI chips); the driver shortens it to 1 ms in low-latency mode. Ptys have no such
+    // setting.
+    lowLatency = false;
+    serial_struct ss{};
+    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+        if (!(ss.flags & ASYNC_LOW_LATENCY)) {
+            ss.flags |= ASYNC_LOW_LATENCY;
+            lowLatency = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+        } else {
+            lowLatency = true;
+        }
     }
     int bits = 0;
     hasModemLines = ::ioctl(fd, TIOCMGET, &bits) == 0;
@@ -119,6 +236,7 @@ int SerialPort::Close() {
         return 1;
     SetRts(false);
     SetDtr(false);
+    ::ioctl(handle, TIOCNXCL);
     ::close(handle);
     handle = -1;
     isOpen = 0;
@@ -141,8 +259,11 @@ bool SerialPort::SetBaudRate(int baudRate) {
         return Fail("read line settings");
     ::cfsetispeed(&t, speed);
     ::cfsetospeed(&t, speed);
-    if (::tcsetattr(handle, TCSADRAIN, &t) != 0)
+    if (::tcsetattr(handle, TCSADRAIN, &t) != 0) {
+        if (errno == EIO || errno == ENODEV || errno == ENXIO)
+            MarkGone();
         return Fail("set baud rate");
+    }
     lineBaud = baudRate;
     return SetRts(true) == 1 && SetDtr(true) == 1;
 }
@@ -155,14 +276,19 @@ int SerialPort::SetModemLine(int line, bool on) {
     if (hasModemLines) {
         if (::ioctl(handle, on ? TIOCMBIS : TIOCMBIC, &line) == 0)
             return 1;
-        if (errno != ENOTTY && errno != EINVAL)
+        if (errno != ENOTTY && errno != EINVAL) {
+            if (errno == EIO || errno == ENODEV || errno == ENXIO)
+                MarkGone();
             return Fail("modem line");
+        }
         hasModemLines = false;
     }
     // No modem lines (a pseudo-terminal): nothing to switch, but the line must still be there.
     termios t{};
-    if (::tcgetattr(handle, &t) != 0)
+    if (::tcgetattr(handle, &t) != 0) {
+        MarkGone();
         return Fail("line gone");
+    }
     return 1;
 }
 
@@ -202,12 +328,12 @@ int SerialPort::Write(const uint8_t* data, size_t count) {
                 written += static_cast<size_t>(n);
                 lastProgress = std::chrono::steady_clock::now();
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                lineGone = true;
+                MarkGone();
                 break;
             }
         }
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            lineGone = true;
+            MarkGone();
             break;
         }
         if (std::chrono::steady_clock::now() - lastProgress > kWriteStall)
@@ -234,7 +360,7 @@ int SerialPort::WriteByte(uint8_t byte) {
         if (n == 1)
             return 1;
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            lineGone = true;
+            MarkGone();
             return 0;
         }
         pollfd p{handle, POLLOUT, 0};
@@ -251,8 +377,13 @@ int SerialPort::Read(uint8_t* buffer, size_t max) {
         return static_cast<int>(n);
     // With VMIN 0 an empty queue reads as 0; an error means the line is gone.
     if (n < 0 && errno != EAGAIN && errno != EINTR)
-        lineGone = true;
+        MarkGone();
     return 0;
+}
+
+void SerialPort::MarkGone() {
+    lineGone = true;
+    openProblem = PortProblem::Gone;
 }
 
 void SerialPort::Flush() {
@@ -290,7 +421,7 @@ bool SerialPort::WaitReadable(WallClock::time_point deadline) {
         if (r == 0)
             continue; // the clock decides
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            lineGone = true;
+            MarkGone();
             return false;
         }
         if (p.revents & POLLIN)

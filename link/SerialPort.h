@@ -7,6 +7,18 @@
 #include <functional>
 #include <string>
 
+// Why a port could not be opened or stopped working, in the terms a technician acts on.
+enum class PortProblem {
+    None,
+    NoPermission, // the user may not open the device (not in the group "dialout")
+    InUse,        // another program holds the port
+    Gone,         // the adapter is not there (any more): unplugged, or vanished mid-command
+    NotSerial,    // the path is a file, folder, FIFO or a terminal that is not a serial line
+};
+
+// German text of a problem, still to be translated; "" for None.
+const char* PortProblemText(PortProblem problem);
+
 // What the link needs of a serial line; the real port and test fakes implement it.
 class ISerialPort {
 public:
@@ -39,6 +51,8 @@ public:
         (void)wanted;
         return WaitReadable(deadline);
     }
+    // Why the last Open failed or the line went away; None while all is well.
+    virtual PortProblem Problem() const { return PortProblem::None; }
 };
 
 class SerialPort : public ISerialPort {
@@ -60,6 +74,7 @@ public:
     void Flush() override;
     bool WaitReadable(WallClock::time_point deadline) override;
     bool WaitQueued(WallClock::time_point deadline, size_t wanted) override;
+    PortProblem Problem() const override;
 
     // File descriptor of the open device, -1 when closed.
     int Handle() const { return handle; }
@@ -75,7 +90,17 @@ public:
     // Supported line speeds: 9600, 19200, 115200, 230400.
     static bool IsSupportedBaudRate(int baudRate);
 
+    // Where Open looks for other programs holding the device ("/proc"; tests point it
+    // elsewhere, "" skips the search).
+    void SetProcessFolder(std::string folder) { processFolder = std::move(folder); }
+    // Whether the driver took the low-latency request at the last Open (USB-serial adapters).
+    bool LowLatency() const { return lowLatency; }
+
 private:
+    void MarkGone();
+    bool FailOpen(PortProblem why, const std::string& what, int fd);
+    // Another process with the device open (a terminal program that takes no lock).
+    bool HeldElsewhere(const std::string& device) const;
     int SetModemLine(int line, bool on);
     void Idle();
     bool Fail(const char* what);
@@ -89,4 +114,7 @@ private:
     bool lineGone = false; // read or poll reported a hang-up or an I/O error
     int lineBaud = 0;      // line speed set last: how fast awaited bytes come
     std::string lastError;
+    PortProblem openProblem = PortProblem::None;
+    std::string processFolder = "/proc";
+    bool lowLatency = false;
 };

@@ -134,8 +134,25 @@ void SimMachine::Impl::Enqueue(const uint8_t* p, size_t n, unsigned baud) {
             due = std::max(lastDue, now) + ByteTime(baud);
             lastDue = due;
         }
-        out.push_back({p[i], due});
+        out.push_back({p[i], AdapterRelease(due)});
     }
+}
+
+Clock::time_point SimMachine::Impl::AdapterRelease(Clock::time_point onLine) {
+    if (!opt.adapterLatencyMs)
+        return onLine;
+    const auto latency = std::chrono::milliseconds(opt.adapterLatencyMs);
+    if (packetBytes && onLine >= packetStart + latency)
+        packetBytes = 0; // the timer ran out: that packet has left
+    if (!packetBytes)
+        packetStart = onLine;
+    if (++packetBytes < kAdapterPacket)
+        return packetStart + latency;
+    // Full: the packet leaves with this byte, the bytes before it (at the queue's end) too.
+    for (size_t k = 1; k < packetBytes && k <= out.size(); ++k)
+        out[out.size() - k].due = onLine;
+    packetBytes = 0;
+    return onLine;
 }
 
 void SimMachine::Impl::Send(std::initializer_list<uint8_t> bytes) {
@@ -156,8 +173,16 @@ void SimMachine::Impl::FlushOutput() {
     auto now = Clock::now();
     uint8_t buf[4096];
     size_t n = 0;
-    for (auto it = out.begin(); it != out.end() && n < sizeof buf && it->due <= now; ++it)
+    for (auto it = out.begin();
+         it != out.end() && n < sizeof buf && it->due <= now && (!unplugAt || it->due < *unplugAt);
+         ++it)
         buf[n++] = it->byte;
+    if (unplugAt && now >= *unplugAt) {
+        if (n)
+            (void)!::write(master, buf, n);
+        HangUp("adapter pulled in the middle of a reply");
+        return;
+    }
     if (!n)
         return;
     ssize_t w = ::write(master, buf, n);
@@ -171,12 +196,14 @@ void SimMachine::Impl::FlushOutput() {
     outBlocked = size_t(w) < n;
 }
 
-void SimMachine::Impl::HangUp() {
-    Log("line hung up in the middle of a data frame");
+void SimMachine::Impl::HangUp(const char* why) {
+    Log(why);
+    unplugAt.reset();
     ++counters.hangups;
     ::close(master);
     master = -1;
     out.clear();
+    packetBytes = 0;
     saveRequested = true;
     Unannounce();
 }
@@ -184,6 +211,7 @@ void SimMachine::Impl::HangUp() {
 void SimMachine::Impl::OnSlaveClosed() {
     std::lock_guard<std::mutex> g(mu);
     out.clear();
+    packetBytes = 0;
     outBlocked = false;
     supv.Reset();
     Reset("device closed");

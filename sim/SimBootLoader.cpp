@@ -98,11 +98,16 @@ bool SimMachine::Impl::Feed(uint8_t b, unsigned baud) {
             }
         }
         collect.push_back(b);
-        if (collect[0] == 0x01 && collect.size() == kDataSize / 2 &&
-            Hits(SimFault::HangupInWrite,
-                 writing ? std::optional<uint32_t>(writePtr) : std::nullopt)) {
-            HangUp();
-            return false;
+        if (collect[0] == 0x01 && collect.size() == kDataSize / 2) {
+            const auto at = writing ? std::optional<uint32_t>(writePtr) : std::nullopt;
+            if (Hits(SimFault::HangupInWrite, at)) {
+                HangUp("line hung up in the middle of a data frame");
+                return false;
+            }
+            if (Hits(SimFault::Unplug, at)) {
+                HangUp("adapter pulled in the middle of a data frame");
+                return false;
+            }
         }
         if (collect.size() == collectWant) {
             std::vector<uint8_t> f;
@@ -192,6 +197,11 @@ void SimMachine::Impl::HandleCommand(const uint8_t* f) {
             note = " (" + std::to_string(lose) + " bytes lost)";
         }
         Send(r);
+        if (Hits(SimFault::Unplug, addr) && !out.empty()) {
+            // Pulled while the reply is on its way: its first half still arrives.
+            unplugAt = out[out.size() - r.size() / 2].due;
+            note += " (adapter pulled in the middle of the reply)";
+        }
         Log("read " + Hex(addr) + " " + std::to_string(len) + note);
         return;
     }

@@ -15,6 +15,8 @@ const std::vector<SimFaultInfo>& SimFaultModes() {
          "the wake-up answer starts with 0xA0 instead of 0xA2; the line stays at 19200"},
         {SimFault::HangupInWrite, "hangup-in-write",
          "the line goes away in the middle of a data frame"},
+        {SimFault::Unplug, "unplug",
+         "the adapter is pulled at a read command or a data frame: the device vanishes"},
         {SimFault::SupvWrongTrigger, "supv-wrong-trigger",
          "the supervisor answers its trigger with 0x81 instead of 0x80"},
         {SimFault::SupvSilent, "supv-silent", "the supervisor does not answer its trigger"},

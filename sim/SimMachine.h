@@ -51,6 +51,8 @@ enum class SimFault {
     LoseBytes,     // bytes are lost in the middle of read replies
     BadWakeup,     // the wake-up answer does not start with 0xA2; the machine stays at 19200
     HangupInWrite, // the line goes away in the middle of a data frame (the master is closed)
+    Unplug, // the adapter is pulled at a read command or a data frame: the device vanishes and
+            // the announcement goes
     // The supervisor's boot loader (these hit from the first event on, faultSkip aside):
     SupvWrongTrigger, // the trigger is answered with 0x81 instead of 0x80
     SupvSilent,       // the supervisor does not answer the trigger (echo stays)
@@ -92,6 +94,10 @@ struct SimOptions {
     uint32_t fasteningCounter = 1234;
 
     bool pacing = true;
+    // Latency timer of the emulated USB-serial chip in ms (0: none): what the machine sends
+    // (echo included) reaches the program in packets, one leaving when 62 bytes are full or
+    // when the timer has run out since its first byte, as an FTDI chip does.
+    unsigned adapterLatencyMs = 0;
 
     // The fault hits from the (faultSkip + 1)-th triggering event on: wake-ups for Silent and
     // BadWakeup, command frames for RefuseCommand, data frames for RefuseData and
@@ -138,7 +144,7 @@ struct SimCounters {
     uint64_t refusals = 0;
     uint64_t wrongSpeedBytes = 0; // bytes ignored because they came at another speed
     uint64_t resets = 0;          // returns to the boot loader (close, wake-up byte, silence)
-    uint64_t hangups = 0;         // lines closed by HangupInWrite
+    uint64_t hangups = 0;         // lines closed by HangupInWrite or Unplug
     // Waits the protocol prescribes to the program for the exchanges seen: 20 + 50 + 30 ms per
     // wake-up, 20 ms per speed switch, 50 ms per loader size, 500 ms per begin-write (the pause
     // before a write's reconnect).

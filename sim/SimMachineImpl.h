@@ -51,6 +51,7 @@ inline constexpr uint8_t kLoaderNak = 0x00;
 // The two leading bytes of a read reply: reply marker and the command code.
 inline constexpr uint8_t kReplyLead0 = 0x03;
 inline constexpr uint8_t kReplyLead1 = 0x04;
+inline constexpr size_t kAdapterPacket = 62; // payload of one FTDI USB packet
 inline constexpr const char* kStateFile = "memory.bin";
 inline constexpr unsigned kSupvTriggerBaud = 9600;
 inline constexpr unsigned kSupvLoaderBaud = 115200;
@@ -118,6 +119,11 @@ struct SimMachine::Impl {
     std::deque<OutByte> out;
     Clock::time_point lastDue;
     bool outBlocked = false;
+    std::optional<Clock::time_point> unplugAt; // Unplug: the device vanishes then
+    // The emulated adapter's packet still being filled: its byte count and the time its first
+    // byte came off the line (adapterLatencyMs).
+    size_t packetBytes = 0;
+    Clock::time_point packetStart;
     unsigned lineBaud = 0;
     SimSupervisor supv;
 
@@ -153,8 +159,12 @@ struct SimMachine::Impl {
     void Enqueue(const uint8_t* p, size_t n, unsigned baud);
     void Send(std::initializer_list<uint8_t> bytes);
     void Send(const std::vector<uint8_t>& v);
+    // When a byte that comes off the line at onLine reaches the program through the emulated
+    // adapter (the same time without adapterLatencyMs).
+    Clock::time_point AdapterRelease(Clock::time_point onLine);
     void FlushOutput();
-    void HangUp();
+    // The device vanishes: the master is closed and the announcement goes.
+    void HangUp(const char* why);
     void OnSlaveClosed();
     void Loop();
 

@@ -37,6 +37,9 @@ void Usage(FILE* to) {
         "                         word itself, read as 0x00 0xFC)\n"
         "  --fastenings N         fastening count of a fresh emulation area (default 1234)\n"
         "  --no-pacing            answer at once instead of at the line's speed\n"
+        "  --adapter-latency MS   hold back what the machine sends as a USB-serial chip\n"
+        "                         with this latency timer does (62-byte packets; FTDI's\n"
+        "                         default is 16, tuned adapters 1)\n"
         "  --fault MODE           misbehave as MODE (below)\n"
         "  --fault-skip N         let N triggering events pass before the fault hits\n"
         "  --fault-address A      only events at machine address A trigger the fault\n"
@@ -116,6 +119,8 @@ int main(int argc, char** argv) {
             opt.fasteningCounter = uint32_t(number(0xFFFFFFFF));
         } else if (a == "--no-pacing") {
             opt.pacing = false;
+        } else if (a == "--adapter-latency") {
+            opt.adapterLatencyMs = unsigned(number(255));
         } else if (a == "--fault") {
             std::string name = text();
             auto mode = ParseSimFault(name);

@@ -206,10 +206,18 @@ TEST_F(FactoryTest, LinkFaultsEndTheRestoreWithTheirMessage) {
         {SimFault::Silent, 0, {}, {"Verbindung fehlgeschlagen"}, false},
         {SimFault::BadChecksum, 1, cQVX_18::kBlockAreaAddress, {"Checksum-Error"}, false},
         {SimFault::LoseBytes, 1, cQVX_18::kBlockAreaAddress, {"Timeout"}, false},
-        // -1 while the machine is read ends the restore without a word.
-        {SimFault::RefuseCommand, 1, cQVX_18::kBlockAreaAddress, {}, false},
+        {SimFault::RefuseCommand,
+         1,
+         cQVX_18::kBlockAreaAddress,
+         {"Die Maschine hat den Befehl abgelehnt."},
+         false},
         {SimFault::RefuseData, 0, {}, {kQuestion, "Fehler bei Datenübertagung"}, true},
-        {SimFault::HangupInWrite, 0, {}, {kQuestion, "Fehler bei Datenübertagung"}, true},
+        {SimFault::HangupInWrite,
+         0,
+         {},
+         {kQuestion,
+          std::string("Fehler bei Datenübertagung\n") + PortProblemText(PortProblem::Gone)},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(SimFaultName(c.fault));

@@ -320,7 +320,12 @@ TEST_F(FirmwareTest, InterruptedWriteFailsAndTheNextAttemptSucceeds) {
         ui.openFiles = {file.string()};
         ui.answers = {cUserInterface::Answer::Ok};
         EXPECT_FALSE(controller->OnFirmwareUpdate());
-        EXPECT_EQ(ui.TakeMessages(), (Texts{kSettingsLost, kWriteFailed}));
+        // The line going away is the adapter gone; a refusal has no further reason.
+        const std::string failed =
+            fault == SimFault::HangupInWrite
+                ? std::string(kWriteFailed) + "\n" + PortProblemText(PortProblem::Gone)
+                : std::string(kWriteFailed);
+        EXPECT_EQ(ui.TakeMessages(), (Texts{kSettingsLost, failed}));
         EXPECT_FALSE(controller->serialPort.IsOpen());
 
         // The same machine, on its line again (a hung-up line comes back as a new device).

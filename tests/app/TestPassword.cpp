@@ -162,7 +162,11 @@ TEST_F(ControllerTest, ChangeFaultsAreReported) {
         {SimFault::Silent, 0, {}, {"Verbindung fehlgeschlagen", "Timeout"}, false},
         {SimFault::BadChecksum, 1, cQVX_18::kBlockAreaAddress, {"Checksum-Error"}, false},
         {SimFault::LoseBytes, 1, cQVX_18::kBlockAreaAddress, {"Timeout"}, false},
-        {SimFault::RefuseCommand, 1, cQVX_18::kBlockAreaAddress, {}, false},
+        {SimFault::RefuseCommand,
+         1,
+         cQVX_18::kBlockAreaAddress,
+         {"Die Maschine hat den Befehl abgelehnt."},
+         false},
         {SimFault::RefuseData, 0, {}, {"Passwort wurde nicht geändert"}, true},
         {SimFault::HangupInWrite, 0, {}, {"Passwort wurde nicht geändert"}, true},
     };

@@ -96,7 +96,8 @@ TEST_F(ControllerTest, LinkErrorsShowTheirMessageOrNothing) {
         const char* message; // nullptr: nothing shown
     } cases[] = {
         {kResultOk, nullptr},
-        {kResultRefused, nullptr},
+        {kResultRefused,
+         "Die Maschine hat den Befehl abgelehnt."}, // a refusal shown by nothing else
         {kResultPortOpenFailed, nullptr},
         {kResultChecksum, "Checksum-Error"},
         {kResultTimeout, "Timeout"},
@@ -230,7 +231,10 @@ TEST_F(ControllerTest, ReadFaultsAreReportedAndChangeNothing) {
         {SimFault::Silent, 0, {}, {"Verbindung fehlgeschlagen"}},
         {SimFault::RefuseCommand, 0, {}, {"Verbindung fehlgeschlagen"}},
         // The layout query reads the block area's first two bytes; the second read is the block.
-        {SimFault::RefuseCommand, 1, cQVX_18::kBlockAreaAddress, {}},
+        {SimFault::RefuseCommand,
+         1,
+         cQVX_18::kBlockAreaAddress,
+         {"Die Maschine hat den Befehl abgelehnt."}},
         {SimFault::BadChecksum, 1, cQVX_18::kBlockAreaAddress, {"Checksum-Error"}},
         {SimFault::LoseBytes, 1, cQVX_18::kBlockAreaAddress, {"Timeout"}},
         {SimFault::BadChecksum, 0, {}, {"Verbindung fehlgeschlagen"}},
@@ -261,7 +265,8 @@ TEST_F(ControllerTest, ReadWithoutAPortEndsSilently) {
     controller->DiscoverAdapters();
     const ControllerState before = ControllerState::Of(*controller);
     EXPECT_FALSE(controller->OnReadFromMachine());
-    EXPECT_THAT(ui.TakeMessages(), ElementsAre("com-port not opend"));
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre(std::string("com-port not opend\n") +
+                                               PortProblemText(PortProblem::Gone)));
     EXPECT_EQ(ControllerState::Of(*controller), before);
 }
 
@@ -469,7 +474,8 @@ TEST_F(ControllerTest, WriteFaultsAreReportedAsFailures) {
         Strings messages;
     } cases[] = {
         {SimFault::RefuseData, {"Fehler bei Datenübertagung"}},
-        {SimFault::HangupInWrite, {"Fehler bei Datenübertagung"}},
+        {SimFault::HangupInWrite,
+         {std::string("Fehler bei Datenübertagung\n") + PortProblemText(PortProblem::Gone)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(SimFaultName(c.fault));

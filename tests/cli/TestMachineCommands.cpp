@@ -115,7 +115,7 @@ TEST_F(CliMachine, ReadFaultsFailWithTheirMessage) {
         {SimFault::Silent, 0, {}, "Verbindung fehlgeschlagen"},
         {SimFault::BadChecksum, 1, 0x10001100u, "Checksum-Error"},
         {SimFault::LoseBytes, 1, 0x10001100u, "Timeout"},
-        {SimFault::RefuseCommand, 1, 0x10001100u, "von Maschine: not read"},
+        {SimFault::RefuseCommand, 1, 0x10001100u, "Die Maschine hat den Befehl abgelehnt."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(SimFaultName(c.fault));

@@ -137,7 +137,26 @@ TEST(PortSelection, OpeningTheChosenEntryStoresItsIndexFirst) {
     EXPECT_EQ(events, std::vector<std::string>{"store 2"});
     EXPECT_EQ(sel.ComPortIndex(), 2);
     EXPECT_EQ(port.opened, "/dev/ttyUSB1@9600");
-    EXPECT_EQ(discoveries, 1);
+    EXPECT_EQ(discoveries, 2); // every opening looks at the adapters again
+}
+
+TEST(PortSelection, AnAdapterPluggedInAgainUnderANewNameIsFoundAtTheNextCommand) {
+    List attached{{"NORK1", "/dev/ttyUSB0"}, {"NORK2", "/dev/ttyUSB1"}};
+    PortSelection sel([&] { return attached; });
+    sel.SetReportCount(false);
+    std::vector<int> stored;
+    sel.SetStoreIndexCallback([&](int i) { stored.push_back(i); });
+    RecordingPort port;
+    sel.DiscoverAdapters();
+    sel.Select(1);
+    ASSERT_EQ(sel.OpenSelectedPort(port), kResultOk);
+    EXPECT_EQ(port.opened, "/dev/ttyUSB1@9600");
+    // Pulled and plugged in again: the kernel gives it the next free name.
+    attached = {{"NORK1", "/dev/ttyUSB0"}, {"NORK2", "/dev/ttyUSB2"}};
+    ASSERT_EQ(sel.OpenSelectedPort(port), kResultOk);
+    EXPECT_EQ(port.opened, "/dev/ttyUSB2@9600");
+    EXPECT_EQ(sel.Ports(), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB2"}));
+    EXPECT_EQ(stored, std::vector<int>{2}); // the list position, stored once
 }
 
 TEST(PortSelection, FailedOpenShowsTheMessageAndRediscovers) {
@@ -152,7 +171,7 @@ TEST(PortSelection, FailedOpenShowsTheMessageAndRediscovers) {
     sel.DiscoverAdapters();
     EXPECT_EQ(sel.OpenSelectedPort(port), kResultPortOpenFailed);
     EXPECT_EQ(messages, std::vector<std::string>{"com-port not opend"});
-    EXPECT_EQ(discoveries, 2);
+    EXPECT_EQ(discoveries, 3); // before the opening and after its failure
 }
 
 TEST(PortSelection, ReportsTheCountOnStandardOutput) {

@@ -110,8 +110,9 @@ bool SaveTemplatePath(const fs::path& file, const std::string& path, std::string
 }
 
 fs::path ResolveTemplatePath(const std::string& templatePath, const fs::path& dataFolder) {
-    fs::path p(templatePath);
-    if (p.is_absolute())
-        return p;
-    return dataFolder / "templates" / p;
+    // A path with a folder part, absolute or not, is used as it stands (as the report's own
+    // rule has it); only a bare name lives in the templates folder.
+    if (templatePath.find('/') != std::string::npos)
+        return fs::path(templatePath);
+    return dataFolder / "templates" / templatePath;
 }

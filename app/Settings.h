@@ -26,7 +26,7 @@ bool SaveTemplatePath(const std::filesystem::path& file, const std::string& path
 // A language name names a file in the language folder: no folder parts, no control characters.
 bool IsValidLanguageName(const std::string& name);
 
-// The template as a full path: a bare file name (or any relative path) lives in
-// dataFolder/"templates".
+// The template to open: a path with a folder part (absolute or relative) as it stands, a bare
+// file name in dataFolder/"templates".
 std::filesystem::path ResolveTemplatePath(const std::string& templatePath,
                                           const std::filesystem::path& dataFolder);

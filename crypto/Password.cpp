@@ -6,16 +6,12 @@
 
 namespace {
 
-// Stored masked so the key does not stand in the binary as one contiguous run; assembled
-// byte by byte when needed.
+// The file key text, stored masked so it does not stand in the binary as one readable run;
+// assembled byte by byte when needed. The AES-256 key is these 13 bytes and 19 zero bytes.
 constexpr uint8_t kMask = 0x5A;
-constexpr uint8_t kMaskedKey[cPassword::kFileKeyLength] = {
-    0x00 ^ kMask, 0x8f ^ kMask, 0x96 ^ kMask, 0x3f ^ kMask, 0x7b ^ kMask, 0x52 ^ kMask,
-    0x70 ^ kMask, 0x82 ^ kMask, 0x5e ^ kMask, 0xa0 ^ kMask, 0x6a ^ kMask, 0x58 ^ kMask,
-    0xd5 ^ kMask, 0x20 ^ kMask, 0x70 ^ kMask, 0x1e ^ kMask, 0x48 ^ kMask, 0xbc ^ kMask,
-    0x66 ^ kMask, 0x5a ^ kMask, 0xd6 ^ kMask, 0x01 ^ kMask, 0xd5 ^ kMask, 0x05 ^ kMask,
-    0xbb ^ kMask, 0xfd ^ kMask, 0x3e ^ kMask, 0xcf ^ kMask, 0x43 ^ kMask, 0x39 ^ kMask,
-    0xee ^ kMask, 0xdc ^ kMask};
+constexpr uint8_t kMaskedKey[cPassword::kFileKeyTextLength] = {
+    'k' ^ kMask, 'V' ^ kMask, '7' ^ kMask, '!' ^ kMask, 't' ^ kMask, 'Q' ^ kMask, 'z' ^ kMask,
+    '#' ^ kMask, 'R' ^ kMask, '2' ^ kMask, 'm' ^ kMask, 'w' ^ kMask, '9' ^ kMask};
 
 constexpr uint8_t kInitialVector[cPassword::kInitialVectorLength] = {
     0xa9, 0x72, 0x8f, 0x2e, 0x9a, 0xc9, 0x8d, 0x04, 0x36, 0x11, 0xd2, 0xf6, 0xed, 0x17, 0x8b, 0xde};
@@ -27,7 +23,7 @@ void cPassword::GetFileKey(uint8_t* out, size_t length) const {
         return;
     }
     std::memset(out, 0, length);
-    const size_t n = length < kFileKeyLength ? length : kFileKeyLength;
+    const size_t n = length < kFileKeyTextLength ? length : kFileKeyTextLength;
     for (size_t i = 0; i < n; ++i) {
         out[i] = static_cast<uint8_t>(kMaskedKey[i] ^ kMask);
     }

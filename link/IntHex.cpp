@@ -170,8 +170,13 @@ int cIntHex::Load(const std::string& path, uint32_t baseAddress, uint8_t* image,
         *dropped = 0;
     }
     // Only a regular file: a FIFO or device named as the hex file must not hang the command.
-    const int fd = OpenRegularFile(path);
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, &size);
     if (fd < 0) {
+        return kOpenFailed;
+    }
+    if (size > kMaxFileSize) {
+        ::close(fd);
         return kOpenFailed;
     }
     std::FILE* file = ::fdopen(fd, "rb");

@@ -9,6 +9,8 @@
 
 class cIntHex {
 public:
+    // Far above any memory image as hex text (16 MB of data is about 45 MB of records).
+    static constexpr uint64_t kMaxFileSize = 64u << 20;
     enum Result {
         kOk = 0,
         kBadDigit = -1,    // not a hexadecimal digit, end of file inside a record, or an address
@@ -17,7 +19,7 @@ public:
         kBadChecksum = -3, // the record's bytes do not sum to 0 modulo 256
         kBadType = -4,     // record type 6 or higher
         kTooLong = -5,     // record longer than the caller's maximum
-        kOpenFailed = -10, // the file cannot be opened
+        kOpenFailed = -10, // the file cannot be opened, is no plain file or is too big
         kEndOfFile = 1,    // from ReadRecord only: end record, or end of file after a record
     };
 

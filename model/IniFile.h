@@ -26,10 +26,11 @@ public:
     // Replaces the content with the file's. A missing file gives an empty content and false
     // with the reason in error; so does a file larger than kMaxFileSize.
     bool Load(const std::string& path, std::string* error = nullptr);
-    // Replaces the content with text (CR LF, LF or a lone CR end a line). ToString() gives
-    // the same text back until something is set.
+    // Replaces the content with text (CR LF, LF or a lone CR end a line). Text that starts
+    // with a UTF-16 mark (FF FE or FE FF) is UTF-16 and is given back as UTF-16 with the same
+    // mark; anything else is UTF-8. ToString() gives the same text back until something is set.
     void Parse(std::string_view text);
-    // The content as file text.
+    // The content as file text, in the encoding it was read in.
     std::string ToString() const;
     // Writes ToString() through a temporary file and a rename.
     bool Save(const std::string& path, std::string* error = nullptr) const;
@@ -41,8 +42,9 @@ public:
     // The value, or def when absent or longer than kMaxValueLength.
     std::string GetString(std::string_view section, std::string_view key,
                           std::string_view def = {}) const;
-    // A decimal integer (sign allowed, blanks around); def when absent, not a whole number or
-    // out of the range of int.
+    // The decimal integer at the start of the value (sign allowed, blanks before it, anything
+    // after its digits ignored: "15000 ; Nm" is 15000); def when absent, without digits or out
+    // of the range of int.
     int GetInt(std::string_view section, std::string_view key, int def) const;
     // A decimal number with "."; def when absent or not a number.
     double GetDouble(std::string_view section, std::string_view key, double def) const;
@@ -82,4 +84,5 @@ private:
     std::vector<Line> lines_;
     std::string eol_ = "\n"; // for new lines: the file's first line end
     bool bom_ = false;
+    enum class Encoding { Utf8, Utf16Le, Utf16Be } encoding_ = Encoding::Utf8;
 };

@@ -6,13 +6,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace {
 
-// Past this many jumps back a template's blocks are taken to never end: real templates need
-// a few hundred (two sets x ten steps x seven criteria).
-constexpr size_t kMaxSeeks = 20000;
+// No report comes near this; a template whose output grows past it never ends in practice.
+constexpr uint64_t kMaxOutputSize = 64u << 20;
 
 struct ErrorCriterion {
     uint16_t bit;
@@ -237,9 +237,24 @@ int cPrinter::LookupPlaceholder(std::u16string_view token) {
     return it == Placeholders().end() ? 0 : it->second;
 }
 
+namespace {
+
+// The same file under both names (also through a link): the template would be the last report.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+} // namespace
+
 int cPrinter::OpenFiles(const std::string& templatePath, const std::string& outputPath,
                         std::string* message) {
-    if (!template_.Open(templatePath, CUTF16File::Mode::Read)) {
+    // A template is a plain file of reasonable size, and never the report it is to make.
+    if (!template_.Open(templatePath, CUTF16File::Mode::Read) ||
+        template_.GetLength() > kMaxTemplateSize || SameFile(templatePath, outputPath)) {
+        template_.Close();
         if (message)
             *message = Tr("ungültige Druckvorlage");
         return kOpenFailed;
@@ -250,6 +265,14 @@ int cPrinter::OpenFiles(const std::string& templatePath, const std::string& outp
             *message = Tr("ungültige HTML-Ausgabedatei");
         return kOpenFailed;
     }
+    return kOk;
+}
+
+int cPrinter::OpenMemory(std::string templateBytes) {
+    if (templateBytes.size() > kMaxTemplateSize)
+        return kOpenFailed;
+    template_.OpenMemory(std::move(templateBytes));
+    output_.OpenMemoryOutput();
     return kOk;
 }
 
@@ -291,7 +314,7 @@ void cPrinter::Write(std::u16string_view text) {
 }
 
 bool cPrinter::SeekTo(uint64_t position) {
-    if (++seeks_ > kMaxSeeks)
+    if (++seeks_ > seekLimit_)
         return false;
     return template_.SeekAndReset(static_cast<int64_t>(position));
 }
@@ -391,6 +414,10 @@ int cPrinter::Generate(int machineKind, const ParameterBlock* image, const std::
 
     std::u16string line;
     while (template_.ReadString(line)) {
+        if (output_.GetPosition() > kMaxOutputSize) {
+            failed_ = true;
+            return kRunaway;
+        }
         if (line.empty()) {
             if (!suppress_)
                 Write(u"\n");

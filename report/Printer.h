@@ -19,6 +19,8 @@ public:
     static constexpr int kOpenFailed = 2;
     // The template's blocks never end (markers nested against each other): nothing is written.
     static constexpr int kRunaway = 3;
+    // Shipped templates are a few kilobytes; a bigger file is not a template.
+    static constexpr uint64_t kMaxTemplateSize = 4u << 20;
 
     // Block markers.
     static constexpr int kStepList = 17, kStepListEnd = 18, kStep = 19, kStepEnd = 20;
@@ -27,11 +29,14 @@ public:
     cPrinter() = default;
     ~cPrinter();
 
-    // 0, or 2 with the message to show (translated): "ungültige Druckvorlage" or
-    // "ungültige HTML-Ausgabedatei". The output replaces outputPath only when CloseFiles
-    // succeeds.
+    // 0, or 2 with the message to show (translated): "ungültige Druckvorlage" (not a plain
+    // file, too big, or the output file itself) or "ungültige HTML-Ausgabedatei". The output
+    // replaces outputPath only when CloseFiles succeeds.
     int OpenFiles(const std::string& templatePath, const std::string& outputPath,
                   std::string* message = nullptr);
+    // The same without the disk: the template from memory, the output into MemoryOutput().
+    int OpenMemory(std::string templateBytes);
+    const std::string& MemoryOutput() const { return output_.MemoryText(); }
     // 0; 1 when a reference is missing; 3 for a template whose blocks never end. On any
     // failure the output is dropped and the previous report stays.
     int Generate(int machineKind, const ParameterBlock* image, const std::string& title,
@@ -44,6 +49,10 @@ public:
     // A report of a file, which carries no fastening count: its two counter values stay
     // empty (call before Generate).
     void SetNoFasteningCount() { fasteningCountKnown_ = false; }
+
+    // Jumps back a Generate may make before the template counts as never ending (kRunaway).
+    // Lowered only where many templates are run (the fuzzer).
+    void SetSeekLimit(size_t limit) { seekLimit_ = limit; }
 
     // Placeholder number of a whole token ("###TITLE_LABEL###"), 0 when unknown.
     static int LookupPlaceholder(std::u16string_view token);
@@ -79,6 +88,9 @@ private:
     int setCount_ = 2;
     bool suppress_ = false;
     size_t seeks_ = 0;
+    // One step list needs at most about 75 jumps (one per set, per step and per further error
+    // criterion): this leaves room for a template with twenty-odd step lists.
+    size_t seekLimit_ = 2000;
 };
 
 // The template to use: a path with a folder as it stands, a bare name in

@@ -1,5 +1,6 @@
 #include "app/Folders.h"
 #include "app/Settings.h"
+#include "tests/BadInput.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,8 @@ TEST_F(SettingsTest, BadValuesKeepTheCurrentOnes) {
         {"[COM_PORT]\nCOMPORT=0\n", 1, "german", "Torvex.html"},
         {"[COM_PORT]\nCOMPORT=-4\n", 1, "german", "Torvex.html"},
         {"[COM_PORT]\nCOMPORT=99999999999999\n", 1, "german", "Torvex.html"},
-        {"[COM_PORT]\nCOMPORT=2x\n", 1, "german", "Torvex.html"},
+        // The leading number counts, as the profile reading has always taken it.
+        {"[COM_PORT]\nCOMPORT=2x\n", 2, "german", "Torvex.html"},
         // A language is a file name in the language folder, never a path out of it.
         {"[SETTINGS]\nSPRACHE=../../etc/passwd\n", 1, "german", "Torvex.html"},
         {"[SETTINGS]\nSPRACHE=..\n", 1, "german", "Torvex.html"},
@@ -186,6 +188,50 @@ TEST_F(SettingsTest, UnreadableOrUnwritableFileIsLeftAlone) {
     }
 }
 
+TEST_F(SettingsTest, Utf16FileIsReadAndWrittenBackInItsOwnEncoding) {
+    auto utf16 = [](const std::string& ascii, bool big) {
+        std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : ascii) {
+            out += big ? '\0' : c;
+            out += big ? c : '\0';
+        }
+        return out;
+    };
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        const std::string before = "[COM_PORT]\r\nCOMPORT=3\r\n[SETTINGS]\r\nSPRACHE=english\r\n";
+        Write(utf16(before, big));
+        Settings s;
+        ASSERT_EQ(LoadSettings(file, s), 0);
+        EXPECT_EQ(s.comPortIndex, 3);
+        EXPECT_EQ(s.languageName, "english");
+        ASSERT_TRUE(SaveTemplatePath(file, "/t/mine.html"));
+        ASSERT_TRUE(SaveLanguageName(file, "german"));
+        // The whole file UTF-16, one mark, the new key in the file's own line ends.
+        EXPECT_EQ(Read(), utf16("[COM_PORT]\r\nCOMPORT=3\r\n[SETTINGS]\r\nSPRACHE=german\r\n"
+                                "TEMPLATE=/t/mine.html\r\n",
+                                big));
+        ASSERT_EQ(LoadSettings(file, s), 0);
+        EXPECT_EQ(s.templatePath, "/t/mine.html");
+    }
+}
+
+TEST_F(SettingsTest, BadInputsGiveTheDefaultsAndAreNotOverwritten) {
+    const auto inputs = MakeBadInputs(dir.string(), "settings", uint64_t{1} << 30);
+    ASSERT_FALSE(inputs.empty());
+    for (const BadInput& in : inputs) {
+        SCOPED_TRACE(in.what);
+        Settings s;
+        s.languageName = "english";
+        EXPECT_EQ(LoadSettings(in.path, s), 0);
+        EXPECT_EQ(s.languageName, "english") << "what was set before stays";
+        if (in.what == "empty file")
+            continue;
+        EXPECT_FALSE(SaveComPortIndex(in.path, 2));
+    }
+    EXPECT_EQ(fs::file_size(inputs[3].path), uint64_t{1} << 30);
+}
+
 TEST_F(SettingsTest, ShippedDefaultsReadAsTheDefaults) {
     Settings s;
     s.comPortIndex = 9;
@@ -202,7 +248,8 @@ TEST_F(SettingsTest, ShippedDefaultsReadAsTheDefaults) {
 TEST(SettingsHelpers, TemplatePathAndLanguageNames) {
     EXPECT_EQ(ResolveTemplatePath("Torvex.html", "/d"), fs::path("/d/templates/Torvex.html"));
     EXPECT_EQ(ResolveTemplatePath("/x/y.html", "/d"), fs::path("/x/y.html"));
-    EXPECT_EQ(ResolveTemplatePath("sub/y.html", "/d"), fs::path("/d/templates/sub/y.html"));
+    EXPECT_EQ(ResolveTemplatePath("sub/y.html", "/d"), fs::path("sub/y.html"));
+    EXPECT_EQ(ResolveTemplatePath("./y.html", "/d"), fs::path("./y.html"));
     for (const char* ok : {"german", "English", "Français", "pt-BR", "my lang"})
         EXPECT_TRUE(IsValidLanguageName(ok)) << ok;
     for (const char* bad : {"", ".", "..", "a/b", "a\\b", "tab\there", "/german"})

@@ -48,25 +48,31 @@ PasswordDigestBytes DigestByDefinition(const std::u16string& password) {
     return d;
 }
 
-TEST(FileKeyTest, ZeroFilledBufferWithKeyAtStart) {
+TEST(FileKeyTest, ThirteenKeyBytesThenZeros) {
     uint8_t full[32], longer[40], shorter[10];
+    std::memset(full, 0xEE, sizeof full);
     std::memset(longer, 0xEE, sizeof longer);
     std::memset(shorter, 0xEE, sizeof shorter);
     cPassword p;
     p.GetFileKey(full, sizeof full);
     p.GetFileKey(longer, sizeof longer);
     p.GetFileKey(shorter, sizeof shorter);
+    // The key text: 13 printable bytes, not a repeated one.
+    int distinct = 0;
+    for (size_t i = 0; i < cPassword::kFileKeyTextLength; ++i) {
+        EXPECT_GE(full[i], 0x21) << i;
+        EXPECT_LE(full[i], 0x7E) << i;
+        distinct += full[i] != full[0];
+    }
+    EXPECT_GT(distinct, 8);
+    for (size_t i = cPassword::kFileKeyTextLength; i < sizeof full; ++i) {
+        EXPECT_EQ(full[i], 0) << i;
+    }
     EXPECT_EQ(std::memcmp(full, longer, 32), 0);
     for (size_t i = 32; i < sizeof longer; ++i) {
         EXPECT_EQ(longer[i], 0) << i;
     }
     EXPECT_EQ(std::memcmp(full, shorter, sizeof shorter), 0);
-    // A real key: not zero and not a repeated byte.
-    int distinct = 0;
-    for (int i = 1; i < 32; ++i) {
-        distinct += full[i] != full[0];
-    }
-    EXPECT_GT(distinct, 20);
 }
 
 TEST(PasswordDigestTest, FollowsItsDefinition) {
@@ -160,14 +166,17 @@ TEST(FileKeyTest, EncipherRoundTripsAndRefusesBadLengths) {
 }
 
 // Stored configuration files, firmware files and the digests held by machines depend on the
-// file key and the initial vector never changing: these values pin them.
+// file key and the initial vector never changing: these values pin them. They were computed
+// apart from this code (`openssl enc -aes-256-cbc -nopad` with the key "kV7!tQz#R2mw9" and 19
+// zero bytes), so they also check the key, the vector and the seal's layout. Files sealed
+// with the earlier key are no longer accepted.
 TEST(FileKeyTest, StoredDigestsStayCompatible) {
-    EXPECT_EQ(Hex(PasswordDigest(u"")), "B82B9A92B9D05619");
-    EXPECT_EQ(Hex(PasswordDigest(u"Kelvane1")), "80827BF9763CF5B2");
+    EXPECT_EQ(Hex(PasswordDigest(u"")), "C8C3B5DAFDCE298A");
+    EXPECT_EQ(Hex(PasswordDigest(u"Kelvane1")), "CC5B627470293918");
     const std::string data(512, '\0');
     EXPECT_EQ(Hex(SealDigest(data.data(), data.size(), kConfigSealFiller)),
-              "C37CA7FDAC668BDD4F4B6634A0D059F99FF01DDB84C84D36A1B4B99BA98A268AF96E8B001604831175FF"
-              "A3D3114B464E");
+              "8F2BAF055934C3A7A6E9D7FFAA60F70C6308E7D86E903AD3EBDE9FB65BF5DE1A90EE1B61D2FE8E6372FA"
+              "A3FD71BC93FC");
 }
 
 } // namespace

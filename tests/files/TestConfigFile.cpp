@@ -175,12 +175,18 @@ TEST_F(ConfigFileTest, ReadResultsAndTheCallersBufferOnFailure) {
         const char* name;
         int result;
     };
+    // A huge file is read for its first 560 bytes only (zeros here: the seal fails); a device
+    // is no file.
+    Put("huge.bin", good.data(), 0);
+    ASSERT_EQ(truncate(Path("huge.bin").c_str(), off_t{3} << 30), 0);
     for (const Case c : {Case{"good.bin", 0}, Case{"long.bin", 0}, Case{"readonly.bin", 0},
                          Case{"short.bin", -1}, Case{"empty.bin", -1}, Case{"missing.bin", -1},
-                         Case{"folder.bin", -1}, Case{"fifo.bin", -1}, Case{"tampered.bin", -2}}) {
+                         Case{"folder.bin", -1}, Case{"fifo.bin", -1}, Case{"tampered.bin", -2},
+                         Case{"huge.bin", -2}, Case{"/dev/null", -1}}) {
         ConfigImage out;
         out.fill(0x5A);
-        EXPECT_EQ(ReadConfigFile(Path(c.name), out), c.result) << c.name;
+        const std::string path = c.name[0] == '/' ? c.name : Path(c.name);
+        EXPECT_EQ(ReadConfigFile(path, out), c.result) << c.name;
         if (c.result == 0) {
             EXPECT_EQ(out, SampleImage()) << c.name;
         } else {

@@ -4,6 +4,7 @@
 #include "model/AtomicFile.h"
 #include "sim/SimFirmware.h"
 #include "sim/SimMachine.h"
+#include "tests/BadInput.h"
 
 #include <gtest/gtest.h>
 
@@ -84,4 +85,22 @@ TEST_F(MakeFirmware, ImagesThatCannotBeFirmwareWriteNothing) {
         1);
     EXPECT_EQ(RunTool("main " + Path("missing.bin") + " " + Path("out.bin")), 1);
     EXPECT_FALSE(fs::exists(Path("out.bin")));
+}
+
+TEST_F(MakeFirmware, BadInputsAreRefusedAtOnce) {
+    const auto inputs = MakeBadInputs(dir.string(), "fw");
+    ASSERT_FALSE(inputs.empty());
+    for (const BadInput& in : inputs) {
+        SCOPED_TRACE(in.what);
+        // Plain files are read and found wanting; anything else is not opened at all.
+        const FirmwareStatus expected = in.what == "empty file" || in.what == "huge file"
+                                            ? FirmwareStatus::Invalid
+                                            : FirmwareStatus::CannotOpen;
+        MainFirmware main;
+        std::string why;
+        EXPECT_EQ(FirmwareFile::ReadMain(in.path, kSimFirmwareMemorySize, main, &why), expected);
+        EXPECT_FALSE(why.empty());
+        SupervisorFirmware supervisor;
+        EXPECT_EQ(FirmwareFile::ReadSupervisor(in.path, supervisor), expected);
+    }
 }

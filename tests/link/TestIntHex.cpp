@@ -1,6 +1,9 @@
 #include "link/IntHex.h"
+#include "tests/BadInput.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <cstdio>
 #include <cstdlib>
@@ -206,6 +209,25 @@ TEST(IntHexTest, MissingFileGivesMinusTen) {
     uint32_t count = 99;
     EXPECT_EQ(hex.Load("/nonexistent/BL.hex", 0, image, sizeof image, count), -10);
     EXPECT_EQ(count, 0u);
+}
+
+TEST(IntHexTest, BadInputsAreRefusedAtOnce) {
+    char folder[] = "/tmp/kelvane-hex-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const auto inputs = MakeBadInputs(folder, "BL", cIntHex::kMaxFileSize + 1);
+    ASSERT_FALSE(inputs.empty());
+    for (const BadInput& in : inputs) {
+        cIntHex hex;
+        uint8_t image[4] = {1, 2, 3, 4};
+        uint32_t count = 99;
+        // An empty file holds no record; everything else cannot be a hex file.
+        EXPECT_EQ(hex.Load(in.path, 0, image, sizeof image, count),
+                  in.what == "empty file" ? cIntHex::kNoRecord : cIntHex::kOpenFailed)
+            << in.what;
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(image[3], 4) << "nothing placed";
+    }
+    std::filesystem::remove_all(folder);
 }
 
 // Files made by objcopy, an independent writer of the format.

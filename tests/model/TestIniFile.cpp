@@ -97,11 +97,14 @@ TEST(IniFile, SetKeepsEverythingElse) {
 
 TEST(IniFile, Numbers) {
     IniFile ini = Parsed("[N]\na=12\nb= -3 \nc=12abc\nd=\ne=99999999999\nf=+7\n"
+                         "g=15000 ; Nm\nh=abc\ni=-\nj=-8x\n"
                          "r=18.2\ns=18,2\nt=1e3\n");
+    // The leading number counts; a value without digits or beyond int keeps the default.
     struct {
         const char* key;
         int expected;
-    } ints[] = {{"a", 12}, {"b", -3}, {"c", 42}, {"d", 42}, {"e", 42}, {"f", 7}, {"missing", 42}};
+    } ints[] = {{"a", 12},    {"b", -3}, {"c", 12}, {"d", 42}, {"e", 42},      {"f", 7},
+                {"g", 15000}, {"h", 42}, {"i", 42}, {"j", -8}, {"missing", 42}};
     for (const auto& c : ints)
         EXPECT_EQ(ini.GetInt("N", c.key, 42), c.expected) << c.key;
     EXPECT_DOUBLE_EQ(ini.GetDouble("N", "r", 0), 18.2);
@@ -181,4 +184,29 @@ TEST(IniFile, LoadAndSave) {
     // A folder that does not exist: reported, nothing created.
     EXPECT_FALSE(ini.Save(dir.File("missing/Kelvane.ini"), &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(IniFile, Utf16TextRoundTripsInItsEncoding) {
+    // "[A]\r\nk=Über 😀\r\n" as UTF-16LE with its mark.
+    const std::u16string units = u"[A]\r\nk=\u00DCber \U0001F600\r\n";
+    std::string le = "\xFF\xFE";
+    for (char16_t u : units) {
+        le += static_cast<char>(u & 0xFF);
+        le += static_cast<char>(u >> 8);
+    }
+    IniFile ini;
+    ini.Parse(le);
+    EXPECT_EQ(ini.GetString("A", "k"), "\xC3\x9C"
+                                       "ber \xF0\x9F\x98\x80");
+    EXPECT_EQ(ini.ToString(), le) << "unchanged text comes back byte for byte";
+    ASSERT_TRUE(ini.SetString("A", "n", "1"));
+    const std::string out = ini.ToString();
+    EXPECT_EQ(out.substr(0, le.size()), le);
+    EXPECT_EQ(out.substr(le.size()), std::string("n\0=\0"
+                                                 "1\0\r\0\n\0",
+                                                 10));
+    // A lone last byte is dropped, not read as a character.
+    ini.Parse(le + "x");
+    EXPECT_EQ(ini.GetString("A", "k"), "\xC3\x9C"
+                                       "ber \xF0\x9F\x98\x80");
 }

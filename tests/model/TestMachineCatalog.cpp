@@ -3,16 +3,17 @@
 #include "TempDir.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
+#include "tests/BadInput.h"
 
 namespace {
 
 const char* kCatalog = "; test catalog\r\n"
                        "[MOTOR]\r\n"
-                       "MINDREHZAHL_QVK18=60\r\n"
+                       "MINDREHZAHL_QVK18=60abc\r\n"
                        "min_Schwelle=105\r\n"
                        "max_Schwelle=170\r\n"
                        "[KUPPLUNG]\r\n"
-                       "MAX_DREHZAHL_KUPPLUNG=15000\r\n"
+                       "MAX_DREHZAHL_KUPPLUNG=15000 ; 1/min\r\n"
                        "[AKKU]\r\n"
                        "QVK18_14=19000\r\n"
                        "QVK18_18=22000\r\n"
@@ -232,5 +233,21 @@ TEST(MachineCatalogSample, SimulatedMachineIsDescribed) {
             TransmissionEntry e;
             EXPECT_EQ(ParseEntryLine(*ini.Find(section, key), e), EntryLineResult::Ok) << key;
         }
+    }
+}
+
+TEST_F(Catalog, BadInputsGiveTheDefaultsAtOnceAndKeepTheTables) {
+    ASSERT_EQ(catalog.LoadCatalog(path, machine), 0);
+    ASSERT_EQ(catalog.Gear(5)->name, "1:12,6");
+    const auto inputs = MakeBadInputs(dir.Path(), "catalog");
+    ASSERT_FALSE(inputs.empty());
+    for (const BadInput& in : inputs) {
+        SCOPED_TRACE(in.what);
+        EXPECT_EQ(catalog.LoadCatalog(in.path, machine), 0);
+        EXPECT_EQ(catalog.minSpeed, 30);
+        EXPECT_EQ(catalog.Gear(5)->name, "1:12,6") << "a slot is never emptied";
+        std::string message;
+        EXPECT_EQ(catalog.LookupTransmission(in.path, machine, &message), -1);
+        EXPECT_EQ(message, "Getriebe ist nicht definiert");
     }
 }

@@ -1,5 +1,6 @@
 #include "lang/TextCodec.h"
 #include "report/Printer.h"
+#include "tests/BadInput.h"
 
 #include <gtest/gtest.h>
 
@@ -235,6 +236,62 @@ TEST_F(PrinterTest, OpenFailuresAndRunawayKeepThePreviousReport) {
     EXPECT_EQ(ReadOutputRaw(), before);
 }
 
+TEST_F(PrinterTest, BadTemplatesAreRefusedAtOnceAndKeepThePreviousReport) {
+    ASSERT_EQ(Run("first\n"), 0);
+    const std::string before = ReadOutputRaw();
+    const auto inputs = MakeBadInputs(dir_, "bad", cPrinter::kMaxTemplateSize + 1);
+    ASSERT_FALSE(inputs.empty());
+    for (const BadInput& in : inputs) {
+        SCOPED_TRACE(in.what);
+        cPrinter p;
+        std::string message;
+        if (in.what == "empty file") {
+            // An empty template makes an empty report.
+            ASSERT_EQ(p.OpenFiles(in.path, dir_ + "/empty-out.html", &message), 0);
+            EXPECT_EQ(p.Generate(18, &image_, "", &transmission_, angleHeads_, 0), 0);
+            EXPECT_TRUE(p.CloseFiles());
+            continue;
+        }
+        EXPECT_EQ(p.OpenFiles(in.path, Out(), &message), cPrinter::kOpenFailed);
+        EXPECT_EQ(message, "ungültige Druckvorlage");
+    }
+    EXPECT_EQ(ReadOutputRaw(), before);
+}
+
+TEST_F(PrinterTest, TheReportItselfIsNoTemplate) {
+    ASSERT_EQ(Run("first\n"), 0);
+    const std::string before = ReadOutputRaw();
+    // By its own name, and through a link to it.
+    ASSERT_EQ(::symlink(Out().c_str(), (dir_ + "/link.html").c_str()), 0);
+    for (const std::string& tmpl : {Out(), dir_ + "/link.html", dir_ + "/./Torvex.html"}) {
+        cPrinter p;
+        std::string message;
+        EXPECT_EQ(p.OpenFiles(tmpl, Out(), &message), cPrinter::kOpenFailed) << tmpl;
+        EXPECT_EQ(message, "ungültige Druckvorlage");
+    }
+    EXPECT_EQ(ReadOutputRaw(), before);
+}
+
+TEST_F(PrinterTest, MemoryRunWritesWhatTheFileRunWrites) {
+    image_.Step(0).SetNextStep(kNextStepLast);
+    const std::string tmpl = "###STEP_LIST###\n[###SD_STEPNR###]\n###STEP_LIST_END###\nend\n";
+    const std::string onDisk = Expand(tmpl);
+    const std::string raw = ReadOutputRaw();
+    std::string bytes = "\xFF\xFE";
+    for (char16_t u : Utf8ToUtf16(tmpl)) {
+        bytes += static_cast<char>(u & 0xFF);
+        bytes += static_cast<char>(u >> 8);
+    }
+    cPrinter p;
+    ASSERT_EQ(p.OpenMemory(bytes), 0);
+    ASSERT_EQ(p.Generate(18, &image_, "Torvex Kelvane  Version 4.0.0.8", &transmission_,
+                         angleHeads_, 1234),
+              0);
+    EXPECT_TRUE(p.CloseFiles());
+    EXPECT_EQ(p.MemoryOutput(), raw);
+    EXPECT_EQ(onDisk, "[1]\n[1]\nend\n");
+}
+
 TEST_F(PrinterTest, MissingReferencesWriteNothing) {
     cPrinter p;
     ASSERT_EQ(p.OpenFiles(Template("x\n"), Out()), 0);
@@ -246,6 +303,7 @@ TEST(TemplatePath, BareNameLivesInTemplatesFolder) {
     EXPECT_EQ(ResolveTemplatePath("Torvex.html", "/d/TorvexV4"),
               "/d/TorvexV4/templates/Torvex.html");
     EXPECT_EQ(ResolveTemplatePath("/x/y.html", "/d"), "/x/y.html");
+    EXPECT_EQ(ResolveTemplatePath("sub/y.html", "/d"), "sub/y.html");
 }
 
 TEST(LoopStack, PushPopOrderAndDeepStackFreesWithoutRecursion) {

@@ -47,6 +47,11 @@ TEST_P(ShippedTemplate, LeavesNoPlaceholderInTheReport) {
         const std::string html = ReadUtf16File(out);
         ASSERT_FALSE(html.empty());
         EXPECT_EQ(html.find("###"), std::string::npos) << html.substr(html.find("###"), 80);
+        // Every set's step rows come under their column headings.
+        size_t headings = 0;
+        for (size_t at = 0; (at = html.find("<th>Programmschritt</th>", at)) != html.npos; ++at)
+            ++headings;
+        EXPECT_EQ(headings, 2u);
         if (std::string(GetParam()) == "Torvex.html") {
             EXPECT_NE(html.find("programSteps2.jpg"), std::string::npos);
         }

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -400,6 +401,36 @@ private slots:
             QCOMPARE(w.StatusPane()->text(), QString("Kein Adapter gefunden"));
         }
         sheet->SetHost(controller.get());
+    }
+
+    void aDeviceThatIsNoSerialPortSaysWhyInTheBoxAndTheStatusBar() {
+        // Chosen by mistake: a file instead of the adapter.
+        const QString file = temp->path() + "/ttyUSB0";
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+        f.close();
+        device = file.toStdString();
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        w.ReadButton()->click();
+        QVERIFY(!controller->dataLoaded);
+        const std::string reason = PortProblemText(PortProblem::NotSerial);
+        QCOMPARE(ui->messages, std::vector<std::string>{"com-port not opend\n" + reason});
+        QVERIFY(!ui->statusTexts.empty());
+        QCOMPARE(ui->statusTexts.back(), reason);
+        // What the window's user interface does with a status text.
+        w.StatusPane()->setText(QString::fromStdString(ui->statusTexts.back()));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep"));
+        Screenshot(&w, "reason-window");
+        // The box as the window shows it.
+        QMessageBox box(&w);
+        box.setWindowTitle(w.windowTitle());
+        box.setIcon(QMessageBox::NoIcon);
+        box.setText(QString::fromStdString(ui->messages.front()));
+        box.show();
+        Screenshot(&box, "reason-box");
     }
 
     void aboutBoxShowsTitleAndVersion() {

@@ -4,12 +4,19 @@
 #include "app/Settings.h"
 #include "lang/Language.h"
 
+#include <algorithm>
 #include <iostream>
+
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 void cControllerUi::Error(const std::string& text) {
+    if (barShown) { // a message starts on a line of its own
+        std::cerr << "\n";
+        barShown = false;
+    }
     std::cerr << "kelvane-cli: " << text << "\n";
     ++errorsShown;
 }
@@ -53,6 +60,28 @@ void cControllerUi::ShowStatus(const std::string& text) {
     // entry is.
     if (text.rfind(Translate("Verlauf: Eintrag nicht gespeichert:"), 0) == 0)
         std::cerr << "kelvane-cli: " << text << "\n";
+}
+
+void cControllerUi::ShowProgress(bool visible) {
+    if (visible && progressBar && ::isatty(STDERR_FILENO)) {
+        barShown = true;
+        barPercent = -1;
+        SetProgress(0);
+    } else if (!visible && barShown) {
+        std::cerr << "\n" << std::flush;
+        barShown = false;
+    }
+}
+
+void cControllerUi::SetProgress(int percent) {
+    percent = std::clamp(percent, 0, 100);
+    if (!barShown || percent == barPercent)
+        return;
+    barPercent = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::cerr << "\r[" << std::string(size_t(filled), '#')
+              << std::string(size_t(kWidth - filled), ' ') << "] " << percent << " %" << std::flush;
 }
 
 void cControllerUi::ShowNotice(const std::string& text) {
@@ -105,6 +134,8 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     std::string language;
     const bool chosen = args.Option("--language", language);
     args.Option("--port", port);
+    if (args.Flag("--quiet"))
+        ui.progressBar = false;
     ui.noBackup = args.Flag("--no-backup");
     if (chosen && !IsValidLanguageName(language)) {
         cli::Fail("not a language name: '" + language + "'");

@@ -34,8 +34,11 @@ public:
     bool ConfirmWithoutBackup(const std::string& text) override;
     bool ConfirmSettingsBack(const std::string& text) override;
     void ShowStatus(const std::string& text) override;
-    void ShowProgress(bool) override {}
-    void SetProgress(int) override {}
+    // A bar on standard error while a transfer runs, only when it is a terminal; --quiet
+    // (progressBar false) draws none.
+    void ShowProgress(bool visible) override;
+    void SetProgress(int percent) override;
+    bool progressBar = true;
     void ShowNotice(const std::string& text) override;
 
     // Lines written to standard error so far.
@@ -44,6 +47,8 @@ public:
 private:
     void Error(const std::string& text);
     int errorsShown = 0;
+    bool barShown = false;
+    int barPercent = -1;
 };
 
 // What every machine command shares: --port PATH (bypasses discovery), --language NAME,

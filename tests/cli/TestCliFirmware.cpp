@@ -8,7 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -196,4 +202,64 @@ TEST_F(CliFirmware, DumpFailuresWriteNothing) {
         EXPECT_FALSE(fs::exists(File("d.bin")));
         EXPECT_FALSE(fs::exists(tmp.path() / "missing"));
     }
+}
+
+namespace {
+
+// kelvane-cli with its standard error on a terminal (a pseudo-terminal this test reads);
+// what the terminal showed.
+std::string RunOnTerminal(const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return "no pty";
+    const std::string slave = ::ptsname(master);
+    const std::string exe = CliPath().string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        const int fd = ::open(slave.c_str(), O_RDWR);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(fd, 2);
+        for (const auto& [k, v] : env)
+            ::setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    std::string shown;
+    char buf[4096];
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0)
+            break;
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0)
+            break; // EIO once the child has closed the terminal
+        shown.append(buf, size_t(n));
+    }
+    ::waitpid(pid, nullptr, 0);
+    ::close(master);
+    return shown;
+}
+
+} // namespace
+
+TEST_F(CliFirmware, AProgressBarOnATerminalOnlyAndNotWithQuiet) {
+    const std::string bar =
+        RunOnTerminal({"supervisor", "--port", device, "--yes", kSupvFile}, tmp.UserEnv());
+    EXPECT_TRUE(Contains(bar, "] 0 %")) << bar;
+    EXPECT_TRUE(Contains(bar, "[########")) << bar;
+    const std::string quiet = RunOnTerminal(
+        {"supervisor", "--port", device, "--yes", "--quiet", kSupvFile}, tmp.UserEnv());
+    EXPECT_FALSE(Contains(quiet, " %")) << quiet;
+    // Standard error a pipe: no bar either.
+    CliResult r = Run("supervisor", {"--yes", kSupvFile});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(Contains(r.err, " %")) << r.err;
 }

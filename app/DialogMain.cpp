@@ -130,7 +130,7 @@ bool cDialogMain::DiscoverAdapters() {
 }
 
 int cDialogMain::OpenSelectedPort() {
-    const int result = portSelection.OpenSelectedPort(serialPort);
+    const int result = portSelection.OpenSelectedPort(Line());
     if (result != kResultOk)
         return result;
     // An adapter left at its default latency timer makes every reply wait for it: said once
@@ -167,7 +167,7 @@ void cDialogMain::CreateLink() {
     std::string programFolder = folders.appFolder.string();
     if (!programFolder.empty() && programFolder.back() != '/')
         programFolder += '/';
-    auto link = std::make_unique<cQVX_18>(&serialPort, programFolder);
+    auto link = std::make_unique<cQVX_18>(&Line(), programFolder);
     if (pause)
         link->SetPauseFunction(pause);
     linkObject = std::move(link);
@@ -208,9 +208,24 @@ bool cDialogMain::TriggerSupervisor(cSTM& stm) {
 }
 
 void cDialogMain::ClosePort() {
-    serialPort.SetRts(false);
-    serialPort.SetDtr(false);
-    serialPort.Close();
+    Line().SetRts(false);
+    Line().SetDtr(false);
+    Line().Close();
+}
+
+ISerialPort& cDialogMain::Line() {
+    if (trace)
+        return *trace;
+    return serialPort;
+}
+
+bool cDialogMain::StartTrace(const std::string& path, const std::string& command,
+                             std::string& error) {
+    auto t = std::make_unique<cTracePort>(serialPort);
+    if (!t->Start(path, command, error))
+        return false;
+    trace = std::move(t);
+    return true;
 }
 
 fs::path cDialogMain::ConfigurationsFolder() const {

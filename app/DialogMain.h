@@ -14,6 +14,7 @@
 #include "link/PortSelection.h"
 #include "link/QVX.h"
 #include "link/SerialPort.h"
+#include "link/TracePort.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
 #include "pages/PageHost.h"
@@ -238,6 +239,10 @@ public:
     Settings settings;
 
     SerialPort serialPort;
+    // The line every machine command uses: the serial port, or a trace around it.
+    ISerialPort& Line();
+    // Writes every byte on the line from now on to path (--trace); false with the reason.
+    bool StartTrace(const std::string& path, const std::string& command, std::string& error);
     PortSelection portSelection;
     std::unique_ptr<cQVX> linkObject;
 
@@ -308,6 +313,7 @@ private:
     void RefreshAfterRead();
 
     std::unique_ptr<LinkStatus> linkStatus;
+    std::unique_ptr<cTracePort> trace;
     std::function<void(int)> pause;
     std::set<std::string> latencyNoticed; // adapters whose slow latency timer was named
 };

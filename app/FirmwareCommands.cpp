@@ -235,7 +235,7 @@ bool cDialogMain::OnFirmwareUpdate() {
 }
 
 bool cDialogMain::OnSupervisorUpdate() {
-    cSTM stm(&serialPort);
+    cSTM stm(&Line());
     if (!TriggerSupervisor(stm))
         return false;
     cSTM::Eeprom eeprom{};
@@ -262,7 +262,7 @@ bool cDialogMain::OnSupervisorUpdate() {
 }
 
 bool cDialogMain::OnDumpSupervisor() {
-    cSTM stm(&serialPort);
+    cSTM stm(&Line());
     if (!TriggerSupervisor(stm))
         return false;
     cSTM::Eeprom eeprom{};

@@ -136,6 +136,8 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     args.Option("--port", port);
     if (args.Flag("--quiet"))
         ui.progressBar = false;
+    std::string tracePath;
+    const bool traced = args.Option("--trace", tracePath);
     ui.noBackup = args.Flag("--no-backup");
     if (chosen && !IsValidLanguageName(language)) {
         cli::Fail("not a language name: '" + language + "'");
@@ -157,6 +159,11 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     }
     controller = std::make_unique<cDialogMain>(ui, sheet, folders, lister);
     controller->portSelection.SetReportCount(false);
+    std::string traceError;
+    if (traced && !controller->StartTrace(tracePath, "kelvane-cli", traceError)) {
+        cli::Fail("cannot write the trace " + traceError);
+        return false;
+    }
     if (!chosen)
         language = controller->settings.languageName;
     LanguageLoadResult loaded = SetLanguage(language);

@@ -53,6 +53,8 @@ CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments, b
             options.version = true;
         else if (a == "--port")
             valueOf(i, a, options.port);
+        else if (a == "--trace")
+            valueOf(i, a, options.trace);
         else if (a.startsWith("--port=")) {
             options.port = a.mid(7);
             if (options.port.isEmpty() && options.error.isEmpty())
@@ -73,9 +75,10 @@ CDorvaleApp::Options CDorvaleApp::ParseArguments(const QStringList& arguments, b
 }
 
 const char* CDorvaleApp::Usage() {
-    return "usage: kelvane [--port DEVICE] [--read] [--screenshot FILE]\n"
+    return "usage: kelvane [--port DEVICE] [--trace FILE] [--read] [--screenshot FILE]\n"
            "  --port DEVICE      select this device in the port list (e.g. /dev/pts/3); a\n"
            "                     device discovery does not list is added to the list\n"
+           "  --trace FILE       write every byte sent to and received from the machine to FILE\n"
            "  --read             read the machine (\"von Maschine\") at start\n"
            "  --screenshot FILE  save a PNG of the window and end\n"
            "  --version          print the program version and end\n"
@@ -132,6 +135,12 @@ int CDorvaleApp::Run(const Options& options) {
         if (!notice.empty())
             ui.ShowMessage(notice, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
         controller.journal = &history;
+    }
+    if (!options.trace.isEmpty()) {
+        std::string error;
+        if (!controller.StartTrace(options.trace.toStdString(), "kelvane", error))
+            ui.ShowMessage("--trace: " + error, cUserInterface::Buttons::Ok,
+                           cUserInterface::Icon::Warning);
     }
 
     // The same controller is shown again after a language change, so the edited image and

@@ -12,6 +12,7 @@ class CDorvaleApp {
 public:
     struct Options {
         QString port;               // select this device in the port list
+        QString trace;              // write every byte on the line to this file
         bool read = false;          // "von Maschine" once the window is up
         QString screenshot;         // save a picture of the window there and end (no display)
         bool exitWhenShown = false; // print "shown" once the window is up, and end (benchmark)

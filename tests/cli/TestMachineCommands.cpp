@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -417,5 +418,57 @@ TEST_F(CliMachine, NoAdapterIsSaidSo) {
     CliResult r = RunCli({"read", File("m.bin")}, env, 60000);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(Contains(r.err, "no adapter found")) << r.err;
+    EXPECT_FALSE(fs::exists(File("m.bin")));
+}
+
+TEST_F(CliMachine, TraceHoldsEveryByteWithTimeDirectionAndSpeed) {
+    CliResult r = Run("read", {"--trace", File("read.trace"), File("m.bin")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::ifstream in(File("read.trace"));
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "# kelvane trace 1");
+    std::vector<std::string> sent, received;
+    std::string opened;
+    double last = 0;
+    size_t replyBytes = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        double ms = -1;
+        std::string what;
+        int baud = -1;
+        ASSERT_TRUE(fields >> ms >> what >> baud) << line;
+        EXPECT_GE(ms, last) << line;
+        last = ms;
+        std::string rest;
+        std::getline(fields, rest);
+        if (!rest.empty())
+            rest.erase(0, 1);
+        if (what == "open")
+            opened = rest;
+        else if (what == ">")
+            sent.push_back(std::to_string(baud) + " " + rest);
+        else if (what == "<")
+            received.push_back(std::to_string(baud) + " " + rest),
+                replyBytes += (rest.size() + 1) / 3;
+    }
+    EXPECT_EQ(opened, device);
+    ASSERT_GE(sent.size(), 3u);
+    // The wake-up: the reset byte and 0x00 0xED at 19200 baud, answered with 0xA2.
+    EXPECT_EQ(sent[0], "19200 FF");
+    EXPECT_EQ(sent[1], "19200 00 ED");
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received[0].substr(0, 8), "19200 A2");
+    // Everything the machine answered is there: the block area alone is 1027 bytes.
+    EXPECT_GT(replyBytes, 1027u + 4096u);
+}
+
+TEST_F(CliMachine, ATraceThatCannotBeWrittenStopsBeforeTheMachine) {
+    CliResult r = Run("read", {"--trace", File("no/such/folder/t.trace"), File("m.bin")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(Contains(r.err, "cannot write the trace")) << r.err;
+    EXPECT_EQ(sim->Counters().wakeups, 0u);
     EXPECT_FALSE(fs::exists(File("m.bin")));
 }

@@ -84,8 +84,11 @@ int cTracePort::SetDtr(bool on) {
 
 int cTracePort::Write(const uint8_t* data, size_t count) {
     const int r = inner.Write(data, count);
-    if (r > 0)
+    if (r > 0) {
         Bytes(">", data, size_t(r));
+        // The port swallowed the line's echo of these bytes; a replay has to send it.
+        Bytes("echo", data, size_t(r));
+    }
     return r;
 }
 

@@ -3,7 +3,8 @@
 //
 // One line per event, fields separated by single blanks:
 //   <ms since the trace began, 3 decimals> <what> <baud> [bytes in hex | text]
-// what: ">" sent, "<" received, "open", "close", "speed", "rts", "dtr", "flush".
+// what: ">" sent, "<" received, "echo" the line's echo of a ">" that the port took in and
+// removed itself (the program never sees it), "open", "close", "speed", "rts", "dtr", "flush".
 // Lines starting with "#" are comments; the first one names the format ("# kelvane trace 1").
 #pragma once
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "sim/SimMachine.h"
+#include "sim/SimReplay.h"
 
 namespace {
 
@@ -46,6 +47,9 @@ void Usage(FILE* to) {
         "  --serial TEXT          serial number announced to adapter discovery\n"
         "                         (default NORKSIM1)\n"
         "  --no-announce          do not write the announcement file\n"
+        "  --replay TRACE         answer as the machine recorded in TRACE (kelvane-cli\n"
+        "                         --trace) did, check that the program sends the recorded\n"
+        "                         bytes and say where it differs (exit 1 at the end)\n"
         "  --verbose              tell every exchange on standard error\n"
         "  --version              print the version and end\n"
         "  --help                 this text\n"
@@ -73,6 +77,7 @@ bool Number(const char* text, unsigned long max, unsigned long& out) {
 int main(int argc, char** argv) {
     SimOptions opt;
     bool verbose = false;
+    std::string replayTrace;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         const char* val = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -140,6 +145,8 @@ int main(int argc, char** argv) {
             opt.serial = text();
         } else if (a == "--no-announce") {
             opt.announce = false;
+        } else if (a == "--replay") {
+            replayTrace = text();
         } else if (a == "--verbose") {
             verbose = true;
         } else {
@@ -159,6 +166,8 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (!replayTrace.empty())
+        return RunReplay(replayTrace, stopSignals);
 
     SimMachine machine(opt);
     std::string device = machine.Start();

@@ -39,7 +39,10 @@ cDialogMain::cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folderSet,
         LoadSettings(settingsFile, settings);
     serialPort.SetIdleCallback([this] { this->ui.KeepAlive(); });
     portSelection.SetComPortIndex(settings.comPortIndex);
-    portSelection.SetMessageCallback([this](const std::string& text) { Message(text.c_str()); });
+    portSelection.SetMessageCallback([this](const std::string& text) {
+        if (!quietPortOpen)
+            Message(text.c_str());
+    });
     portSelection.SetStoreIndexCallback([this](int index) {
         settings.comPortIndex = index;
         if (!settingsFile.empty())
@@ -193,14 +196,15 @@ void cDialogMain::AttachStatusTargets() {
         linkObject->SetStatusTargets(linkStatus.get(), linkStatus.get());
 }
 
-bool cDialogMain::TriggerSupervisor(cSTM& stm) {
+bool cDialogMain::TriggerSupervisor(cSTM& stm, bool sayFailure) {
     stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
     stm.SetPauseFunction([this](int ms) { Pause(ms); });
     if (OpenSelectedPort() != kResultOk)
         return false;
     if (stm.Trigger() != kResultOk) {
         ClosePort();
-        Message("Verbindung fehlgeschlagen");
+        if (sayFailure)
+            Message("Verbindung fehlgeschlagen");
         return false;
     }
     stm.SetStatusTargets(linkStatus.get(), linkStatus.get());

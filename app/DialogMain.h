@@ -17,6 +17,7 @@
 #include "link/TracePort.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
+#include "model/WriteCheck.h"
 #include "pages/PageHost.h"
 #include "report/Report.h"
 
@@ -118,7 +119,13 @@ public:
 
     // "Firmware Update", "Firmware Update SUPV", "Dump SUPV", "Dump Emulationsbereich".
     // True when the command did what it was asked.
-    bool OnFirmwareUpdate();
+    // How "Firmware Update" treats a machine whose block area is not a usable image: ask
+    // before a recovery (the window), refuse it, or recover without asking (a command line
+    // that asked for it).
+    enum class Recovery { Ask, Refuse, Recover };
+    bool OnFirmwareUpdate(Recovery recovery = Recovery::Ask);
+    // The last "Firmware Update" found a block area that is not a usable image.
+    bool firmwareNeedsRecovery = false;
     bool OnSupervisorUpdate();
     bool OnDumpSupervisor();
     bool OnDumpEmulationArea();
@@ -213,7 +220,7 @@ public:
     // Opens the selected port and wakes the supervisor's loader, with the controller's
     // messages, waits and status shown. On a failure the port is closed again and "Verbindung
     // fehlgeschlagen" was shown (a port that cannot be opened says its own message).
-    bool TriggerSupervisor(cSTM& stm);
+    bool TriggerSupervisor(cSTM& stm, bool sayFailure = true);
     // RTS off, DTR off, close.
     void ClosePort();
     void Pause(int milliseconds);
@@ -298,6 +305,73 @@ public:
     // and settings of the backup taken before it, and writes them only when the user agrees.
     // True when they were written.
     bool OfferSettingsAfterFirmware(int64_t backupId);
+
+    // ---- the road of every write ----
+
+    // One parameter image to the machine.
+    struct BlockWrite {
+        const char* command = ""; // the menu's German name, for the history
+        ParameterBlock before;    // the machine's image as read at the command's start
+        ParameterBlock outgoing;  // what is to be sent
+        uint32_t fasteningCounter = 0;
+        // Tables the check uses; null: loaded for `before`.
+        const MachineCatalog* catalog = nullptr;
+        const char* successText = ""; // the messages the command shows, for the history
+        const char* failureText = "";
+    };
+    enum class WriteEnd {
+        Written,      // the machine holds the image (read back and compared)
+        Invalid,      // the check refused it; its message was shown; nothing sent
+        NoBackup,     // the backup failed and the user stopped; nothing sent
+        WrongMachine, // another machine answered after the reconnect ("ungültige Zielmaschine"
+                      // shown); nothing sent
+        Failed,       // the write or its read-back failed; the caller says so
+    };
+    // Check, backup, reconnect and the same machine, write (a line failure tried once more),
+    // read back and compare, record. Opens and closes the port itself.
+    WriteEnd WriteBlockRoad(const BlockWrite& write);
+    // The check before any image is sent; a finding is shown, naming the fields. catalog null:
+    // the machine's own tables.
+    bool CheckBeforeWrite(const ParameterBlock& outgoing, const ParameterBlock& machine,
+                          const MachineCatalog* catalog);
+    static std::string FindingsText(const std::vector<WriteFinding>& findings);
+    // The check CheckBeforeWrite runs (tests put their own findings in).
+    std::function<std::vector<WriteFinding>(const ParameterBlock&, const ParameterBlock&,
+                                            const MachineCatalog&, uint16_t)>
+        writeCheck = CheckImageForWrite;
+    // The fields that tell one machine from another: type, electronics, serial number,
+    // variant, gearbox, angle head.
+    static bool SameMachineIdentity(const ParameterBlock& a, const ParameterBlock& b);
+    // Opens the port, waits, connects and reads the block: sameMachine when its identity is
+    // that of `before` (or of `ours`, an image partly sent already). The port stays open only
+    // on success with the same machine.
+    int ReconnectSameMachine(const ParameterBlock& before, const ParameterBlock* ours,
+                             bool& sameMachine, ParameterBlock* now = nullptr);
+    // A main firmware image for the application area.
+    struct FirmwareWrite {
+        bool recovery = false;     // the block area was not usable: no identity to compare
+        ParameterBlock before;     // the machine's image as read at the start (not in recovery)
+        ParameterBlock imageBlock; // the block inside the image, as sent
+        std::vector<uint8_t> image;
+        uint32_t fasteningCounter = 0;
+        std::vector<uint8_t> emulationArea; // as read before anything is written
+    };
+    // The same road for the application area; the read-back is the whole area, in pieces,
+    // with the progress going on. firstDifference names the first address that differs.
+    WriteEnd WriteFirmwareRoad(const FirmwareWrite& write);
+    std::optional<uint32_t> firstDifference;
+    // Whether a block read (its result and block) shows a usable image: no check error, the
+    // block offset in range, a version whose major number is digits. A line failure counts
+    // as usable (it says nothing about the machine).
+    bool BlockAreaUsable(int readResult, const ParameterBlock& block) const;
+
+    // How the last write road ended on the line (0, or the code of the last failure), and
+    // whether its read-back differed from what was sent.
+    int lastWriteResult = 0;
+    // Set while a write is tried once more: a port that cannot be opened again is said by the
+    // write's own failure message.
+    bool quietPortOpen = false;
+    bool lastWriteDiffers = false;
 
 private:
     class LinkStatus;

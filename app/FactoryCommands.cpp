@@ -48,11 +48,17 @@ bool cDialogMain::RestoreFactorySettings() {
         return false;
 
     TakeMachineFields(factory, machine);
-    result = WriteToMachine(factory);
-    if (result != kResultOk) {
+    BlockWrite write;
+    write.command = "Werkseinstellung";
+    write.before = machine;
+    write.outgoing = factory;
+    write.successText = "Werkseinstellungen wurden wieder hergestellt";
+    write.failureText = "Fehler bei Datenübertagung";
+    const WriteEnd end = WriteBlockRoad(write);
+    if (end == WriteEnd::Failed)
         Message("Fehler bei Datenübertagung");
+    if (end != WriteEnd::Written)
         return false;
-    }
     Message("Werkseinstellungen wurden wieder hergestellt", cUserInterface::Buttons::Ok,
             cUserInterface::Icon::Information);
     const bool readBack = OnReadFromMachine();

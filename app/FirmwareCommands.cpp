@@ -103,24 +103,6 @@ bool FirmwareFileAccepted(cDialogMain& c, FirmwareStatus status, bool fits = tru
     return true;
 }
 
-// Opens the selected port for write(), closes it and says how the transfer ended. True when
-// the firmware went through.
-template <class Write> bool TransferFirmware(cDialogMain& c, Write write) {
-    if (c.OpenSelectedPort() != kResultOk) {
-        c.Message("COM-Port Fehler");
-        return false;
-    }
-    const int result = write();
-    c.ClosePort();
-    if (result != kResultOk) {
-        c.Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
-        return false;
-    }
-    c.Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
-              cUserInterface::Icon::Information);
-    return true;
-}
-
 // Where a dump is written, proposed on the desktop; false when the dialog was cancelled.
 bool AskDumpFile(cDialogMain& c, const char* proposedName, std::string& path) {
     cUserInterface::FileRequest request;
@@ -174,21 +156,44 @@ std::string cDialogMain::OfferNewerFirmware() {
     return chosen;
 }
 
-bool cDialogMain::OnFirmwareUpdate() {
+bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     OnParameterSetChanged(0);
     if (!ConnectNewLink())
         return false;
     machineKind = 18;
     ParameterBlock machine;
     int result = linkObject->ReadParameterBlock(machine.bytes);
+    const bool usable = BlockAreaUsable(result, machine);
+    FirmwareWrite write;
+    // What the machine counted, kept with the backup: the emulation area survives any image.
+    if (linkObject->ReadFasteningCounter(write.fasteningCounter) == kResultOk) {
+        const auto area = linkObject->EmulationArea();
+        write.emulationArea.assign(area.begin(), area.end());
+    }
     ClosePort();
-    if (result != kResultOk) {
+    if (usable && result != kResultOk) {
         ShowLinkError(result);
         return false;
     }
-    const Version current = VersionOf(machine);
-    if (current.major != 4)
+    write.recovery = !usable;
+    firmwareNeedsRecovery = write.recovery;
+    if (write.recovery) {
+        // Nothing on the machine says what it is: the firmware file's block will.
+        if (recovery == Recovery::Refuse) {
+            Message("Der Parameterbereich der Maschine ist nicht lesbar");
+            return false;
+        }
+        if (recovery == Recovery::Ask &&
+            !Ask("Der Parameterbereich der Maschine ist nicht lesbar.\n\nWiederherstellung: "
+                 "Die ganze Firmware wird neu geschrieben. Seriennummer, Elektroniknummer und "
+                 "Kennung der Maschine werden aus der Firmwaredatei übernommen, alle "
+                 "Einstellungen gehen verloren. Wählen Sie nur eine Firmware, die zu dieser "
+                 "Maschine gehört.\n\nWollen Sie den Vorgang fortsetzen"))
+            return false;
+    } else if (VersionOf(machine).major != 4) {
         return false;
+    }
+    const Version current = VersionOf(machine);
 
     std::string path;
     if (!AskFirmwareFile(ui, FirmwareFolder(), path))
@@ -200,33 +205,51 @@ bool cDialogMain::OnFirmwareUpdate() {
     const Version offered = VersionOf(fw.block);
     if (!FirmwareFileAccepted(*this, status, offered.major >= 4))
         return false;
-    if (!SameMachine(machine, fw.block)) {
-        Message("Firmware passt nicht zur Maschine");
-        return false;
-    }
-    if (offered < current && !Ask("ACHTUNG\n\nDie ausgewählte Firmware ist veraltet\n\nWollen Sie "
-                                  "den Vorgang fortsetzen"))
-        return false;
-    if (!Ask("Alle Benutzereinstellungen gehen verloren\n\nWollen Sie den Vorgang fortsetzen"))
-        return false;
-
-    // The machine keeps its own serial number, electronics and the clutch bit it may not lose.
     const size_t at = *FirmwareFile::LocateBlock(fw.image);
-    ParameterBlock written;
-    std::memcpy(written.bytes.data(), fw.image.data() + at, ParameterBlock::kSize);
-    written.SetClutchLimitFlags(machine.ClutchLimitFlags() & 0x02);
-    std::copy_n(machine.bytes.begin() + ParameterBlock::kOffSerialNr, ParameterBlock::kLenSerialNr,
-                written.bytes.begin() + ParameterBlock::kOffSerialNr);
-    std::copy_n(machine.bytes.begin() + ParameterBlock::kOffElAssembly,
-                ParameterBlock::kLenElAssembly,
-                written.bytes.begin() + ParameterBlock::kOffElAssembly);
-    std::memcpy(fw.image.data() + at, written.bytes.data(), ParameterBlock::kSize);
+    if (!write.recovery) {
+        if (!SameMachine(machine, fw.block)) {
+            Message("Firmware passt nicht zur Maschine");
+            return false;
+        }
+        if (offered < current && !Ask("ACHTUNG\n\nDie ausgewählte Firmware ist veraltet\n\n"
+                                      "Wollen Sie den Vorgang fortsetzen"))
+            return false;
+        if (!Ask("Alle Benutzereinstellungen gehen verloren\n\nWollen Sie den Vorgang "
+                 "fortsetzen"))
+            return false;
 
-    if (!TransferFirmware(*this, [&] {
-            AttachStatusTargets();
-            return linkObject->WriteAreaAndBlock(nullptr, fw.image);
-        }))
+        // The machine keeps its own serial number, electronics and the clutch bit it may not
+        // lose.
+        ParameterBlock written;
+        std::memcpy(written.bytes.data(), fw.image.data() + at, ParameterBlock::kSize);
+        written.SetClutchLimitFlags(machine.ClutchLimitFlags() & 0x02);
+        std::copy_n(machine.bytes.begin() + ParameterBlock::kOffSerialNr,
+                    ParameterBlock::kLenSerialNr,
+                    written.bytes.begin() + ParameterBlock::kOffSerialNr);
+        std::copy_n(machine.bytes.begin() + ParameterBlock::kOffElAssembly,
+                    ParameterBlock::kLenElAssembly,
+                    written.bytes.begin() + ParameterBlock::kOffElAssembly);
+        std::memcpy(fw.image.data() + at, written.bytes.data(), ParameterBlock::kSize);
+        write.before = machine;
+    }
+    std::memcpy(write.imageBlock.bytes.data(), fw.image.data() + at, ParameterBlock::kSize);
+    write.image = std::move(fw.image);
+
+    const WriteEnd end = WriteFirmwareRoad(write);
+    if (end == WriteEnd::Failed) {
+        std::string text =
+            Translate("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
+        if (firstDifference) {
+            char address[16];
+            std::snprintf(address, sizeof address, "0x%08X", unsigned(*firstDifference));
+            text += "\n\n" + Translate("Erste abweichende Adresse:") + " " + address;
+        }
+        ui.ShowMessage(text, cUserInterface::Buttons::Ok, cUserInterface::Icon::None);
+    }
+    if (end != WriteEnd::Written)
         return false;
+    Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
+            cUserInterface::Icon::Information);
     Pause(1000);
     OnReadFromMachine();
     passwordVerified = false;
@@ -258,7 +281,66 @@ bool cDialogMain::OnSupervisorUpdate() {
         return false;
     }
 
-    return TransferFirmware(*this, [&] { return stm.Program(fw.eeprom, fw.program); });
+    MachineEvent event;
+    event.command = "Firmware Update SUPV";
+    event.extra.assign(eeprom.begin(), eeprom.end());
+    int64_t backupId = 0;
+    if (!BackupBeforeWrite(event, backupId))
+        return false;
+
+    // The supervisor's EEPROM is what tells it from another; its program cannot be read back,
+    // so the EEPROM read after the write is what shows the write went through.
+    result = kResultRefused;
+    bool differs = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        quietPortOpen = attempt > 0;
+        const bool triggered = TriggerSupervisor(stm, false);
+        quietPortOpen = false;
+        if (!triggered) {
+            result = kResultTimeout;
+            continue;
+        }
+        cSTM::Eeprom now{};
+        result = stm.ReadSupervisorEeprom(now);
+        if (result == kResultOk && now != eeprom && !(attempt > 0 && now == fw.eeprom)) {
+            ClosePort();
+            Message("ungültige Zielmaschine");
+            event.result = kResultRefused;
+            event.message = Translate("ungültige Zielmaschine");
+            RecordCommand(backupId, event);
+            return false;
+        }
+        if (result == kResultOk) {
+            serialPort.SetBaudRate(cSTM::kTriggerBaud);
+            result = stm.Program(fw.eeprom, fw.program);
+        }
+        cSTM::Eeprom back{};
+        if (result == kResultOk) {
+            serialPort.SetBaudRate(cSTM::kTriggerBaud);
+            result = stm.Trigger();
+            if (result == kResultOk)
+                result = stm.ReadSupervisorEeprom(back);
+        }
+        ClosePort();
+        if (result == kResultOk) {
+            differs = back != fw.eeprom;
+            break;
+        }
+        if (result == kResultRefused || result == kResultPortOpenFailed)
+            break;
+    }
+    if (result == kResultOk && differs)
+        result = kResultRefused;
+    const bool ok = result == kResultOk;
+    const char* text = ok ? "Firmware wurde erfolgreich übertragen"
+                          : "Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte "
+                            "wiederholen";
+    event.result = result;
+    event.message = Translate(text);
+    RecordCommand(backupId, event);
+    Message(text, cUserInterface::Buttons::Ok,
+            ok ? cUserInterface::Icon::Information : cUserInterface::Icon::None);
+    return ok;
 }
 
 bool cDialogMain::OnDumpSupervisor() {

@@ -116,14 +116,21 @@ bool cDialogMain::OnChangePassword() {
     // blockDigest follows the machine the editor's image came from; another machine's password
     // change must not make that machine look like it.
     const bool sameMachine = local.Digest() == blockDigest;
+    BlockWrite write;
+    write.command = "Passwort ändern";
+    write.before = local;
     local.SetPasswordDigest(PasswordDigestOf(newPassword));
     local.SetWriteMark(1);
-    result = WriteToMachine(local);
-    if (result != kResultOk) {
+    write.outgoing = local;
+    write.successText = "Passwort wurde geändert";
+    write.failureText = "Passwort wurde nicht geändert";
+    const WriteEnd end = WriteBlockRoad(write);
+    if (end == WriteEnd::WrongMachine || end == WriteEnd::Failed)
         passwordVerified = false;
+    if (end == WriteEnd::Failed)
         Message("Passwort wurde nicht geändert");
+    if (end != WriteEnd::Written)
         return false;
-    }
     if (sameMachine)
         blockDigest = local.Digest();
     Message("Passwort wurde geändert", cUserInterface::Buttons::Ok,

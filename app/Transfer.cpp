@@ -258,20 +258,24 @@ bool cDialogMain::OnWriteToMachine() {
     // succeeded.
     ParameterBlock edited = image;
     ParameterBlock outgoing = ParameterBlock::MergeForWrite(edited, machine, dataOrigin);
-    MachineEvent event;
-    event.command = "zur Maschine";
-    event.before = machine;
-    int64_t backupId = 0;
-    if (!BackupBeforeWrite(event, backupId))
+    BlockWrite write;
+    write.command = "zur Maschine";
+    write.before = machine;
+    write.outgoing = outgoing;
+    write.fasteningCounter = fasteningCounter;
+    write.catalog = &catalog;
+    write.successText = "Parameter wurden übertragen";
+    write.failureText = "Fehler bei Datenübertagung";
+    switch (WriteBlockRoad(write)) {
+    case WriteEnd::Written:
+        break;
+    case WriteEnd::WrongMachine:
+        passwordVerified = false;
         return false;
-    result = WriteToMachine(outgoing);
-    event.result = result;
-    event.after = outgoing;
-    event.message = Translate(result == kResultOk ? "Parameter wurden übertragen"
-                                                  : "Fehler bei Datenübertagung");
-    RecordCommand(backupId, event);
-    if (result != kResultOk) {
+    case WriteEnd::Failed:
         Message("Fehler bei Datenübertagung");
+        return false;
+    default:
         return false;
     }
     if (passwordJustVerified) {

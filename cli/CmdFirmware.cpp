@@ -1,7 +1,10 @@
 // kelvane-cli firmware [--port PATH] [--yes] FILE: "Firmware Update" with FILE as the file the
 // dialog would choose. The machine's user settings are lost and an older firmware may be
 // chosen, so both questions before the write need --yes. --restore-settings writes the steps
-// and settings of the backup taken before the update back afterwards (needs --password).
+// and settings of the backup taken before the update back afterwards (needs --password). A
+// machine whose block area is not a usable image (erased by a cut update, check error, no
+// version) is written only with --recover: the whole application area from FILE, whose own
+// block then names the machine.
 // kelvane-cli supervisor [--port PATH] [--yes] FILE: "Firmware Update SUPV" with FILE.
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
@@ -32,12 +35,18 @@ bool Prepare(cControllerSession& session, cli::Args& args, const char* name, int
 
 int RunFirmware(cli::Args& args) {
     cControllerSession session;
+    const bool recover = args.Flag("--recover");
     int code = 0;
     if (!Prepare(session, args, "firmware", code))
         return code;
     cDialogMain& c = *session.controller;
-    if (!c.OnFirmwareUpdate())
+    if (!c.OnFirmwareUpdate(recover ? cDialogMain::Recovery::Recover
+                                    : cDialogMain::Recovery::Refuse)) {
+        if (!recover && c.firmwareNeedsRecovery)
+            return cli::Fail("nothing written; firmware --recover FILE writes the whole "
+                             "application area from FILE, whose block then names the machine");
         return session.Finish(false, "Firmware Update: nothing written");
+    }
     // The update ends with a read of the machine: what it runs now.
     if (c.dataOrigin == kDataOriginMachine)
         std::printf("firmware: %s\n", c.image.SwVersion().c_str());
@@ -56,8 +65,8 @@ int RunSupervisor(cli::Args& args) {
 } // namespace
 
 KELVANE_CLI_COMMAND("firmware",
-                    "firmware [--port PATH] [--yes] [--restore-settings] [--password PW] "
-                    "[--language NAME] FILE",
+                    "firmware [--port PATH] [--yes] [--recover] [--restore-settings] "
+                    "[--password PW] [--language NAME] FILE",
                     RunFirmware);
 KELVANE_CLI_COMMAND("supervisor", "supervisor [--port PATH] [--yes] [--language NAME] FILE",
                     RunSupervisor);

@@ -320,19 +320,35 @@ int cQVX_18::WriteParameterBlock(ConstBlock source) {
     int r = Connect();
     if (r != kResultOk)
         return r;
-    if (blockOffset > kMaxBlockOffset)
+    int endResult = kResultOk;
+    r = WriteBlockArea(source, endResult);
+    // Without a read-back the end frame's answer is all there is to go by.
+    return r != kResultOk ? r : endResult;
+}
+
+int cQVX_18::WriteBlockArea(ConstBlock source, int& endResult) {
+    endResult = kResultRefused;
+    if (!areaCacheValid || blockOffset > kMaxBlockOffset)
         return kResultRefused;
     std::copy(source.begin(), source.end(), areaCache.begin() + blockOffset);
-    if ((r = SendCommand(kCmdBeginWrite, kBlockAreaAddress, 0)) != kResultOk)
+    sentArea = areaCache;
+    int r = SendCommand(kCmdBeginWrite, kBlockAreaAddress, 0);
+    if (r != kResultOk)
         return r;
     for (uint32_t k = 0; k < kBlockAreaSize / kDataPerFrame; ++k) {
         r = WriteDataBlock(kBlockAreaAddress + k * kDataPerFrame, kDataPerFrame,
-                           areaCache.data() + k * kDataPerFrame);
+                           sentArea.data() + k * kDataPerFrame);
         if (r != kResultOk)
             return r;
     }
-    // The machine takes the block only with the end frame: its refusal is the result.
-    return SendEnd();
+    endResult = SendEnd();
+    return kResultOk;
+}
+
+uint32_t cQVX_18::ApplicationAreaEnd() const {
+    return (emulationStart != 0 && emulationStart != 0xFFFFFFFFu)
+               ? emulationStart
+               : memorySize + kApplicationAddress;
 }
 
 int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
@@ -340,13 +356,19 @@ int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
     int r = Connect();
     if (r != kResultOk)
         return r;
-    const uint32_t end = (emulationStart != 0 && emulationStart != 0xFFFFFFFFu)
-                             ? emulationStart
-                             : memorySize + kApplicationAddress;
+    int endResult = kResultOk;
+    r = WriteApplicationAreaConnected(image, endResult);
+    return r != kResultOk ? r : endResult;
+}
+
+int cQVX_18::WriteApplicationAreaConnected(std::span<const uint8_t> image, int& endResult) {
+    endResult = kResultRefused;
+    const uint32_t end = ApplicationAreaEnd();
     const uint64_t span = end > kApplicationAddress ? end - kApplicationAddress : 0;
     if (image.size() < span)
         return kResultRefused;
-    if ((r = SendCommand(kCmdBeginWrite, kApplicationAddress, 0)) != kResultOk)
+    int r = SendCommand(kCmdBeginWrite, kApplicationAddress, 0);
+    if (r != kResultOk)
         return r;
     if (statusBar)
         statusBar->SetStatusText("Übertragung zur Maschine");
@@ -369,12 +391,27 @@ int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
             progressBar->SetProgress(
                 frames ? static_cast<int>(std::min<uint64_t>(100, k * 100 / frames)) : 100);
     }
-    const int endResult = SendEnd();
+    endResult = SendEnd();
     if (progressBar)
         progressBar->ShowProgress(false);
     if (statusBar)
         statusBar->SetStatusText("");
-    return result != kResultOk ? result : endResult;
+    return result;
+}
+
+int cQVX_18::ReadArea(uint32_t address, std::span<uint8_t> destination,
+                      const std::function<void(int)>& progress) {
+    const size_t total = destination.size();
+    for (size_t done = 0; done < total;) {
+        const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(kReadPiece, total - done));
+        int r = ReadMemory(address + static_cast<uint32_t>(done), piece, destination.data() + done);
+        if (r != kResultOk)
+            return r;
+        done += piece;
+        if (progress)
+            progress(static_cast<int>(done * 100 / total));
+    }
+    return kResultOk;
 }
 
 int cQVX_18::WriteAreaAndBlock(const std::array<uint8_t, 512>* block,

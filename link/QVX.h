@@ -2,6 +2,7 @@
 // memory reads and writes through the loader.
 #pragma once
 
+#include "link/ResultCodes.h"
 #include "link/SerialPort.h"
 
 #include <array>
@@ -46,6 +47,33 @@ public:
     virtual int ReadFasteningCounter(uint32_t& counter) = 0;
     virtual int DumpEmulationArea(const std::string& path) = 0;
 
+    // ---- the steps of a checked write (the link as it is connected, no reconnect) ----
+
+    // The block area as last read, with source put at the block offset, written whole. The
+    // result is that of the begin-write and the data frames; the end frame's answer goes to
+    // endResult and never decides: only a read-back tells what the machine holds.
+    virtual int WriteBlockArea(ConstBlock, int& endResult) {
+        endResult = kResultRefused;
+        return kResultRefused;
+    }
+    // The 1024 bytes the last WriteBlockArea sent.
+    virtual std::span<const uint8_t> SentBlockArea() const { return {}; }
+    // The application area from its start to ApplicationAreaEnd(), as WriteApplicationArea
+    // writes it; the end frame's answer goes to endResult.
+    virtual int WriteApplicationAreaConnected(std::span<const uint8_t>, int& endResult) {
+        endResult = kResultRefused;
+        return kResultRefused;
+    }
+    // destination.size() bytes from address, in pieces that fit the receive window at any
+    // line speed. progress (may be empty) gets 0..100.
+    virtual int ReadArea(uint32_t, std::span<uint8_t>, const std::function<void(int)>& = {}) {
+        return kResultRefused;
+    }
+    virtual uint32_t ApplicationAreaEnd() const { return 0; }
+    virtual uint16_t BlockOffset() const { return 0; }
+    // The emulation area as last read (empty before).
+    virtual std::span<const uint8_t> EmulationArea() const { return {}; }
+
     // Both may be null.
     void SetStatusTargets(ILinkStatusBar* bar, ILinkProgress* progress) {
         statusBar = bar;
@@ -80,10 +108,18 @@ public:
     uint32_t AreaEnd() const { return areaEnd; }
     uint32_t EmulationStart() const { return emulationStart; }
     uint16_t EmulationLength() const { return emulationLength; }
-    uint16_t BlockOffset() const { return blockOffset; }
+    uint16_t BlockOffset() const override { return blockOffset; }
     uint32_t BlockAddress() const { return blockAddress; }
-    // The emulation area as last read (empty before).
-    std::span<const uint8_t> EmulationArea() const;
+    std::span<const uint8_t> EmulationArea() const override;
+
+    int WriteBlockArea(ConstBlock source, int& endResult) override;
+    std::span<const uint8_t> SentBlockArea() const override { return sentArea; }
+    int WriteApplicationAreaConnected(std::span<const uint8_t> image, int& endResult) override;
+    int ReadArea(uint32_t address, std::span<uint8_t> destination,
+                 const std::function<void(int)>& progress = {}) override;
+    uint32_t ApplicationAreaEnd() const override;
+    // Largest piece ReadArea asks for at once: 1027 reply bytes take half a second at 19200.
+    static constexpr uint32_t kReadPiece = 1024;
     std::string LoaderPath() const;
     // Why the last Connect refused its loader: kLoaderFine, kLoaderMissing, kLoaderBroken.
     enum LoaderState { kLoaderFine, kLoaderMissing, kLoaderBroken };
@@ -123,6 +159,7 @@ private:
     uint8_t connected = 0;
     ISerialPort* port;
     std::array<uint8_t, kBlockAreaSize> areaCache{};
+    std::array<uint8_t, kBlockAreaSize> sentArea{};
     bool areaCacheValid = false;
     uint32_t memorySize = 0;
     uint32_t areaEnd = 0;

@@ -285,7 +285,6 @@ TEST_F(FirmwareTest, MachineThatCannotBeReadGetsNoFileDialog) {
         Texts messages;
     } cases[] = {
         {"silent", SimFault::Silent, 0, {}, {"Verbindung fehlgeschlagen"}},
-        {"check byte", SimFault::BadChecksum, 1, 0x10001100u, {"Checksum-Error"}},
         {"bytes lost", SimFault::LoseBytes, 1, 0x10001100u, {"Timeout"}},
     };
     for (const auto& c : cases) {
@@ -343,6 +342,162 @@ TEST_F(FirmwareTest, InterruptedWriteFailsAndTheNextAttemptSucceeds) {
         EXPECT_EQ(ui.TakeMessages(), (Texts{kSettingsLost, kWritten}));
         EXPECT_EQ(Area(), Expected(fw, machine, sim->EmulationStart() - kArea));
         EXPECT_EQ(controller->image.SwVersion(), kSimFirmwareVersion);
+    }
+}
+
+// ---- the firmware write is read back, on the same machine ----
+
+TEST_F(FirmwareTest, TheWrittenAreaIsReadBackAndADifferenceNamesItsFirstAddress) {
+    const Firmware fw = MakeFirmware(kSimFirmwareVersion);
+    const fs::path file = Put("fw.bin", fw.File());
+    const uint32_t dropped = kArea + 77 * 256;
+    struct Case {
+        SimFault fault;
+        std::optional<uint32_t> address;
+        Texts messages;
+    } cases[] = {
+        {SimFault::None, {}, {kSettingsLost, kWritten}},
+        // The end frame is never answered: the loader is woken again for the read-back.
+        {SimFault::LostEndAck, {}, {kSettingsLost, kWritten}},
+        {SimFault::DropFrame,
+         dropped,
+         {kSettingsLost, std::string(kWriteFailed) + "\n\nErste abweichende Adresse: 0x10005D00"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(SimFaultName(c.fault));
+        StartMachine(Options());
+        sim->SetFault(c.fault, 0, c.address);
+        ui.openFiles = {file.string()};
+        ui.answers = {cUserInterface::Answer::Ok};
+        const SimCounters before = sim->Counters();
+        EXPECT_EQ(controller->OnFirmwareUpdate(), c.messages.back() == kWritten);
+        EXPECT_EQ(ui.TakeMessages(), c.messages);
+        // The whole area came back through the loader, in pieces the receive window holds.
+        const uint32_t span = sim->EmulationStart() - kArea;
+        EXPECT_GE(sim->Counters().readCommands - before.readCommands, span / 1024);
+        EXPECT_EQ(sim->Counters().writeCommands, 1u);
+    }
+    EXPECT_TRUE(std::find(ui.statusTexts.begin(), ui.statusTexts.end(), "Firmware wird geprüft") !=
+                ui.statusTexts.end());
+}
+
+TEST_F(FirmwareTest, AMachineSwappedBeforeTheFirmwareWriteGetsNothing) {
+    const fs::path file = Put("fw.bin", MakeFirmware(kSimFirmwareVersion).File());
+    sim->SetFault(SimFault::Swap);
+    ui.openFiles = {file.string()};
+    ui.answers = {cUserInterface::Answer::Ok};
+    EXPECT_FALSE(controller->OnFirmwareUpdate());
+    EXPECT_EQ(ui.TakeMessages(), (Texts{kSettingsLost, "ungültige Zielmaschine"}));
+    EXPECT_EQ(WritesSeen(), 0u);
+
+    StartMachine(Options());
+    sim->SetFault(SimFault::Swap);
+    const auto eeprom = sim->SupervisorEeprom();
+    ui.openFiles = {ShippedSupervisorFile().string()};
+    EXPECT_FALSE(controller->OnSupervisorUpdate());
+    EXPECT_EQ(ui.TakeMessages(), (Texts{"ungültige Zielmaschine"}));
+    EXPECT_EQ(sim->SupervisorCounters().records, 0u);
+    EXPECT_NE(sim->SupervisorEeprom(), eeprom); // the other machine's, untouched
+}
+
+TEST_F(FirmwareTest, TheSupervisorsEepromIsReadBackAfterItsUpdate) {
+    SupervisorFirmware fw;
+    ASSERT_EQ(FirmwareFile::ReadSupervisor(ShippedSupervisorFile().string(), fw),
+              FirmwareStatus::Ok);
+    ui.openFiles = {ShippedSupervisorFile().string()};
+    ASSERT_TRUE(controller->OnSupervisorUpdate());
+    EXPECT_EQ(ui.TakeMessages(), (Texts{kWritten}));
+    // Before, after the reconnect (the same machine?), and after the write.
+    EXPECT_EQ(sim->SupervisorCounters().eepromReads, 3u);
+    EXPECT_EQ(sim->SupervisorEeprom(), fw.eeprom);
+}
+
+// ---- recovery of a machine whose block area is not a usable image ----
+
+TEST_F(FirmwareTest, AnUpdateCutWhileTheAreaWasErasedIsRecoveredFromTheFile) {
+    const Firmware fw = MakeFirmware(kSimFirmwareVersion);
+    const fs::path file = Put("fw.bin", fw.File());
+    const fs::path state = temp.path() / "state";
+    fs::create_directories(state);
+    SimOptions o = Options();
+    o.stateDir = state.string();
+    o.eraseOnWrite = true;
+    StartMachine(o);
+    // The loader erases the area at the begin-write; the line goes in the first frame.
+    sim->SetFault(SimFault::HangupInWrite, 0, kArea);
+    ui.openFiles = {file.string()};
+    ui.answers = {cUserInterface::Answer::Ok};
+    EXPECT_FALSE(controller->OnFirmwareUpdate());
+    EXPECT_EQ(ui.TakeMessages().back(), kWriteFailed);
+    ui.fileRequests.clear();
+
+    StartMachine(o);
+    EXPECT_EQ(sim->Peek(kArea + 256, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    // A read says what it can: the block offset is out of range.
+    EXPECT_FALSE(controller->OnReadFromMachine());
+    ui.messages.clear();
+
+    // Cancelled: nothing is written.
+    ui.answers = {cUserInterface::Answer::Cancel};
+    EXPECT_FALSE(controller->OnFirmwareUpdate());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].buttons, cUserInterface::Buttons::OkCancel);
+    EXPECT_NE(ui.messages[0].text.find("nicht lesbar"), std::string::npos);
+    EXPECT_TRUE(ui.fileRequests.empty());
+    ui.messages.clear();
+    EXPECT_EQ(sim->Counters().writeCommands, 0u);
+
+    ui.answers = {cUserInterface::Answer::Ok};
+    ui.openFiles = {file.string()};
+    ASSERT_TRUE(controller->OnFirmwareUpdate()) << Shown();
+    const Texts shown = ui.TakeMessages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], kWritten);
+    // The file's own block names the machine; the machine was read again.
+    std::vector<uint8_t> expected = fw.image;
+    expected.resize(sim->EmulationStart() - kArea);
+    EXPECT_EQ(Area(), expected);
+    EXPECT_EQ(MachineImage(), fw.block);
+    EXPECT_EQ(controller->image, fw.block);
+    EXPECT_EQ(controller->dataOrigin, kDataOriginMachine);
+}
+
+TEST_F(FirmwareTest, RecoveryIsOfferedForEveryUnusableBlockArea) {
+    struct Case {
+        const char* what;
+        std::function<void(SimMachine&)> spoil;
+    } cases[] = {
+        {"offset out of range",
+         [](SimMachine& m) {
+             m.Poke(kArea + 256, {0x03, 0x00});
+         }},
+        // The check byte of the block area's read is wrong, every time.
+        {"check error",
+         [](SimMachine& m) { m.SetFault(SimFault::BadChecksum, 1, 0x10001100u, 1); }},
+        {"no version",
+         [](SimMachine& m) {
+             ParameterBlock b;
+             b.bytes = m.ParameterImage();
+             b.SetSwVersion("Vxx.yy.zzz");
+             m.SetParameterImage(b.bytes);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartMachine(Options());
+        c.spoil(*sim);
+        ui.answers = {cUserInterface::Answer::Cancel};
+        EXPECT_FALSE(controller->OnFirmwareUpdate());
+        EXPECT_TRUE(controller->firmwareNeedsRecovery);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].buttons, cUserInterface::Buttons::OkCancel);
+        ui.messages.clear();
+        // Refused where nobody can be asked.
+        c.spoil(*sim);
+        EXPECT_FALSE(controller->OnFirmwareUpdate(cDialogMain::Recovery::Refuse));
+        EXPECT_THAT(ui.TakeMessages(),
+                    ::testing::ElementsAre("Der Parameterbereich der Maschine ist nicht lesbar"));
+        EXPECT_EQ(sim->Counters().writeCommands, 0u);
     }
 }
 
@@ -444,11 +599,12 @@ TEST_F(FirmwareTest, SupervisorRefusalsAndFaults) {
          {"Wrong Trigger", "Verbindung fehlgeschlagen"},
          0},
         {"silent", SimFault::SupvSilent, std::nullopt, {"Verbindung fehlgeschlagen"}, 0},
+        // A check error is the line's: tried once more.
         {"check error at the end",
          SimFault::SupvCheckError,
          SupervisorFile(0x00010009),
          {kWriteFailed},
-         130},
+         260},
     };
     const auto eeprom = sim->SupervisorEeprom();
     const auto program = sim->SupervisorProgram();

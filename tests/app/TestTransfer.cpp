@@ -510,18 +510,15 @@ TEST_F(ControllerTest, WriteConnectFaultsShowTheConnectionAndTheResultMessage) {
 
 namespace {
 
-// The machine's link, except that the write of the block reports what `writeResult` says: a
-// refused or lost end frame as the link reports it.
-class FailingWriteLink : public cQVX {
+// The machine's link, except that the end frame of a block write is answered as `endResult`
+// says: a refused or lost end acknowledgement as the link reports it.
+class FailingEndLink : public cQVX {
 public:
-    FailingWriteLink(std::unique_ptr<cQVX> inner, int writeResult)
-        : inner(std::move(inner)), writeResult(writeResult) {}
+    FailingEndLink(std::unique_ptr<cQVX> inner, int endResult)
+        : inner(std::move(inner)), endResult(endResult) {}
     int Connect() override { return inner->Connect(); }
     int ReadParameterBlock(Block d) override { return inner->ReadParameterBlock(d); }
-    int WriteParameterBlock(ConstBlock s) override {
-        int r = inner->WriteParameterBlock(s);
-        return r != 0 ? r : writeResult;
-    }
+    int WriteParameterBlock(ConstBlock s) override { return inner->WriteParameterBlock(s); }
     int WriteApplicationArea(std::span<const uint8_t> image) override {
         return inner->WriteApplicationArea(image);
     }
@@ -531,26 +528,37 @@ public:
     uint32_t GetMemorySize() override { return inner->GetMemorySize(); }
     int ReadFasteningCounter(uint32_t& c) override { return inner->ReadFasteningCounter(c); }
     int DumpEmulationArea(const std::string& p) override { return inner->DumpEmulationArea(p); }
+    int WriteBlockArea(ConstBlock s, int& end) override {
+        int r = inner->WriteBlockArea(s, end);
+        end = endResult;
+        return r;
+    }
+    std::span<const uint8_t> SentBlockArea() const override { return inner->SentBlockArea(); }
+    int ReadArea(uint32_t a, std::span<uint8_t> d, const std::function<void(int)>& p) override {
+        return inner->ReadArea(a, d, p);
+    }
+    uint16_t BlockOffset() const override { return inner->BlockOffset(); }
 
 private:
     std::unique_ptr<cQVX> inner;
-    int writeResult;
+    int endResult;
 };
 
 } // namespace
 
-TEST_F(ControllerTest, AWriteWhoseEndFrameFailsIsNotReportedAsSuccess) {
+TEST_F(ControllerTest, AWriteWhoseEndFrameFailsIsJudgedByTheReadBack) {
     for (int code : {kResultRefused, kResultTimeout}) {
         SCOPED_TRACE(code);
         ReadMachine();
+        controller->image.Step(0).SetSpeed(2500);
         controller->MarkChanged();
         controller->linkObject =
-            std::make_unique<FailingWriteLink>(std::move(controller->linkObject), code);
-        const ControllerState before = ControllerState::Of(*controller);
+            std::make_unique<FailingEndLink>(std::move(controller->linkObject), code);
         ui.passwords.push_back(std::string(SimMachine::kDefaultPassword));
-        EXPECT_FALSE(controller->OnWriteToMachine());
-        EXPECT_THAT(ui.TakeMessages(), ElementsAre("Fehler bei Datenübertagung"));
-        EXPECT_EQ(ControllerState::Of(*controller), before);
+        EXPECT_TRUE(controller->OnWriteToMachine());
+        EXPECT_THAT(ui.TakeMessages(), ElementsAre("Parameter wurden übertragen"));
+        EXPECT_EQ(MachineImage().Step(0).Speed(), 2500);
+        controller->linkObject.reset();
     }
 }
 

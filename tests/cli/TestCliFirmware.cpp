@@ -262,4 +262,48 @@ TEST_F(CliFirmware, AProgressBarOnATerminalOnlyAndNotWithQuiet) {
     CliResult r = Run("supervisor", {"--yes", kSupvFile});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(Contains(r.err, " %")) << r.err;
+
+TEST_F(CliFirmware, AMachineLeftErasedIsRecoveredOnlyWithRecover) {
+    // A cut update on a loader that erases first: the block area is gone.
+    const uint32_t area = 0x10001000;
+    sim->Poke(area, std::vector<uint8_t>(sim->EmulationStart() - area, 0xFF));
+
+    CliResult r = Run("firmware", {"--yes", kMainFile});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "Der Parameterbereich der Maschine ist nicht lesbar")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "--recover")) << r.err;
+    EXPECT_EQ(Writes(), 0u);
+
+    r = Run("firmware", {"--recover", kMainFile});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "Firmware wurde erfolgreich übertragen\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "firmware: V04.03.000\n")) << r.out;
+    MainFirmware fw;
+    ASSERT_EQ(FirmwareFile::ReadMain(kMainFile, sim->MemorySize(), fw), FirmwareStatus::Ok);
+    ParameterBlock now;
+    now.bytes = sim->ParameterImage();
+    EXPECT_EQ(now, fw.block);
+}
+
+TEST_F(CliFirmware, FirmwareFaultsOfTheWriteRoad) {
+    struct Case {
+        SimFault fault;
+        std::optional<uint32_t> address;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {SimFault::LostEndAck, {}, 0, ""},
+        {SimFault::DropFrame, 0x10003000, 1,
+         "kelvane-cli: Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte "
+         "wiederholen\n\nErste abweichende Adresse: 0x10003000\n"},
+        {SimFault::Swap, {}, 1, "kelvane-cli: ungültige Zielmaschine\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(SimFaultName(c.fault));
+        Start(SimFault::None);
+        sim->SetFault(c.fault, 0, c.address);
+        CliResult r = Run("firmware", {"--yes", kMainFile});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.err, c.err);
+    }
 }

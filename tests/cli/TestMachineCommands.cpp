@@ -471,4 +471,32 @@ TEST_F(CliMachine, ATraceThatCannotBeWrittenStopsBeforeTheMachine) {
     EXPECT_TRUE(Contains(r.err, "cannot write the trace")) << r.err;
     EXPECT_EQ(sim->Counters().wakeups, 0u);
     EXPECT_FALSE(fs::exists(File("m.bin")));
+
+TEST_F(CliMachine, WriteIsJudgedByWhatTheMachineThenHolds) {
+    struct Case {
+        SimFault fault;
+        unsigned skip;
+        std::optional<uint32_t> address;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {SimFault::LostEndAck, 0, {}, 0, ""},
+        {SimFault::DropFrame, 0, 0x10001100, 1, "kelvane-cli: Fehler bei Datenübertagung\n"},
+        // Two wake-ups read the machine (the command's read and the read before the write);
+        // the machine is another one at the reconnect for the write.
+        {SimFault::Swap, 1, {}, 1, "kelvane-cli: ungültige Zielmaschine\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(SimFaultName(c.fault));
+        Start(Options());
+        ASSERT_EQ(Run("read", {File("m.bin")}).exitCode, 0);
+        ParameterBlock edited = ImageOf(ReadBytes(File("m.bin")));
+        edited.Step(0).SetSpeed(2345);
+        WriteBytes(File("edited.bin"), Bytes(edited));
+        sim->SetFault(c.fault, c.skip, c.address);
+        CliResult r = Run("write", {"--password", "0000", File("edited.bin")});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(Machine().Step(0).Speed() == 2345, c.exitCode == 0);
+    }
 }

@@ -35,13 +35,8 @@ bool cDialogMain::SameMachineIdentity(const ParameterBlock& a, const ParameterBl
 }
 
 std::string cDialogMain::FindingsText(const std::vector<WriteFinding>& findings) {
-    std::string text = Translate("Die Daten können nicht gesendet werden:");
-    for (const WriteFinding& f : findings) {
-        text += "\n- " + Translate(f.field);
-        if (!f.germanText.empty())
-            text += ": " + Translate(f.germanText);
-    }
-    return text;
+    return Translate("Die Daten können nicht gesendet werden:") + "\n" +
+           DescribeFindings(findings, [](const std::string& german) { return Translate(german); });
 }
 
 bool cDialogMain::CheckBeforeWrite(const ParameterBlock& outgoing, const ParameterBlock& machine,

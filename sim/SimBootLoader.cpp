@@ -14,6 +14,7 @@ void SimMachine::Impl::Reset(const char* why) {
     bootPrev = -1;
     collect.clear();
     writing = false;
+    loaderQuiet = false;
     ++counters.resets;
     if (dirty)
         saveRequested = true;
@@ -29,6 +30,7 @@ void SimMachine::Impl::Expect(Phase p, size_t n) {
 void SimMachine::Impl::WakeUp() {
     ++counters.wakeups;
     counters.prescribedWaitMs += 20 + 50 + 30;
+    SwapEvent();
     if (Hits(SimFault::Silent, std::nullopt))
         silentNow = true;
     if (silentNow) {
@@ -84,6 +86,13 @@ bool SimMachine::Impl::Feed(uint8_t b, unsigned baud) {
         }
         return true;
     case Phase::Loader:
+        if (loaderQuiet) {
+            if (b == 0xFF) {
+                Reset("wake-up byte");
+                bootPrev = b;
+            }
+            return true;
+        }
         if (collect.empty()) {
             if (b == 0x00 || b == 0x02)
                 collectWant = kCommandSize;
@@ -210,6 +219,14 @@ void SimMachine::Impl::HandleCommand(const uint8_t* f) {
             return Refuse("begin write " + Hex(addr) + " " + std::to_string(len));
         ++counters.writeCommands;
         counters.prescribedWaitMs += 500;
+        if (opt.eraseOnWrite && addr == kAreaStart) {
+            const uint32_t end = std::min(LayoutLocked().first, FlashEnd());
+            if (end > kAreaStart)
+                std::memset(At(kAreaStart), 0xFF, end - kAreaStart);
+            dirty = true;
+            ++counters.erases;
+            Log("application area erased");
+        }
         writing = true;
         writePtr = addr;
         Send({kAckCommand});
@@ -231,6 +248,13 @@ void SimMachine::Impl::HandleData(const uint8_t* f) {
         return Refuse("data frame beyond the flash at " + Hex(writePtr));
     if (Hits(SimFault::RefuseData, writePtr))
         return Refuse("data frame at " + Hex(writePtr) + " (fault)");
+    if (Hits(SimFault::DropFrame, writePtr)) {
+        ++counters.droppedFrames;
+        Log("data " + Hex(writePtr) + " acknowledged, not stored (fault)");
+        writePtr += kDataPayload;
+        Send({kAckData});
+        return;
+    }
     std::memcpy(At(writePtr), f + 2, kDataPayload);
     dirty = true;
     ++counters.dataFrames;
@@ -248,6 +272,12 @@ void SimMachine::Impl::HandleEnd(const uint8_t* f) {
     writing = false;
     ++counters.endFrames;
     saveRequested = true;
+    if (Hits(SimFault::LostEndAck, std::nullopt)) {
+        ++counters.lostEndAcks;
+        loaderQuiet = true;
+        Log("end taken, not answered (fault)");
+        return;
+    }
     Send({kAckCommand});
     Log("end");
 }

@@ -2,6 +2,10 @@
 // entry in SimFault, a line in the table below and a Hits() call where it acts.
 #include "sim/SimMachineImpl.h"
 
+#include "model/ParameterBlock.h"
+
+#include <cstring>
+
 const std::vector<SimFaultInfo>& SimFaultModes() {
     static const std::vector<SimFaultInfo> modes = {
         {SimFault::Silent, "silent",
@@ -17,6 +21,11 @@ const std::vector<SimFaultInfo>& SimFaultModes() {
          "the line goes away in the middle of a data frame"},
         {SimFault::Unplug, "unplug",
          "the adapter is pulled at a read command or a data frame: the device vanishes"},
+        {SimFault::LostEndAck, "lost-end-ack",
+         "the end frame is taken but never answered; the loader is quiet until a wake-up"},
+        {SimFault::DropFrame, "drop-frame", "one data frame is acknowledged but not stored"},
+        {SimFault::Swap, "swap",
+         "from the second wake-up on another machine answers (another serial number)"},
         {SimFault::SupvWrongTrigger, "supv-wrong-trigger",
          "the supervisor answers its trigger with 0x81 instead of 0x80"},
         {SimFault::SupvSilent, "supv-silent", "the supervisor does not answer its trigger"},
@@ -51,5 +60,30 @@ bool SimMachine::Impl::Hits(SimFault mode, std::optional<uint32_t> address) {
         return false;
     if (faultAddress && !address)
         return false;
-    return faultEvents++ >= faultSkip;
+    if (faultEvents++ < faultSkip)
+        return false;
+    const unsigned limit = mode == SimFault::DropFrame ? 1 : faultCount;
+    if (limit && faultHits >= limit)
+        return false;
+    ++faultHits;
+    return true;
+}
+
+// The first wake-up (or trigger) after faultSkip is still this machine; from the next on
+// another one answers, once and for all.
+void SimMachine::Impl::SwapEvent() {
+    if (fault != SimFault::Swap || swapped || faultEvents++ < faultSkip + 1)
+        return;
+    swapped = true;
+    uint8_t* serial =
+        At(simdetail::kBlockArea) + BlockOffsetLocked() + ParameterBlock::kOffSerialNr;
+    const char other[] = "SIM0000777";
+    std::memset(serial, 0, ParameterBlock::kLenSerialNr);
+    std::memcpy(serial, other, sizeof other - 1);
+    SimSupervisor::Eeprom e = supv.EepromImage();
+    for (size_t i = 0; i < 8; ++i)
+        e[i] ^= 0x5A;
+    supv.SetImages(e, supv.ProgramImage());
+    dirty = true;
+    Log("swapped: another machine answers");
 }

@@ -53,7 +53,11 @@ void SimMachine::Impl::FeedSupervisor(uint8_t b, unsigned baud) {
     supv.SetFault(SupervisorFault());
     std::vector<uint8_t> reply;
     const uint64_t programmed = supv.Counters().programmed;
+    const uint64_t triggers = supv.Counters().triggers;
     supv.Feed(b, baud, reply);
+    // A trigger wakes the supervisor as a wake-up wakes the main controller.
+    if (supv.Counters().triggers != triggers)
+        SwapEvent();
     if (!reply.empty()) {
         counters.byBaud[lineBaud].replied += reply.size();
         Enqueue(reply.data(), reply.size(), lineBaud);
@@ -69,6 +73,7 @@ SimMachine::SimMachine(SimOptions options) : impl_(std::make_unique<Impl>()) {
     impl_->fault = impl_->opt.fault;
     impl_->faultSkip = impl_->opt.faultSkip;
     impl_->faultAddress = impl_->opt.faultAddress;
+    impl_->faultCount = impl_->opt.faultCount;
 }
 
 SimMachine::~SimMachine() {
@@ -152,13 +157,17 @@ const SimOptions& SimMachine::Options() const {
     return impl_->opt;
 }
 
-void SimMachine::SetFault(SimFault mode, unsigned skip, std::optional<uint32_t> address) {
+void SimMachine::SetFault(SimFault mode, unsigned skip, std::optional<uint32_t> address,
+                          unsigned count) {
     std::lock_guard<std::mutex> g(impl_->mu);
     impl_->fault = mode;
     impl_->faultSkip = skip;
     impl_->faultAddress = address;
+    impl_->faultCount = count;
     impl_->faultEvents = 0;
+    impl_->faultHits = 0;
     impl_->silentNow = false;
+    impl_->loaderQuiet = false;
 }
 
 SimCounters SimMachine::Counters() const {

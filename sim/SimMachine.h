@@ -53,6 +53,11 @@ enum class SimFault {
     HangupInWrite, // the line goes away in the middle of a data frame (the master is closed)
     Unplug, // the adapter is pulled at a read command or a data frame: the device vanishes and
             // the announcement goes
+    LostEndAck,    // the end frame is taken but never answered; the loader stays quiet until
+                   // the next wake-up
+    DropFrame,     // one data frame is acknowledged but not stored
+    Swap,          // from the second wake-up (or supervisor trigger) on, another machine
+                   // answers: another serial number, another supervisor EEPROM
     // The supervisor's boot loader (these hit from the first event on, faultSkip aside):
     SupvWrongTrigger, // the trigger is answered with 0x81 instead of 0x80
     SupvSilent,       // the supervisor does not answer the trigger (echo stays)
@@ -106,6 +111,11 @@ struct SimOptions {
     SimFault fault = SimFault::None;
     unsigned faultSkip = 0;
     std::optional<uint32_t> faultAddress;
+    // How many events the fault hits before it passes (0: no end; DropFrame always hits one).
+    unsigned faultCount = 0;
+    // A begin-write at the application area's start erases the area first, as a flash loader
+    // does: a write cut short leaves it erased.
+    bool eraseOnWrite = false;
 
     // Image to start from: 512 bytes, or a 560-byte configuration file (its last 512 bytes).
     // image (in-process) wins over imageFile. Neither: DefaultImage().
@@ -145,6 +155,9 @@ struct SimCounters {
     uint64_t wrongSpeedBytes = 0; // bytes ignored because they came at another speed
     uint64_t resets = 0;          // returns to the boot loader (close, wake-up byte, silence)
     uint64_t hangups = 0;         // lines closed by HangupInWrite or Unplug
+    uint64_t droppedFrames = 0;   // data frames acknowledged but not stored (DropFrame)
+    uint64_t lostEndAcks = 0;     // end frames taken without an answer (LostEndAck)
+    uint64_t erases = 0;          // application areas erased by a begin-write
     // Waits the protocol prescribes to the program for the exchanges seen: 20 + 50 + 30 ms per
     // wake-up, 20 ms per speed switch, 50 ms per loader size, 500 ms per begin-write (the pause
     // before a write's reconnect).
@@ -175,7 +188,8 @@ public:
     const SimOptions& Options() const;
 
     // Fault mode while running (the event count starts again).
-    void SetFault(SimFault mode, unsigned skip = 0, std::optional<uint32_t> address = {});
+    void SetFault(SimFault mode, unsigned skip = 0, std::optional<uint32_t> address = {},
+                  unsigned count = 0);
 
     SimCounters Counters() const;
     void ResetCounters();

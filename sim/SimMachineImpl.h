@@ -96,7 +96,11 @@ struct SimMachine::Impl {
     unsigned faultSkip = 0;
     std::optional<uint32_t> faultAddress;
     unsigned faultEvents = 0;
+    unsigned faultCount = 0;
+    unsigned faultHits = 0;
     bool silentNow = false;
+    bool loaderQuiet = false; // LostEndAck: until the next reset
+    bool swapped = false;
     bool dirty = false;
     bool saveRequested = false;
 
@@ -183,4 +187,6 @@ struct SimMachine::Impl {
 
     // SimFaults.cpp
     bool Hits(SimFault mode, std::optional<uint32_t> address);
+    // Swap: a wake-up or supervisor trigger happened.
+    void SwapEvent();
 };

@@ -63,7 +63,8 @@ std::array<uint8_t, 512> SimMachine::DefaultImage() {
     for (size_t i = 0; i < std::size(plan); ++i) {
         StepRecord step = b.Step(i);
         step.SetType(0);
-        step.SetControlled(1);
+        // Controlled where the page offers it: not with a torque threshold as the condition.
+        step.SetControlled(plan[i].condition == kCondThreshold ? 0 : 1);
         step.SetSpeed(SpeedToMachine(ctx, plan[i].rpm, true));
         step.SetRamp(RampToMachine(plan[i].ramp));
         step.SetCondition(plan[i].condition);

@@ -44,6 +44,8 @@ void Usage(FILE* to) {
         "  --fault MODE           misbehave as MODE (below)\n"
         "  --fault-skip N         let N triggering events pass before the fault hits\n"
         "  --fault-address A      only events at machine address A trigger the fault\n"
+        "  --fault-count N        the fault hits N events, then passes (default: no end)\n"
+        "  --erase-on-write       a begin-write of the application area erases it first\n"
         "  --serial TEXT          serial number announced to adapter discovery\n"
         "                         (default NORKSIM1)\n"
         "  --no-announce          do not write the announcement file\n"
@@ -141,6 +143,10 @@ int main(int argc, char** argv) {
             opt.faultSkip = unsigned(number(0xFFFFFFFF));
         } else if (a == "--fault-address") {
             opt.faultAddress = uint32_t(number(0xFFFFFFFF));
+        } else if (a == "--fault-count") {
+            opt.faultCount = unsigned(number(0xFFFFFFFF));
+        } else if (a == "--erase-on-write") {
+            opt.eraseOnWrite = true;
         } else if (a == "--serial") {
             opt.serial = text();
         } else if (a == "--no-announce") {

@@ -300,10 +300,10 @@ TEST_F(ControllerTest, WriteCommitsThePagesChecksThePasswordAndSendsTheImage) {
     EXPECT_FALSE(controller->settingsChanged);
 
     // The second write to the same machine does not ask again.
-    controller->image.Step(1).SetSpeed(3000);
-    ASSERT_TRUE(controller->OnWriteToMachine());
+    controller->image.Step(0).SetSpeed(1900);
+    ASSERT_TRUE(controller->OnWriteToMachine()) << ::testing::PrintToString(ui.TakeMessages());
     EXPECT_EQ(ui.passwordAsks, 1);
-    EXPECT_EQ(MachineImage().Step(1).Speed(), 3000);
+    EXPECT_EQ(MachineImage().Step(0).Speed(), 1900);
 }
 
 TEST_F(ControllerTest, WriteOfAnImageReadFromTheMachineKeepsTheMachineOwnedFields) {

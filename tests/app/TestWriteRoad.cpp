@@ -3,8 +3,8 @@
 // line failure, the read-back that decides, and what the history is told.
 #include "tests/app/ControllerFixture.h"
 
+#include "crypto/Digests.h"
 #include "files/ConfigFile.h"
-#include "files/crypto/Digests.h"
 #include "link/ResultCodes.h"
 
 using ::testing::ElementsAre;
@@ -233,8 +233,8 @@ TEST_F(WriteRoadTest, AFindingOfTheCheckStopsEveryWriteAndNamesTheFields) {
     controller->writeCheck = [&](const ParameterBlock& outgoing, const ParameterBlock&,
                                  const MachineCatalog&, uint16_t) {
         checked.push_back(outgoing);
-        return std::vector<WriteFinding>{{"Schritt 1: Drehzahl", "außerhalb des Bereichs"},
-                                         {"Maschinentyp", "anders als in der Maschine"}};
+        return std::vector<WriteFinding>{{"Drehzahl", "außerhalb des erlaubten Bereichs", 0, 124},
+                                         {"Maschinentyp", "anders als in der Maschine", -1, 3}};
     };
     for (auto& command : Commands()) {
         SCOPED_TRACE(command.name);
@@ -245,8 +245,8 @@ TEST_F(WriteRoadTest, AFindingOfTheCheckStopsEveryWriteAndNamesTheFields) {
         const Strings shown = ui.TakeMessages();
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(shown.back(), "Die Daten können nicht gesendet werden:\n"
-                                "- Schritt 1: Drehzahl: außerhalb des Bereichs\n"
-                                "- Maschinentyp: anders als in der Maschine");
+                                "Programmschritt 1: Drehzahl: außerhalb des erlaubten Bereichs\n"
+                                "Maschinentyp: anders als in der Maschine");
         EXPECT_EQ(checked.size(), 1u);
         EXPECT_EQ(WriteCommands(), 0u);
         // Nothing reached the machine, so there is nothing to back up.

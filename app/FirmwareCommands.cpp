@@ -251,9 +251,11 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
             cUserInterface::Icon::Information);
     Pause(1000);
-    OnReadFromMachine();
+    const bool readAgain = OnReadFromMachine();
     passwordVerified = false;
-    OfferSettingsAfterFirmware(lastBackupId);
+    // The user settings the update cleared can come back from the backup taken before it.
+    if (readAgain && !write.recovery)
+        OfferSettingsAfterFirmware(lastBackupId);
     return true;
 }
 

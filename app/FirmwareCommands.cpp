@@ -236,15 +236,15 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     write.image = std::move(fw.image);
 
     const WriteEnd end = WriteFirmwareRoad(write);
-    if (end == WriteEnd::Failed) {
-        std::string text =
-            Translate("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
-        if (firstDifference) {
-            char address[16];
-            std::snprintf(address, sizeof address, "0x%08X", unsigned(*firstDifference));
-            text += "\n\n" + Translate("Erste abweichende Adresse:") + " " + address;
-        }
-        ui.ShowMessage(text, cUserInterface::Buttons::Ok, cUserInterface::Icon::None);
+    if (end == WriteEnd::Failed && !firstDifference) {
+        Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
+    } else if (end == WriteEnd::Failed) {
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%08X", unsigned(*firstDifference));
+        ui.ShowMessage(
+            Translate("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen") +
+                "\n\n" + Translate("Erste abweichende Adresse:") + " " + address,
+            cUserInterface::Buttons::Ok, cUserInterface::Icon::None);
     }
     if (end != WriteEnd::Written)
         return false;

@@ -199,7 +199,8 @@ TEST_F(WriteRoadTest, ALineFailureIsTriedOnceMoreARefusalIsShownAtOnce) {
         EXPECT_EQ(controller->OnWriteToMachine(), c.written);
         const Strings shown = ui.TakeMessages();
         ASSERT_FALSE(shown.empty());
-        EXPECT_EQ(shown.back(), c.written ? kWritten : kWriteFailed);
+        // A line that went away adds why.
+        EXPECT_EQ(shown.back().rfind(c.written ? kWritten : kWriteFailed, 0), 0u) << shown.back();
         if (c.fault != SimFault::HangupInWrite) {
             EXPECT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
         }

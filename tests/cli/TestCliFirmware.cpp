@@ -262,6 +262,7 @@ TEST_F(CliFirmware, AProgressBarOnATerminalOnlyAndNotWithQuiet) {
     CliResult r = Run("supervisor", {"--yes", kSupvFile});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(Contains(r.err, " %")) << r.err;
+}
 
 TEST_F(CliFirmware, AMachineLeftErasedIsRecoveredOnlyWithRecover) {
     // A cut update on a loader that erases first: the block area is gone.

@@ -471,6 +471,7 @@ TEST_F(CliMachine, ATraceThatCannotBeWrittenStopsBeforeTheMachine) {
     EXPECT_TRUE(Contains(r.err, "cannot write the trace")) << r.err;
     EXPECT_EQ(sim->Counters().wakeups, 0u);
     EXPECT_FALSE(fs::exists(File("m.bin")));
+}
 
 TEST_F(CliMachine, WriteIsJudgedByWhatTheMachineThenHolds) {
     struct Case {

@@ -33,8 +33,9 @@ struct Round {
     double wall = 0, least = 0, cpu = 0, processCpu = 0;
 };
 
+// verify: the whole area read back in pieces afterwards, as "Firmware Update" checks it.
 bool WriteOnce(SimMachine& sim, const std::string& device, const std::vector<uint8_t>& image,
-               Round& round) {
+               Round& round, bool verify) {
     sim.ResetCounters();
     SerialPort port;
     const auto t0 = std::chrono::steady_clock::now();
@@ -45,7 +46,10 @@ bool WriteOnce(SimMachine& sim, const std::string& device, const std::vector<uin
     port.SetDtr(false);
     cQVX_18 link(&port, KELVANE_BIN_DIR "/");
     // What the update's write step runs: reconnect, then the application area.
-    const int r = link.WriteAreaAndBlock(nullptr, image);
+    int r = link.WriteAreaAndBlock(nullptr, image);
+    std::vector<uint8_t> back(link.ApplicationAreaEnd() - kApplicationArea);
+    if (r == kResultOk && verify)
+        r = link.ReadArea(kApplicationArea, back);
     port.Close();
     round.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     round.cpu = CpuSeconds(RUSAGE_THREAD) - c0;
@@ -59,6 +63,10 @@ bool WriteOnce(SimMachine& sim, const std::string& device, const std::vector<uin
     if (sim.Peek(kApplicationArea, span) !=
         std::vector<uint8_t>(image.begin(), image.begin() + span)) {
         std::fprintf(stderr, "bench_firmware: the machine does not hold the image\n");
+        return false;
+    }
+    if (verify && back != std::vector<uint8_t>(image.begin(), image.begin() + span)) {
+        std::fprintf(stderr, "bench_firmware: the area read back differs\n");
         return false;
     }
     return true;
@@ -99,7 +107,8 @@ void Print(const char* what, const Round& total) {
                 100.0 * total.cpu / total.wall, 100.0 * total.processCpu / total.wall);
 }
 
-bool Write(const char* label, unsigned adapterLatencyMs, int rounds, SimMachine** keep) {
+bool Write(const char* label, unsigned adapterLatencyMs, int rounds, SimMachine** keep,
+           bool verify = false) {
     SimOptions options;
     options.announce = false;
     options.pacing = true;
@@ -136,7 +145,7 @@ bool Write(const char* label, unsigned adapterLatencyMs, int rounds, SimMachine*
     Round total;
     for (int i = 0; i < rounds; ++i) {
         Round r;
-        if (!WriteOnce(sim, device, fw.image, r))
+        if (!WriteOnce(sim, device, fw.image, r, verify))
             return false;
         total.wall += r.wall;
         total.least += r.least;
@@ -148,7 +157,8 @@ bool Write(const char* label, unsigned adapterLatencyMs, int rounds, SimMachine*
     total.cpu /= rounds;
     total.processCpu /= rounds;
     char what[96];
-    std::snprintf(what, sizeof what, "firmware write 0x%X bytes%s", unsigned(size), label);
+    std::snprintf(what, sizeof what, "firmware write%s 0x%X bytes%s", verify ? " + verify" : "",
+                  unsigned(size), label);
     Print(what, total);
     return true;
 }
@@ -161,6 +171,9 @@ int main() {
         return 1;
     // Behind a USB-serial chip: its default latency timer and the tuned one.
     if (!Write(", adapter at 16 ms", 16, 1, nullptr) || !Write(", adapter at 1 ms", 1, 1, nullptr))
+        return 1;
+    // Write and read-back, as the update now runs them.
+    if (!Write("", 0, 1, nullptr, true))
         return 1;
     const std::string device = sim->DevicePath();
 

@@ -94,8 +94,9 @@ int cDialogMain::WriteToMachine(const ParameterBlock& source) {
 }
 
 bool cDialogMain::OnReadFromMachine() {
-    // The parameter set goes back to set 1 with the refresh: a read that fails leaves the
-    // pages and the selection as they were.
+    // Set 1 is shown first, whatever the read brings; a read that fails leaves the image and
+    // the counter as they were.
+    SelectFirstSet();
     if (!ConnectNewLink())
         return false;
 

@@ -160,13 +160,17 @@ TEST_F(ControllerTest, ACounterThatCannotBeReadKeepsTheOneShown) {
     EXPECT_EQ(controller->fasteningCounter, 77u);
     EXPECT_EQ(controller->currentSet, 0) << "a successful read shows set 1";
 
-    // A read that fails leaves the set shown, the image and the counter as they were.
+    // A read that fails leaves the image and the counter as they were; set 1 is shown, as
+    // at the start of every read.
     controller->OnParameterSetChanged(1);
+    controller->OnParameterSetChanged(0);
     const ControllerState before = ControllerState::Of(*controller);
+    controller->OnParameterSetChanged(1);
     sim->SetFault(SimFault::RefuseCommand);
     EXPECT_FALSE(controller->OnReadFromMachine());
     EXPECT_EQ(ControllerState::Of(*controller), before);
-    EXPECT_EQ(controller->currentSet, 1);
+    EXPECT_EQ(controller->currentSet, 0);
+    EXPECT_EQ(controller->setListSelection, 0);
 }
 
 TEST_F(ControllerTest, ReadOfAMachineThatForbidsParameterisationLocksThePages) {

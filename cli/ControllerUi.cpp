@@ -3,14 +3,79 @@
 #include "app/Folders.h"
 #include "app/Settings.h"
 #include "lang/Language.h"
+#include "link/WriteStop.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 #include <iostream>
 
 #include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Ctrl-C while the link writes to the machine: a write cut in one frame leaves the machine
+// with half an area, so the first one only says the write finishes; a second one within two
+// seconds stops it between frames. Outside a write Ctrl-C ends the program as always.
+// Texts are translated before, the handler only copies them.
+char gFinishesFirst[512];
+char gStopping[512];
+std::atomic<long long> gFirstInterruptMs{-1};
+
+long long MonotonicMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void OnInterrupt(int) {
+    const int saved = errno;
+    if (WriteStop::writing.load() <= 0) {
+        std::signal(SIGINT, SIG_DFL);
+        ::raise(SIGINT);
+        errno = saved;
+        return;
+    }
+    const long long now = MonotonicMs();
+    const long long first = gFirstInterruptMs.load();
+    const char* text = gFinishesFirst;
+    if (first >= 0 && now - first <= 2000) {
+        WriteStop::requested = true;
+        text = gStopping;
+    } else {
+        gFirstInterruptMs = now;
+    }
+    ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+    (void)ignored;
+    errno = saved;
+}
+
+void CopyText(char* to, size_t size, const std::string& text) {
+    const std::string line = "\nkelvane-cli: " + text + "\n";
+    std::strncpy(to, line.c_str(), size - 1);
+    to[size - 1] = 0;
+}
+
+void CatchInterruptDuringWrites() {
+    CopyText(gFinishesFirst, sizeof gFinishesFirst,
+             Translate("Die Übertragung zur Maschine wird zu Ende geführt (Strg+C innerhalb von "
+                       "zwei Sekunden noch einmal: nach dem laufenden Block anhalten)"));
+    CopyText(gStopping, sizeof gStopping,
+             Translate("Die Übertragung wird nach dem laufenden Block angehalten"));
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+} // namespace
 
 void cControllerUi::Error(const std::string& text) {
     if (barShown) { // a message starts on a line of its own
@@ -183,6 +248,7 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
         std::cerr << "kelvane-cli: " << notice << "\n";
     controller->journal = &history;
     controller->DiscoverAdapters();
+    CatchInterruptDuringWrites();
     rest = args.Positional();
     return !args.HasError();
 }

@@ -4,6 +4,7 @@
 
 #include "link/IntHex.h"
 #include "link/ResultCodes.h"
+#include "link/WriteStop.h"
 #include "model/AtomicFile.h"
 
 #include <algorithm>
@@ -272,6 +273,8 @@ int cQVX_18::SendEnd() {
 int cQVX_18::WriteDataBlock(uint32_t address, uint32_t count, const uint8_t* data) {
     if (address % 4 != 0 || count == 0)
         return kResultRefused;
+    if (WriteStop::requested)
+        return kResultStopped;
     uint8_t f[kDataFrameSize] = {};
     f[0] = 0x01;
     f[1] = 0x01;
@@ -313,6 +316,9 @@ int cQVX_18::ReadParameterBlock(Block destination) {
 }
 
 int cQVX_18::WriteParameterBlock(ConstBlock source) {
+    WriteStop::Writing writing;
+    if (WriteStop::requested)
+        return kResultStopped;
     // The whole block area goes back; without a read before, its rest is unknown.
     if (!areaCacheValid)
         return kResultRefused;
@@ -352,6 +358,9 @@ uint32_t cQVX_18::ApplicationAreaEnd() const {
 }
 
 int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
+    WriteStop::Writing writing;
+    if (WriteStop::requested)
+        return kResultStopped;
     Pause(500);
     int r = Connect();
     if (r != kResultOk)

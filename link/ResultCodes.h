@@ -11,11 +11,13 @@ constexpr int kResultTimeout = -7;        // expected bytes did not arrive in ti
 constexpr int kResultLineSetting = -101;  // RTS, DTR or baud rate could not be set
 constexpr int kResultPortFailed = -102;   // OpenSelectedPort failed inside a read or write
 constexpr int kResultWrongTrigger = -103; // supervisor did not answer the trigger
+constexpr int kResultStopped = -104;      // the user stopped a write between two frames
 
 inline constexpr const char kMessageComPortError[] = "COM-Port Fehler";
 inline constexpr const char kMessageTimeout[] = "Timeout";
 inline constexpr const char kMessageChecksum[] = "Checksum-Error";
 inline constexpr const char kMessagePortNotOpened[] = "com-port not opend";
+inline constexpr const char kMessageStopped[] = "Übertragung auf Wunsch angehalten";
 
 // German message shown for a result code (before translation); nullptr when the code has none.
 inline const char* ResultMessage(int code) {
@@ -24,6 +26,8 @@ inline const char* ResultMessage(int code) {
         return kMessageChecksum;
     case kResultTimeout:
         return kMessageTimeout;
+    case kResultStopped:
+        return kMessageStopped;
     case kResultLineSetting:
     case kResultPortFailed:
         return kMessageComPortError;

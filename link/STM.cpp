@@ -1,6 +1,7 @@
 #include "link/STM.h"
 
 #include "link/ResultCodes.h"
+#include "link/WriteStop.h"
 
 #include <algorithm>
 #include <thread>
@@ -266,6 +267,11 @@ int cSTM::SendHexRecords(uint16_t base, const uint8_t* data, size_t length, uint
                          size_t perRecord, int pauseMs) {
     ShowTransfer("Übertragung zur Maschine");
     for (size_t offset = 0; offset < length && perRecord; offset += perRecord) {
+        if (WriteStop::requested) {
+            DrainInput();
+            EndTransfer();
+            return kResultStopped;
+        }
         const size_t count = std::min(perRecord, length - offset);
         const std::string record = TextRecord(uint16_t(base + offset), type, data + offset, count);
         port->Write(reinterpret_cast<const uint8_t*>(record.data()), record.size());
@@ -302,13 +308,19 @@ int cSTM::SendEndRecord() {
 }
 
 int cSTM::Program(std::span<const uint8_t, 128> eeprom, std::span<const uint8_t, 8192> program) {
+    WriteStop::Writing writing;
+    if (WriteStop::requested)
+        return kResultStopped;
     int r = Trigger();
     if (r != kResultOk)
         return r;
     Pause(200);
-    SendHexRecords(kEepromAddress, eeprom.data(), eeprom.size(), kTypeEeprom, kBytesPerRecord,
-                   kEepromPauseMs);
-    SendHexRecords(kProgramAddress, program.data(), program.size(), kTypeProgram, kBytesPerRecord,
-                   kProgramPauseMs);
+    r = SendHexRecords(kEepromAddress, eeprom.data(), eeprom.size(), kTypeEeprom, kBytesPerRecord,
+                       kEepromPauseMs);
+    if (r == kResultOk)
+        r = SendHexRecords(kProgramAddress, program.data(), program.size(), kTypeProgram,
+                           kBytesPerRecord, kProgramPauseMs);
+    if (r != kResultOk)
+        return r;
     return SendEndRecord();
 }

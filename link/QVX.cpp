@@ -316,9 +316,6 @@ int cQVX_18::ReadParameterBlock(Block destination) {
 }
 
 int cQVX_18::WriteParameterBlock(ConstBlock source) {
-    WriteStop::Writing writing;
-    if (WriteStop::requested)
-        return kResultStopped;
     // The whole block area goes back; without a read before, its rest is unknown.
     if (!areaCacheValid)
         return kResultRefused;
@@ -334,6 +331,9 @@ int cQVX_18::WriteParameterBlock(ConstBlock source) {
 
 int cQVX_18::WriteBlockArea(ConstBlock source, int& endResult) {
     endResult = kResultRefused;
+    WriteStop::Writing writing;
+    if (WriteStop::requested)
+        return kResultStopped;
     if (!areaCacheValid || blockOffset > kMaxBlockOffset)
         return kResultRefused;
     std::copy(source.begin(), source.end(), areaCache.begin() + blockOffset);
@@ -358,9 +358,6 @@ uint32_t cQVX_18::ApplicationAreaEnd() const {
 }
 
 int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
-    WriteStop::Writing writing;
-    if (WriteStop::requested)
-        return kResultStopped;
     Pause(500);
     int r = Connect();
     if (r != kResultOk)
@@ -372,6 +369,9 @@ int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
 
 int cQVX_18::WriteApplicationAreaConnected(std::span<const uint8_t> image, int& endResult) {
     endResult = kResultRefused;
+    WriteStop::Writing writing;
+    if (WriteStop::requested)
+        return kResultStopped;
     const uint32_t end = ApplicationAreaEnd();
     const uint64_t span = end > kApplicationAddress ? end - kApplicationAddress : 0;
     if (image.size() < span)

@@ -5,6 +5,7 @@
 
 #include "app/HistoryJournal.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace fs = std::filesystem;
@@ -157,4 +158,126 @@ TEST_F(HistoryTest, RestoreTakesTheEntrysImageAsALoadedConfiguration) {
     EXPECT_NE(shown[0].find("anderen Maschine"), std::string::npos);
     EXPECT_NE(shown[0].find("OTHER-77"), std::string::npos);
     EXPECT_EQ(controller->image, editor);
+}
+
+// Every write stores the machine's state before its first data frame (main controller) or its
+// first record (supervisor), and the entry is completed with the outcome.
+TEST_F(HistoryTest, EveryWriteIsBackedUpBeforeItsFirstByte) {
+    const fs::path bin = KELVANE_BIN_DIR;
+    struct Case {
+        const char* command;
+        std::function<void(HistoryTest&)> prepare;
+        std::function<bool(cDialogMain&)> run;
+    };
+    const Case cases[] = {
+        {"zur Maschine", [](HistoryTest& t) { t.EditAfterRead(432); },
+         [](cDialogMain& c) { return c.OnWriteToMachine(); }},
+        {"Passwort ändern",
+         [](HistoryTest& t) {
+             t.ReadMachine();
+             t.ui.changes.push_back(cUserInterface::PasswordChange{"0000", "4321", "4321"});
+         },
+         [](cDialogMain& c) { return c.OnChangePassword(); }},
+        {"Werkseinstellung",
+         [bin](HistoryTest& t) {
+             t.ReadMachine();
+             t.controller->passwordVerified = true;
+             t.ui.openFiles.push_back(
+                 (bin / "factorySettings" / cDialogMain::ProposedFactoryName(t.MachineImage()))
+                     .string());
+             t.ui.answers.push_back(cUserInterface::Answer::Ok);
+         },
+         [](cDialogMain& c) { return c.RestoreFactorySettings(); }},
+        {"Firmware Update",
+         [bin](HistoryTest& t) {
+             t.ui.openFiles = {(bin / "firmware" / "TVX18-4200_V04.03.000.bin").string()};
+             t.ui.answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::No};
+         },
+         [](cDialogMain& c) { return c.OnFirmwareUpdate(); }},
+        {"Firmware Update SUPV",
+         [bin](HistoryTest& t) {
+             t.ui.openFiles = {(bin / "firmware" / "SUPV" / "SUPV_V01.00.03.bin").string()};
+         },
+         [](cDialogMain& c) { return c.OnSupervisorUpdate(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        StartMachine(Options());
+        ui.messages.clear();
+        c.prepare(*this);
+        sim->ResetCounters();
+        const ParameterBlock before = MachineImage();
+        const auto eeprom = sim->SupervisorEeprom();
+        std::optional<uint64_t> sentAtBackup;
+        journal.onBackup = [&](const MachineEvent&) {
+            sentAtBackup = WritesSeen() + sim->SupervisorCounters().records;
+        };
+        EXPECT_TRUE(c.run(*controller)) << ::testing::PrintToString(ui.TakeMessages());
+        journal.onBackup = nullptr;
+        ASSERT_TRUE(sentAtBackup);
+        EXPECT_EQ(*sentAtBackup, 0u);
+        EXPECT_GT(WritesSeen() + sim->SupervisorCounters().records, 0u);
+
+        HistoryError error;
+        std::optional<HistoryEntry> backup =
+            journal.store.LastBackup("SIM0000001", c.command, error);
+        if (std::string(c.command) == "Firmware Update SUPV") {
+            // The supervisor names no serial number: its entry holds the EEPROM read before.
+            bool found = false;
+            for (const HistoryMachine& m : journal.store.Machines(error))
+                for (const HistoryEntry& e : journal.store.Entries(m.serialNr, error, true))
+                    if (e.command == c.command) {
+                        found = true;
+                        EXPECT_EQ(e.extra, std::vector<uint8_t>(eeprom.begin(), eeprom.end()));
+                        EXPECT_EQ(e.result, 0);
+                    }
+            EXPECT_TRUE(found);
+            continue;
+        }
+        ASSERT_TRUE(backup);
+        EXPECT_EQ(*backup->before, before);
+        EXPECT_EQ(backup->result, 0);
+    }
+}
+
+// "Firmware Update" erases the user settings; the steps and settings of the backup taken
+// before it are offered and written back only when the user agrees.
+TEST_F(HistoryTest, FirmwareUpdateOffersToBringBackTheSettingsOfItsBackup) {
+    const fs::path shipped = fs::path(KELVANE_BIN_DIR) / "firmware" / "TVX18-4200_V04.03.000.bin";
+    for (const bool agree : {false, true}) {
+        SCOPED_TRACE(agree ? "agreed" : "declined");
+        StartMachine(Options());
+        EditMachine([](ParameterBlock& b) {
+            b.Step(0).SetTime(777);
+            b.Step(1).SetRamp(40);
+            b.SetBuzzerLock(1);
+            b.SetRestartLock(12);
+        });
+        const ParameterBlock before = MachineImage();
+        ui.openFiles = {shipped.string()};
+        ui.answers = {cUserInterface::Answer::Ok,
+                      agree ? cUserInterface::Answer::Yes : cUserInterface::Answer::No};
+        ui.passwords = {SimMachine::kDefaultPassword};
+        ASSERT_TRUE(controller->OnFirmwareUpdate()) << ::testing::PrintToString(ui.TakeMessages());
+        const std::vector<std::string> shown = ui.TakeMessages();
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const std::string& m) {
+            return m.find("Benutzereinstellungen gelöscht") != std::string::npos;
+        })) << ::testing::PrintToString(shown);
+
+        const ParameterBlock after = MachineImage();
+        EXPECT_EQ(after.SwVersion(), "V04.03.000");
+        EXPECT_EQ(after.Step(0).Time() == 777, agree);
+        EXPECT_EQ(after.Step(1).Ramp() == 40, agree);
+        EXPECT_EQ(after.BuzzerLock() == 1, agree);
+        EXPECT_EQ(after.RestartLock() == 12, agree);
+
+        // The firmware's backup holds the machine as it was, and the emulation area.
+        HistoryError error;
+        std::optional<HistoryEntry> backup =
+            journal.store.LastBackup("SIM0000001", "Firmware Update", error);
+        ASSERT_TRUE(backup);
+        EXPECT_EQ(*backup->before, before);
+        EXPECT_EQ(backup->extra.size(), sim->EmulationLength());
+        EXPECT_EQ(backup->result, 0);
+    }
 }

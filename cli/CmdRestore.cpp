@@ -43,8 +43,8 @@ int RunRestore(cli::Args& args) {
     now.TakeIdentity(c.image);
     if (now.serialNr != entry->serialNr)
         return cli::Fail(Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
-                         Translate("Seriennummer") + " " + entry->serialNr + "; " + now.serialNr +
-                         " " + "connected)");
+                         Translate("Seriennummer") + " " + entry->serialNr + "; " +
+                         Translate("angeschlossen") + ": " + now.serialNr + ")");
 
     const ParameterBlock& target = *entry->Image();
     const std::vector<FieldDifference> differences =

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -91,6 +92,14 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
         differenceTitle->setText(Q(error));
     for (const HistoryMachine& m : model.Machines())
         machineList->addItem(Q(cHistoryModel::MachineText(m)));
+    // A machine's row is one line ending in its counter: the left side is made as wide as the
+    // longest row (the dialog grows with it), so nothing of it hides behind a scroll bar.
+    const int rowWidth = machineList->sizeHintForColumn(0) + 2 * machineList->frameWidth() +
+                         machineList->verticalScrollBar()->sizeHint().width();
+    if (rowWidth > 400) {
+        resize(width() + rowWidth - 400, height());
+        top->setSizes({rowWidth, 560});
+    }
     EntryChosen();
     if (machineList->count() > 0)
         machineList->setCurrentRow(0);

@@ -189,6 +189,8 @@ TEST_F(CliHistory, RestoreRefusesAnEntryOfAnotherMachine) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(Contains(r.err, "Der Eintrag stammt von einer anderen Maschine")) << r.err;
     EXPECT_TRUE(Contains(r.err, "SIM0000001")) << r.err;
+    // Both serial numbers, said in the message's own language.
+    EXPECT_TRUE(Contains(r.err, "angeschlossen: SIM0000002")) << r.err;
     EXPECT_EQ(WritesSeen(), 0u);
     EXPECT_EQ(MachineImage(), other);
 }

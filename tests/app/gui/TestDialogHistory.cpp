@@ -100,6 +100,9 @@ private slots:
         d.show();
         QCOMPARE(d.MachineList()->count(), 1);
         QVERIFY(d.MachineList()->item(0)->text().startsWith("SIM0000001"));
+        // The machine's row is shown whole: its counter at the end is not cut off.
+        QCoreApplication::processEvents();
+        QVERIFY(d.MachineList()->viewport()->width() >= d.MachineList()->sizeHintForColumn(0));
         QCOMPARE(d.EntryList()->topLevelItemCount(), 2);
         QCOMPARE(d.EntryList()->topLevelItem(0)->text(1), QString("zur Maschine"));
         QCOMPARE(d.EntryList()->topLevelItem(1)->text(1), QString("von Maschine"));

@@ -124,6 +124,10 @@ static int Usage(std::ostream& out) {
     out << "usage: kelvane-cli COMMAND [ARGS]\n       kelvane-cli --version\n\ncommands:\n";
     for (const auto& [name, c] : cli::Commands())
         out << "  kelvane-cli " << c.usage << "\n";
+    out << "\ncommands that reach a machine also take:\n"
+           "  --trace FILE   every byte on the line, with its time and direction, into FILE\n"
+           "  --quiet        no progress bar on standard error\n"
+           "  --no-backup    write even when the service history cannot keep a backup\n";
     return 2;
 }
 

@@ -27,9 +27,9 @@ int RunShow(cli::Args& args) {
     std::vector<std::string> files = args.Positional();
     if (args.HasError())
         return 2;
-    const std::string usage = "\nusage: kelvane-cli show FILE | show --default";
+    const std::string usage = "\nusage: kelvane-cli show FILE [--json] | show --default [--json]";
     if (useDefault ? !files.empty() : files.size() != 1)
-        return cli::Fail("show needs one FILE, or --default alone" + usage, 2);
+        return cli::Fail("show needs one FILE, or --default without a FILE" + usage, 2);
     // Not valid JSON when the output is not: bytes of a text field are not always UTF-8.
     auto dump = [](const nlohmann::json& j) {
         return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -94,4 +94,4 @@ int RunShow(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("show", "show FILE | show --default [--json]", RunShow);
+KELVANE_CLI_COMMAND("show", "show FILE [--json] | show --default [--json]", RunShow);

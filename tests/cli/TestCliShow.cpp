@@ -139,10 +139,10 @@ TEST_F(CliShow, WrongSizesAndUsage) {
     EXPECT_EQ(r.exitCode, 1);
 
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"a", "b"}, {"--default", "a"}, {"--kind", "a"}}) {
+             {}, {"a", "b"}, {"--default", "a"}, {"--kind", "a"}, {"--json"}}) {
         r = Show(args);
         EXPECT_EQ(r.exitCode, 2) << args.size();
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("usage: kelvane-cli show"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("usage: kelvane-cli show FILE [--json]"), std::string::npos) << r.err;
     }
 }

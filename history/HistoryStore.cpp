@@ -265,6 +265,11 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
         folder = ".";
     fs::create_directories(folder, ec);
     const bool exists = fs::exists(file_, ec);
+    // SQLite would call a folder "cannot open" (read as read-only) and a FIFO an I/O error.
+    if (exists && !fs::is_regular_file(file_, ec)) {
+        error = {HistoryError::Other, file_.string() + ": not a regular file"};
+        return Opened::Failed;
+    }
     const bool folderWritable = ::access(folder.c_str(), W_OK) == 0;
     // The journal beside the file needs the folder too.
     readOnly_ = !folderWritable || (exists && ::access(file_.c_str(), W_OK) != 0);

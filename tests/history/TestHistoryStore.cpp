@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <functional>
@@ -278,6 +279,28 @@ TEST_F(HistoryStoreTest, ReadOnlyFileListsAndRefusesChanges) {
     EXPECT_EQ(store.Machines(error).size(), 1u);
     EXPECT_EQ(store.Add(Read("SN-A", 2, 2000), error), 0);
     EXPECT_EQ(error.kind, HistoryError::ReadOnly);
+}
+
+// A folder or a FIFO where the database belongs is said as such (not as "read-only" or an
+// I/O error) and left where it is.
+TEST_F(HistoryStoreTest, SomethingOtherThanAFileInItsPlaceIsNamed) {
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "fifo" : "folder");
+        if (fifo)
+            ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+        else
+            fs::create_directory(File());
+        cHistoryStore store;
+        HistoryNotice notice;
+        HistoryError error;
+        EXPECT_FALSE(store.Open(File(), notice, error));
+        EXPECT_FALSE(notice);
+        EXPECT_EQ(error.kind, HistoryError::Other);
+        EXPECT_NE(error.detail.find("not a regular file"), std::string::npos) << error.detail;
+        EXPECT_EQ(fs::is_fifo(File()), fifo);
+        EXPECT_EQ(fs::is_directory(File()), !fifo);
+        fs::remove(File());
+    }
 }
 
 } // namespace

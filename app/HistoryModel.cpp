@@ -72,5 +72,6 @@ std::string cHistoryModel::MachineText(const HistoryMachine& m) {
 std::string cHistoryModel::ResultText(const HistoryEntry& e) {
     if (!e.result)
         return Translate("offen");
-    return std::to_string(*e.result);
+    // The code stays visible for a failure: it is what a service report asks for.
+    return *e.result == 0 ? Translate("OK") : Translate("Fehler") + " " + std::to_string(*e.result);
 }

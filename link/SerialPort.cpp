@@ -79,7 +79,8 @@ const char* PortProblemText(PortProblem problem) {
         return "Die Schnittstelle wird von einem anderen Programm benutzt. Bitte das andere "
                "Programm beenden.";
     case PortProblem::Gone:
-        return "Adapter getrennt: der USB-Adapter wurde abgezogen oder ist nicht mehr da.";
+        return "Adapter getrennt oder nicht da: das Gerät gibt es nicht (mehr). Adapter einstecken "
+               "oder den Gerätenamen prüfen.";
     case PortProblem::NotSerial:
         return "Das gewählte Gerät ist keine serielle Schnittstelle.";
     case PortProblem::None:

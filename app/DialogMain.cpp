@@ -173,6 +173,7 @@ void cDialogMain::CreateLink() {
     auto link = std::make_unique<cQVX_18>(&Line(), programFolder);
     if (pause)
         link->SetPauseFunction(pause);
+    link->readSteps = readSteps;
     linkObject = std::move(link);
 }
 

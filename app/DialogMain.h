@@ -211,6 +211,8 @@ public:
 
     // linkObject := a new cQVX_18 on the serial port, the loader taken from AppFolder.
     void CreateLink();
+    // Handed to every new link (cQVX::readSteps): the command-line program's bar for reads.
+    std::function<void(int percent)> readSteps;
     // Opens the selected port, makes a new link and connects it, with its status shown. On a
     // failure the link is gone, the port closed, and "Verbindung fehlgeschlagen" was shown
     // (a port that cannot be opened says its own message).

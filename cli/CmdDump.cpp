@@ -24,7 +24,10 @@ int RunDump(cli::Args& args) {
     session.ui.saveFile = rest[0];
 
     cDialogMain& c = *session.controller;
+    if (emulation)
+        session.ShowReadBar();
     const bool ok = emulation ? c.OnDumpEmulationArea() : c.OnDumpSupervisor();
+    session.EndReadBar();
     if (!ok)
         return session.Finish(false, emulation ? "Dump Emulationsbereich: no dump written"
                                                : "Dump SUPV: no dump written");

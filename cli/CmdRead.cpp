@@ -19,7 +19,10 @@ int RunRead(cli::Args& args) {
     const std::string out = rest[0];
 
     cDialogMain& c = *session.controller;
-    if (!c.OnReadFromMachine())
+    session.ShowReadBar();
+    const bool read = c.OnReadFromMachine();
+    session.EndReadBar();
+    if (!read)
         return session.Finish(false, "von Maschine: not read");
 
     std::string error;

@@ -264,3 +264,22 @@ int cControllerSession::Finish(bool ok, const std::string& what) {
     }
     return 1;
 }
+
+void cControllerSession::ShowReadBar() {
+    controller->readSteps = [this](int percent) {
+        if (!readBarOpen) {
+            ui.ShowProgress(true);
+            readBarOpen = true;
+        }
+        ui.SetProgress(percent);
+        // Closed at once: the command's own message follows on its own line.
+        if (percent >= 100)
+            EndReadBar();
+    };
+}
+
+void cControllerSession::EndReadBar() {
+    if (readBarOpen)
+        ui.ShowProgress(false);
+    readBarOpen = false;
+}

@@ -63,9 +63,17 @@ public:
     // the controller stopped without saying why (a refusal it reports with no message).
     int Finish(bool ok, const std::string& what);
 
+    // read and the emulation dump: the link's steps as a bar (on a terminal, not with --quiet);
+    // EndReadBar closes it whatever the command's outcome.
+    void ShowReadBar();
+    void EndReadBar();
+
     cControllerUi ui;
     CNullSheet sheet;
     cHistoryJournal history; // DataFolder/history.sqlite, the controller's journal
     std::unique_ptr<cDialogMain> controller;
     std::string port; // --port, "" when discovered
+
+private:
+    bool readBarOpen = false;
 };

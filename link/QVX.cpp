@@ -156,12 +156,15 @@ int cQVX_18::Connect() {
     Pause(30);
     Drain();
     port->Flush();
+    ReadStep(20);
 
     std::string path = LoaderPath();
     if (result == kResultOk) {
         result = DownloadLoader(path);
-        if (result == kResultOk)
+        if (result == kResultOk) {
             connected = 1;
+            ReadStep(60);
+        }
     }
     return result;
 }
@@ -310,6 +313,7 @@ int cQVX_18::ReadParameterBlock(Block destination) {
     int r = ReadMemory(kBlockAreaAddress, kBlockAreaSize, areaCache.data());
     if (r != kResultOk)
         return r;
+    ReadStep(80);
     areaCacheValid = true;
     std::copy_n(areaCache.begin() + blockOffset, destination.size(), destination.begin());
     return kResultOk;
@@ -450,7 +454,10 @@ int cQVX_18::ReadEmulationArea() {
     } catch (const std::bad_alloc&) {
         return kResultRefused;
     }
-    return ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+    const int r = ReadMemory(emulationStart, emulationLength, emulationBuffer->data());
+    if (r == kResultOk)
+        ReadStep(100);
+    return r;
 }
 
 int cQVX_18::ReadFasteningCounter(uint32_t& counter) {

@@ -74,6 +74,10 @@ public:
     // The emulation area as last read (empty before).
     virtual std::span<const uint8_t> EmulationArea() const { return {}; }
 
+    // How far a connect and read has come (0..100), for a caller that shows reads as a bar;
+    // the window shows progress only for long writes and leaves it empty.
+    std::function<void(int percent)> readSteps;
+
     // Both may be null.
     void SetStatusTargets(ILinkStatusBar* bar, ILinkProgress* progress) {
         statusBar = bar;
@@ -81,6 +85,11 @@ public:
     }
 
 protected:
+    void ReadStep(int percent) {
+        if (readSteps)
+            readSteps(percent);
+    }
+
     ILinkStatusBar* statusBar = nullptr;
     ILinkProgress* progressBar = nullptr;
     // The emulation area as last read; absent until the layout is known.

@@ -251,13 +251,24 @@ std::string RunOnTerminal(const std::vector<std::string>& args,
 } // namespace
 
 TEST_F(CliFirmware, AProgressBarOnATerminalOnlyAndNotWithQuiet) {
-    const std::string bar =
-        RunOnTerminal({"supervisor", "--port", device, "--yes", kSupvFile}, tmp.UserEnv());
-    EXPECT_TRUE(Contains(bar, "] 0 %")) << bar;
-    EXPECT_TRUE(Contains(bar, "[########")) << bar;
+    const std::vector<std::vector<std::string>> commands = {
+        {"supervisor", "--port", device, "--yes", kSupvFile},
+        {"read", "--port", device, File("read.bin")},
+        {"dump", "--port", device, "--yes", "--emulation", File("dump.bin")},
+    };
+    for (const auto& command : commands) {
+        const std::string bar = RunOnTerminal(command, tmp.UserEnv());
+        EXPECT_TRUE(Contains(bar, "] 0 %")) << command[0] << ": " << bar;
+        EXPECT_TRUE(Contains(bar, "[####")) << command[0] << ": " << bar;
+        if (command[0] != "supervisor") { // its loader's last records are not counted
+            EXPECT_TRUE(Contains(bar, "100 %")) << command[0] << ": " << bar;
+        }
+    }
     const std::string quiet = RunOnTerminal(
         {"supervisor", "--port", device, "--yes", "--quiet", kSupvFile}, tmp.UserEnv());
     EXPECT_FALSE(Contains(quiet, " %")) << quiet;
+    EXPECT_FALSE(Contains(
+        RunOnTerminal({"read", "--port", device, "--quiet", File("q.bin")}, tmp.UserEnv()), " %"));
     // Standard error a pipe: no bar either.
     CliResult r = Run("supervisor", {"--yes", kSupvFile});
     EXPECT_EQ(r.exitCode, 0) << r.err;

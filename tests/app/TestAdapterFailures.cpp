@@ -47,7 +47,14 @@ TEST_F(ControllerTest, AnAdapterPulledMidCommandEndsItAsGoneAndAgainPluggedInIsF
                           c.address ? c.address : std::optional(sim->EmulationStart()));
             EXPECT_FALSE(controller->OnReadFromMachine());
         }
-        EXPECT_EQ(ui.TakeMessages(), std::vector<std::string>{c.message});
+        // Pulled in the middle of a reply, the line may end as a time-out or as a short
+        // reply, as the hang-up and the last bytes race; either way the reason is named.
+        const auto shown = ui.TakeMessages();
+        ASSERT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
+        if (c.write)
+            EXPECT_EQ(shown[0], c.message);
+        else
+            EXPECT_TRUE(shown[0] == c.message || shown[0] == kGone) << shown[0];
         EXPECT_EQ(ui.statusTexts.back(), kGone);
         EXPECT_FALSE(controller->serialPort.IsOpen());
         if (!c.write) {

@@ -9,27 +9,13 @@ namespace {
 
 constexpr int kRecordBufferSize = 255;
 
-// One hexadecimal digit; -1 for anything else, end of file included.
-int Digit(int c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Two digits as one byte, added to the record's sum; false on a bad character.
 bool ReadByte(cIntHex::Source& source, uint8_t& value, unsigned& sum) {
-    const int hi = Digit(source.Get());
+    const int hi = HexDigit(source.Get());
     if (hi < 0) {
         return false;
     }
-    const int lo = Digit(source.Get());
+    const int lo = HexDigit(source.Get());
     if (lo < 0) {
         return false;
     }
@@ -199,4 +185,14 @@ int cIntHex::LoadFromMemory(const void* text, size_t textLength, uint32_t baseAd
     }
     Source source(text, textLength);
     return LoadFrom(source, baseAddress, image, imageLength, byteCount, dropped);
+}
+
+int HexDigit(int c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }

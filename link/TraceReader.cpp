@@ -1,5 +1,7 @@
 #include "link/TraceReader.h"
 
+#include "link/IntHex.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -23,16 +25,6 @@ bool KindOf(const std::string& word, TraceEvent::Kind& kind) {
             return true;
         }
     return false;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace

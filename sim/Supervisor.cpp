@@ -1,5 +1,6 @@
 #include "sim/Supervisor.h"
 
+#include "link/IntHex.h"
 #include "model/AtomicFile.h"
 
 #include <sys/stat.h>
@@ -22,16 +23,6 @@ constexpr uint8_t kTypeIdentity = 0x0B;
 constexpr size_t kMaxLine = 600;
 constexpr const char* kEepromFile = "supv_eeprom.bin";
 constexpr const char* kProgramFile = "supv_program.bin";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Carriage returns the line carries in a pause of ms milliseconds at the loader's speed.
 unsigned PauseInCarriageReturns(unsigned ms) {
@@ -180,7 +171,7 @@ void SimSupervisor::TakeRecord() {
         return bad();
     std::vector<uint8_t> bytes;
     for (size_t i = 1; i + 1 < text.size(); i += 2) {
-        int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+        int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
         if (hi < 0 || lo < 0)
             return bad();
         bytes.push_back(uint8_t(hi * 16 + lo));

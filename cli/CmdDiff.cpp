@@ -74,19 +74,21 @@ int RunDiff(cli::Args& args) {
     Operand a, b;
     if (!Resolve(rest[0], session, a) || !Resolve(rest[1], session, b))
         return 2;
-    const std::vector<FieldDifference> differences = DiffImages(
-        a.image, b.image, ContextFor(a.image, a.machineKind), ContextFor(b.image, b.machineKind));
+    const ConversionContext ctxA = ContextFor(a.image, a.machineKind);
+    const ConversionContext ctxB = ContextFor(b.image, b.machineKind);
+    const std::vector<FieldDifference> differences = DiffImages(a.image, b.image, ctxA, ctxB);
     if (json) {
         nlohmann::json j;
-        j["a"] = a.label;
-        j["b"] = b.label;
+        j["a"] = JsonText(a.label);
+        j["b"] = JsonText(b.label);
         j["equal"] = differences.empty();
-        j["differences"] = DifferencesJson(differences);
-        std::cout << j.dump(2) << "\n";
+        j["differences"] = DifferencesJson(differences, a.image, b.image, ctxA, ctxB);
+        std::cout << DumpJson(j) << "\n";
     } else {
         std::cout << DifferenceText(differences);
         if (differences.empty())
-            std::cerr << "kelvane-cli: " << a.label << " and " << b.label << " are equal\n";
+            std::cerr << "kelvane-cli: " << ShownText(a.label) << " and " << ShownText(b.label)
+                      << " are equal\n";
     }
     return differences.empty() ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 // kelvane-cli supervisor [--port PATH] [--yes] FILE: "Firmware Update SUPV" with FILE.
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
+#include "model/ImageFields.h"
 
 #include <cstdio>
 
@@ -49,7 +50,7 @@ int RunFirmware(cli::Args& args) {
     }
     // The update ends with a read of the machine: what it runs now.
     if (c.dataOrigin == kDataOriginMachine)
-        std::printf("firmware: %s\n", c.image.SwVersion().c_str());
+        std::printf("firmware: %s\n", ShownText(c.image.SwVersion()).c_str());
     return 0;
 }
 

@@ -27,8 +27,12 @@ int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
         return cli::Fail("history entry " + std::to_string(*id) + ": " +
                          (error.kind == HistoryError::NotFound ? "no such entry" : error.detail));
     std::vector<FieldDifference> changed;
-    if (e->before && e->after)
-        changed = DiffImages(*e->before, *e->after, ContextFor(*e->before), ContextFor(*e->after));
+    ConversionContext ctxBefore, ctxAfter;
+    if (e->before && e->after) {
+        ctxBefore = ContextFor(*e->before);
+        ctxAfter = ContextFor(*e->after);
+        changed = DiffImages(*e->before, *e->after, ctxBefore, ctxAfter);
+    }
     if (json) {
         nlohmann::json j = EntryJson(*e);
         auto image = [](const std::optional<ParameterBlock>& b) {
@@ -38,19 +42,21 @@ int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
         j["after"] = image(e->after);
         j["extra"] = e->extra.empty() ? nlohmann::json(nullptr)
                                       : nlohmann::json(HexOf(e->extra.data(), e->extra.size()));
-        j["differences"] = DifferencesJson(changed);
-        std::cout << j.dump(2) << "\n";
+        j["differences"] =
+            changed.empty() ? nlohmann::json::array()
+                            : DifferencesJson(changed, *e->before, *e->after, ctxBefore, ctxAfter);
+        std::cout << DumpJson(j) << "\n";
         return 0;
     }
     std::cout << "id = " << e->id << "\n"
               << "time = " << cHistoryStore::LocalTime(e->timeMs) << "\n"
-              << "command = " << e->command << "\n"
+              << "command = " << ShownText(e->command) << "\n"
               << "result = " << ResultText(*e) << "\n"
-              << "message = " << e->message << "\n"
-              << "machineType = " << e->machineType << "\n"
-              << "serialNr = " << e->serialNr << "\n"
-              << "elAssembly = " << e->elAssembly << "\n"
-              << "swVersion = " << e->swVersion << "\n"
+              << "message = " << ShownText(e->message) << "\n"
+              << "machineType = " << ShownLatin1(e->machineType) << "\n"
+              << "serialNr = " << ShownLatin1(e->serialNr) << "\n"
+              << "elAssembly = " << ShownLatin1(e->elAssembly) << "\n"
+              << "swVersion = " << ShownLatin1(e->swVersion) << "\n"
               << "fasteningCounter = " << Counter(e->fasteningCounter) << "\n"
               << "before = " << (e->before ? "512 bytes" : "none") << "\n"
               << "after = " << (e->after ? "512 bytes" : "none") << "\n"
@@ -91,15 +97,16 @@ int RunHistory(cli::Args& args) {
             nlohmann::json list = nlohmann::json::array();
             for (const HistoryMachine& m : machines)
                 list.push_back(MachineJson(m));
-            std::cout << list.dump(2) << "\n";
+            std::cout << DumpJson(list) << "\n";
             return 0;
         }
         std::printf("%-16s %-17s %-19s %-11s %10s %7s\n", "SERIAL", "TYPE", "LAST SEEN", "FIRMWARE",
                     "COUNTER", "ENTRIES");
         for (const HistoryMachine& m : machines)
-            std::printf("%-16s %-17s %-19s %-11s %10s %7lld\n", m.serialNr.c_str(),
-                        m.machineType.c_str(), cHistoryStore::LocalTime(m.lastSeenMs).c_str(),
-                        m.swVersion.c_str(), Counter(m.fasteningCounter).c_str(),
+            std::printf("%-16s %-17s %-19s %-11s %10s %7lld\n", ShownLatin1(m.serialNr).c_str(),
+                        ShownLatin1(m.machineType).c_str(),
+                        cHistoryStore::LocalTime(m.lastSeenMs).c_str(),
+                        ShownLatin1(m.swVersion).c_str(), Counter(m.fasteningCounter).c_str(),
                         static_cast<long long>(m.entries));
         return 0;
     }
@@ -108,12 +115,12 @@ int RunHistory(cli::Args& args) {
     if (error)
         return cli::Fail(error.detail);
     if (entries.empty() && !json)
-        std::cerr << "kelvane-cli: no entries for serial number '" << serial << "'\n";
+        std::cerr << "kelvane-cli: no entries for serial number '" << ShownText(serial) << "'\n";
     if (json) {
         nlohmann::json list = nlohmann::json::array();
         for (const HistoryEntry& e : entries)
             list.push_back(EntryJson(e));
-        std::cout << list.dump(2) << "\n";
+        std::cout << DumpJson(list) << "\n";
         return 0;
     }
     std::printf("%8s  %-19s  %-22s %6s  %s\n", "ID", "TIME", "COMMAND", "RESULT", "MESSAGE");
@@ -123,8 +130,8 @@ int RunHistory(cli::Args& args) {
             if (c == '\n')
                 c = ' ';
         std::printf("%8lld  %-19s  %-22s %6s  %s\n", static_cast<long long>(e.id),
-                    cHistoryStore::LocalTime(e.timeMs).c_str(), e.command.c_str(),
-                    ResultText(e).c_str(), message.c_str());
+                    cHistoryStore::LocalTime(e.timeMs).c_str(), ShownText(e.command).c_str(),
+                    ResultText(e).c_str(), ShownText(message).c_str());
     }
     return 0;
 }

@@ -43,8 +43,8 @@ int RunRestore(cli::Args& args) {
     now.TakeIdentity(c.image);
     if (now.serialNr != entry->serialNr)
         return cli::Fail(Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
-                         Translate("Seriennummer") + " " + entry->serialNr + "; " +
-                         Translate("angeschlossen") + ": " + now.serialNr + ")");
+                         Translate("Seriennummer") + " " + ShownLatin1(entry->serialNr) + "; " +
+                         Translate("angeschlossen") + ": " + ShownLatin1(now.serialNr) + ")");
 
     const ParameterBlock& target = *entry->Image();
     const std::vector<FieldDifference> differences =

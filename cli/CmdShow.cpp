@@ -1,25 +1,16 @@
 // kelvane-cli show FILE | show --default [--json]: a parameter image or configuration file, one
-// field a line in the units the pages show; with --json one object ("fields": name -> value).
+// field a line in the units the pages show; with --json one object ("fields": name -> typed
+// value, "derived": what follows from the image and its machine).
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
 #include "files/ConfigFile.h"
+#include "model/ImageFields.h"
 #include "model/ImageListing.h"
 
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 namespace {
-
-// The listing's "name = value unit" lines as one JSON object.
-nlohmann::json FieldsJson(const std::vector<std::string>& lines) {
-    nlohmann::json fields = nlohmann::json::object();
-    for (const std::string& line : lines) {
-        const size_t eq = line.find(" = ");
-        if (eq != std::string::npos)
-            fields[line.substr(0, eq)] = line.substr(eq + 3);
-    }
-    return fields;
-}
 
 int RunShow(cli::Args& args) {
     const bool useDefault = args.Flag("--default");
@@ -30,19 +21,15 @@ int RunShow(cli::Args& args) {
     const std::string usage = "\nusage: kelvane-cli show FILE [--json] | show --default [--json]";
     if (useDefault ? !files.empty() : files.size() != 1)
         return cli::Fail("show needs one FILE, or --default without a FILE" + usage, 2);
-    // Not valid JSON when the output is not: bytes of a text field are not always UTF-8.
-    auto dump = [](const nlohmann::json& j) {
-        return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-    };
 
     MachineCatalog catalog;
     if (useDefault) {
         const ParameterBlock block = ParameterBlock::Default();
         const ConversionContext ctx = MakeConversionContext(block, catalog);
         if (json) {
-            nlohmann::json j{{"format", "default image"},
-                             {"fields", FieldsJson(ListImage(block, ctx))}};
-            std::cout << dump(j) << "\n";
+            nlohmann::json j = ImageListingJson(block, ctx);
+            j["format"] = "default image";
+            std::cout << DumpJson(j) << "\n";
             return 0;
         }
         std::cout << "format = default image\n";
@@ -58,19 +45,18 @@ int RunShow(cli::Args& args) {
     int rc = 0;
     if (json) {
         LoadCatalogFor(in.image, catalog);
-        nlohmann::json j;
-        j["file"] = name;
+        nlohmann::json j =
+            ImageListingJson(in.image, MakeConversionContext(in.image, catalog, in.machineKind));
+        j["file"] = JsonText(name);
         j["format"] = in.isConfig ? "configuration file" : "parameter image";
         if (in.isConfig) {
             j["seal"] = in.sealHolds;
             j["trailingBytes"] = in.trailingBytes;
         }
-        j["fields"] = FieldsJson(
-            ListImage(in.image, MakeConversionContext(in.image, catalog, in.machineKind)));
-        std::cout << dump(j) << "\n";
+        std::cout << DumpJson(j) << "\n";
         return in.isConfig && !in.sealHolds ? 1 : 0;
     }
-    std::cout << "file = " << name << "\n";
+    std::cout << "file = " << ShownText(name) << "\n";
     if (in.isConfig) {
         std::cout << "format = configuration file (560 bytes)\n"
                   << "seal = " << (in.sealHolds ? "holds" : "does not hold") << "\n";

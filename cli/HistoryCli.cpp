@@ -31,11 +31,13 @@ std::optional<int64_t> ParseEntryId(const std::string& text) {
     return id > 0 ? std::optional<int64_t>(id) : std::nullopt;
 }
 
+// The identity texts are the image's bytes (Latin-1); messages are the program's UTF-8, which may
+// quote a machine's bytes. Either way JSON gets valid UTF-8.
 nlohmann::json MachineJson(const HistoryMachine& m) {
     nlohmann::json j;
-    j["serialNr"] = m.serialNr;
-    j["machineType"] = m.machineType;
-    j["swVersion"] = m.swVersion;
+    j["serialNr"] = Latin1ToUtf8(m.serialNr);
+    j["machineType"] = Latin1ToUtf8(m.machineType);
+    j["swVersion"] = Latin1ToUtf8(m.swVersion);
     j["lastSeenMs"] = m.lastSeenMs;
     j["lastSeen"] = cHistoryStore::LocalTime(m.lastSeenMs);
     j["fasteningCounter"] = m.fasteningCounter ? nlohmann::json(*m.fasteningCounter) : nullptr;
@@ -48,23 +50,15 @@ nlohmann::json EntryJson(const HistoryEntry& e) {
     j["id"] = e.id;
     j["timeMs"] = e.timeMs;
     j["time"] = cHistoryStore::LocalTime(e.timeMs);
-    j["command"] = e.command;
+    j["command"] = JsonText(e.command);
     j["result"] = e.result ? nlohmann::json(*e.result) : nullptr;
-    j["message"] = e.message;
-    j["machineType"] = e.machineType;
-    j["serialNr"] = e.serialNr;
-    j["elAssembly"] = e.elAssembly;
-    j["swVersion"] = e.swVersion;
+    j["message"] = JsonText(e.message);
+    j["machineType"] = Latin1ToUtf8(e.machineType);
+    j["serialNr"] = Latin1ToUtf8(e.serialNr);
+    j["elAssembly"] = Latin1ToUtf8(e.elAssembly);
+    j["swVersion"] = Latin1ToUtf8(e.swVersion);
     j["fasteningCounter"] = e.fasteningCounter ? nlohmann::json(*e.fasteningCounter) : nullptr;
     return j;
-}
-
-nlohmann::json DifferencesJson(const std::vector<FieldDifference>& differences) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const FieldDifference& d : differences)
-        list.push_back(
-            {{"field", d.name}, {"old", d.oldValue}, {"new", d.newValue}, {"offset", d.offset}});
-    return list;
 }
 
 std::string HexOf(const uint8_t* p, size_t n) {

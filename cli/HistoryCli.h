@@ -20,7 +20,6 @@ std::optional<int64_t> ParseEntryId(const std::string& text);
 nlohmann::json MachineJson(const HistoryMachine& m);
 // Without images: id, time (UTC ms and local), command, result, message, identity, counter.
 nlohmann::json EntryJson(const HistoryEntry& e);
-nlohmann::json DifferencesJson(const std::vector<FieldDifference>& differences);
 std::string HexOf(const uint8_t* p, size_t n);
 
 // The conversion context the pages would use for an image (catalog of the installation).

@@ -1,22 +1,9 @@
 #include "pages/MaintenanceModel.h"
 
 #include <algorithm>
-#include <cmath>
 
+#include "base/CalendarDate.h"
 #include "model/Conversions.h"
-
-namespace {
-
-std::time_t Base2000() {
-    std::tm base{};
-    base.tm_year = 100;
-    base.tm_mon = 0;
-    base.tm_mday = 1;
-    base.tm_isdst = -1; // daylight saving as the platform decides
-    return std::mktime(&base);
-}
-
-} // namespace
 
 MaintenanceModel::MaintenanceModel(PageHost& h) : PageModel(h) {
     for (int id : {kElAssembly, kCounter, kSinceService, kCalDate})
@@ -25,29 +12,11 @@ MaintenanceModel::MaintenanceModel(PageHost& h) : PageModel(h) {
 }
 
 std::string MaintenanceModel::DateText(uint32_t calDate) {
-    if (calDate == 0)
-        return std::string();
-    const uint32_t days = calDate / 1440;
-    const uint32_t rest = calDate - days * 1440;
-    const uint32_t minutes = rest % 60;
-    const uint32_t hours = (rest - minutes) / 60;
-    const std::time_t t = Base2000() + (static_cast<std::time_t>(days) * 86400 +
-                                        static_cast<std::time_t>(hours) * 3600 +
-                                        static_cast<std::time_t>(minutes) * 60);
-    std::tm local{};
-    if (!localtime_r(&t, &local))
-        return std::string();
-    char buf[64];
-    const std::size_t n = std::strftime(buf, sizeof buf, "%d.%m.%Y  %H:%M", &local);
-    return std::string(buf, n);
+    return CalDateText(calDate);
 }
 
 uint32_t MaintenanceModel::MinutesSince2000(std::time_t when) {
-    const double seconds = std::difftime(when, Base2000());
-    if (seconds <= 0)
-        return 0;
-    const double minutes = std::floor(seconds / 60.0);
-    return minutes >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(minutes);
+    return CalDateFromTime(when);
 }
 
 void MaintenanceModel::AttachRecord(ParameterBlock* img) {

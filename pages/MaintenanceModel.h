@@ -56,7 +56,7 @@ public:
     void OnTorqueChanged(double nm);
     void OnTorqueFocusOut();
 
-    // calDate minutes since 1 January 2000 00:00 local time <-> "%d.%m.%Y  %H:%M".
+    // calDate <-> "%d.%m.%Y  %H:%M" and the calDate of a moment (base/CalendarDate).
     static std::string DateText(uint32_t calDate);
     static uint32_t MinutesSince2000(std::time_t when);
 

@@ -1,8 +1,10 @@
 #include "report/Printer.h"
 
+#include "base/CalendarDate.h"
 #include "lang/Language.h"
 #include "lang/TextCodec.h"
 #include "model/Conversions.h"
+#include "model/ImageFields.h"
 
 #include <cmath>
 #include <cstdio>
@@ -18,8 +20,18 @@ struct ErrorCriterion {
     uint16_t bit;
     const char* text;
 };
-// In the order the error blocks visit them; "Zeit <" is not part of the report.
-constexpr ErrorCriterion kCriteria[7] = {
+// In the order the error blocks visit them (the error index); "Zeit <" is not part of the report.
+enum : int {
+    kCritClutch,
+    kCritAngleMax,
+    kCritAngleMin,
+    kCritTimeMax,
+    kCritThreshold,
+    kCritCurrentMax,
+    kCritCurrentMin,
+    kCritCount
+};
+constexpr ErrorCriterion kCriteria[kCritCount] = {
     {kErrClutch, "Kupplung ausgelöst"}, {kErrAngleMax, "Drehwinkel >"},
     {kErrAngleMin, "Drehwinkel <"},     {kErrTimeMax, "Zeit >"},
     {kErrThreshold, "Schwelle"},        {kErrCurrentMax, "Strom >"},
@@ -28,122 +40,122 @@ constexpr ErrorCriterion kCriteria[7] = {
 
 const std::unordered_map<std::u16string_view, int>& Placeholders() {
     static const std::unordered_map<std::u16string_view, int> table = {
-        {u"###TITLE_LABEL###", 1},
-        {u"###HD_HEADERDATA_LABEL###", 2},
-        {u"###HD_MACHINETYPE###", 3},
-        {u"###HD_SERIALNR###", 4},
-        {u"###HD_SW_VERSION###", 5},
-        {u"###HD_TRANSMISSION###", 6},
-        {u"###HD_USER_TRANSMISSION###", 7},
-        {u"###HD_ANGLEHEAD###", 8},
-        {u"###HD_MAX_TORQUE###", 9},
-        {u"###HD_TOOL_ID###", 10},
-        {u"###HD_RL_LOCK###", 11},
-        {u"###HD_RL_LOCK_PERMANENT###", 12},
-        {u"###HD_RESTART_LOCK###", 13},
-        {u"###HD_RESTART_LOCK_NIO###", 14},
-        {u"###HD_BUZZER_LOCK###", 15},
-        {u"###HD_PS1_PS2###", 16},
-        {u"###STEP_LIST###", 17},
-        {u"###STEP_LIST_END###", 18},
-        {u"###STEP###", 19},
-        {u"###STEP_END###", 20},
-        {u"###SD_PRARMETETERSET_LABEL###", 21},
-        {u"###SD_STEPS_GRAPHIC###", 22},
-        {u"###SD_STEPS_LABEL###", 23},
-        {u"###SD_STEPNR###", 24},
-        {u"###SD_TYPE###", 25},
-        {u"###SD_SPEED###", 26},
-        {u"###SD_SPEED_UNIT###", 27},
-        {u"###SD_CH_CONTROLLED###", 28},
-        {u"###SD_YN_CONTROLLED###", 29},
-        {u"###SD_RAMP###", 30},
-        {u"###SD_NEXT_COND###", 31},
-        {u"###SD_NEXT_VALUE###", 32},
-        {u"###SD_NEXT_UNIT###", 33},
-        {u"###ERROR_COND_LIST###", 34},
-        {u"###ERROR_COND_LIST_END###", 35},
-        {u"###ERROR_COND###", 36},
-        {u"###ERROR_COND_END###", 37},
-        {u"###SD_ERROR_COND###", 38},
-        {u"###SD_ERROR_VALUE###", 39},
-        {u"###SD_ERROR_UNIT###", 40},
-        {u"###SVD_SERVICEDATA_LABEL###", 41},
-        {u"###SVD_EL_ASSEMBLY###", 42},
-        {u"###SVD_FASTENING_COUNTER###", 43},
-        {u"###SVD_FASTENING_COUNTER_DIFF###", 44},
-        {u"###SVD_CAL_DATE###", 45},
-        {u"###SVD_CAL_NAME###", 46},
-        {u"###SVD_TORQUE###", 47},
-        {u"###SVD_PLACE###", 48},
-        {u"###HD_MACHINETYPE_LABEL###", 49},
-        {u"###HD_SERIALNR_LABEL###", 50},
-        {u"###HD_SW_VERSION_LABEL###", 51},
-        {u"###HD_TRANSMISSION_LABEL###", 52},
-        {u"###HD_USER_TRANSMISSION_LABEL###", 53},
-        {u"###HD_ANGLEHEAD_LABEL###", 54},
-        {u"###HD_MAX_TORQUE_LABEL###", 55},
-        {u"###HD_TOOL_ID_LABEL###", 56},
-        {u"###HD_RL_LOCK_LABEL###", 57},
-        {u"###HD_RL_LOCK_PERMANENT_LABEL###", 58},
-        {u"###HD_RESTART_LOCK_LABEL###", 60},
-        {u"###HD_RESTART_LOCK_NIO_LABEL###", 61},
-        {u"###HD_BLINK_NIO_LABEL###", 62},
-        {u"###HD_BLINK_NIO###", 63},
-        {u"###HD_BUZZER_LOCK_LABEL###", 64},
-        {u"###HD_PS1_PS2_LABEL###", 65},
-        {u"###SD_STEPNR_LABEL###", 66},
-        {u"###SD_TYPE_LABEL###", 67},
-        {u"###SD_SPEED_LABEL###", 68},
-        {u"###SD_CH_CONTROLLED_LABEL###", 69},
-        {u"###SD_RAMP_LABEL###", 70},
-        {u"###SD_NEXT_COND_LABEL###", 71},
-        {u"###SD_ERROR_COND_LABEL###", 72},
-        {u"###SVD_EL_ASSEMBLY_LABEL###", 73},
-        {u"###SVD_FASTENING_COUNTER_LABEL###", 74},
-        {u"###SVD_FASTENING_COUNTER_DIFF_LABEL###", 75},
-        {u"###SVD_CAL_DATE_LABEL###", 76},
-        {u"###SVD_CAL_NAME_LABEL###", 77},
-        {u"###SVD_TORQUE_LABEL###", 78},
-        {u"###SVD_PLACE_LABEL###", 79},
+        {u"###TITLE_LABEL###", cPrinter::kTitleLabel},
+        {u"###HD_HEADERDATA_LABEL###", cPrinter::kHeaderDataLabel},
+        {u"###HD_MACHINETYPE###", cPrinter::kMachineType},
+        {u"###HD_SERIALNR###", cPrinter::kSerialNr},
+        {u"###HD_SW_VERSION###", cPrinter::kSwVersion},
+        {u"###HD_TRANSMISSION###", cPrinter::kTransmission},
+        {u"###HD_USER_TRANSMISSION###", cPrinter::kUserTransmission},
+        {u"###HD_ANGLEHEAD###", cPrinter::kAngleHead},
+        {u"###HD_MAX_TORQUE###", cPrinter::kMaxTorque},
+        {u"###HD_TOOL_ID###", cPrinter::kToolId},
+        {u"###HD_RL_LOCK###", cPrinter::kRlLock},
+        {u"###HD_RL_LOCK_PERMANENT###", cPrinter::kRlLockPermanent},
+        {u"###HD_RESTART_LOCK###", cPrinter::kRestartLock},
+        {u"###HD_RESTART_LOCK_NIO###", cPrinter::kRestartLockNio},
+        {u"###HD_BUZZER_LOCK###", cPrinter::kBuzzerLock},
+        {u"###HD_PS1_PS2###", cPrinter::kParameterSet12},
+        {u"###STEP_LIST###", cPrinter::kStepList},
+        {u"###STEP_LIST_END###", cPrinter::kStepListEnd},
+        {u"###STEP###", cPrinter::kStep},
+        {u"###STEP_END###", cPrinter::kStepEnd},
+        {u"###SD_PRARMETETERSET_LABEL###", cPrinter::kParameterSetLabel},
+        {u"###SD_STEPS_GRAPHIC###", cPrinter::kStepsGraphic},
+        {u"###SD_STEPS_LABEL###", cPrinter::kStepsLabel},
+        {u"###SD_STEPNR###", cPrinter::kStepNr},
+        {u"###SD_TYPE###", cPrinter::kType},
+        {u"###SD_SPEED###", cPrinter::kSpeed},
+        {u"###SD_SPEED_UNIT###", cPrinter::kSpeedUnit},
+        {u"###SD_CH_CONTROLLED###", cPrinter::kControlledCheck},
+        {u"###SD_YN_CONTROLLED###", cPrinter::kControlledYesNo},
+        {u"###SD_RAMP###", cPrinter::kRamp},
+        {u"###SD_NEXT_COND###", cPrinter::kNextCond},
+        {u"###SD_NEXT_VALUE###", cPrinter::kNextValue},
+        {u"###SD_NEXT_UNIT###", cPrinter::kNextUnit},
+        {u"###ERROR_COND_LIST###", cPrinter::kErrorList},
+        {u"###ERROR_COND_LIST_END###", cPrinter::kErrorListEnd},
+        {u"###ERROR_COND###", cPrinter::kError},
+        {u"###ERROR_COND_END###", cPrinter::kErrorEnd},
+        {u"###SD_ERROR_COND###", cPrinter::kErrorCond},
+        {u"###SD_ERROR_VALUE###", cPrinter::kErrorValue},
+        {u"###SD_ERROR_UNIT###", cPrinter::kErrorUnit},
+        {u"###SVD_SERVICEDATA_LABEL###", cPrinter::kServiceDataLabel},
+        {u"###SVD_EL_ASSEMBLY###", cPrinter::kElAssembly},
+        {u"###SVD_FASTENING_COUNTER###", cPrinter::kFasteningCounter},
+        {u"###SVD_FASTENING_COUNTER_DIFF###", cPrinter::kFasteningCounterDiff},
+        {u"###SVD_CAL_DATE###", cPrinter::kCalDate},
+        {u"###SVD_CAL_NAME###", cPrinter::kCalName},
+        {u"###SVD_TORQUE###", cPrinter::kTorque},
+        {u"###SVD_PLACE###", cPrinter::kPlace},
+        {u"###HD_MACHINETYPE_LABEL###", cPrinter::kMachineTypeLabel},
+        {u"###HD_SERIALNR_LABEL###", cPrinter::kSerialNrLabel},
+        {u"###HD_SW_VERSION_LABEL###", cPrinter::kSwVersionLabel},
+        {u"###HD_TRANSMISSION_LABEL###", cPrinter::kTransmissionLabel},
+        {u"###HD_USER_TRANSMISSION_LABEL###", cPrinter::kUserTransmissionLabel},
+        {u"###HD_ANGLEHEAD_LABEL###", cPrinter::kAngleHeadLabel},
+        {u"###HD_MAX_TORQUE_LABEL###", cPrinter::kMaxTorqueLabel},
+        {u"###HD_TOOL_ID_LABEL###", cPrinter::kToolIdLabel},
+        {u"###HD_RL_LOCK_LABEL###", cPrinter::kRlLockLabel},
+        {u"###HD_RL_LOCK_PERMANENT_LABEL###", cPrinter::kRlLockPermanentLabel},
+        {u"###HD_RESTART_LOCK_LABEL###", cPrinter::kRestartLockLabel},
+        {u"###HD_RESTART_LOCK_NIO_LABEL###", cPrinter::kRestartLockNioLabel},
+        {u"###HD_BLINK_NIO_LABEL###", cPrinter::kBlinkNioLabel},
+        {u"###HD_BLINK_NIO###", cPrinter::kBlinkNio},
+        {u"###HD_BUZZER_LOCK_LABEL###", cPrinter::kBuzzerLockLabel},
+        {u"###HD_PS1_PS2_LABEL###", cPrinter::kParameterSet12Label},
+        {u"###SD_STEPNR_LABEL###", cPrinter::kStepNrLabel},
+        {u"###SD_TYPE_LABEL###", cPrinter::kTypeLabel},
+        {u"###SD_SPEED_LABEL###", cPrinter::kSpeedLabel},
+        {u"###SD_CH_CONTROLLED_LABEL###", cPrinter::kControlledLabel},
+        {u"###SD_RAMP_LABEL###", cPrinter::kRampLabel},
+        {u"###SD_NEXT_COND_LABEL###", cPrinter::kNextCondLabel},
+        {u"###SD_ERROR_COND_LABEL###", cPrinter::kErrorCondLabel},
+        {u"###SVD_EL_ASSEMBLY_LABEL###", cPrinter::kElAssemblyLabel},
+        {u"###SVD_FASTENING_COUNTER_LABEL###", cPrinter::kFasteningCounterLabel},
+        {u"###SVD_FASTENING_COUNTER_DIFF_LABEL###", cPrinter::kFasteningCounterDiffLabel},
+        {u"###SVD_CAL_DATE_LABEL###", cPrinter::kCalDateLabel},
+        {u"###SVD_CAL_NAME_LABEL###", cPrinter::kCalNameLabel},
+        {u"###SVD_TORQUE_LABEL###", cPrinter::kTorqueLabel},
+        {u"###SVD_PLACE_LABEL###", cPrinter::kPlaceLabel},
     };
     return table;
 }
 
 const std::unordered_map<int, const char*>& Labels() {
     static const std::unordered_map<int, const char*> table = {
-        {2, "Kopfdaten"},
-        {23, "Programmschritte"},
-        {41, "Wartungsdaten"},
-        {49, "Maschinentyp"},
-        {50, "Seriennummer"},
-        {51, "Softwareversion"},
-        {52, "Getriebeübersetzung"},
-        {53, "Benutzerdefinierte Getriebeübersetzung"},
-        {54, "Winkelkopf"},
-        {55, "Max Drehmoment"},
-        {56, "Maschinenkennung"},
-        {57, "Umschaltung gesperrt"},
-        {58, "Umschaltung permanent"},
-        {60, "Wiederanlaufsperre IO"},
-        {61, "Wiederanlaufsperre NIO"},
-        {62, "Blinken bei NIO"},
-        {64, "Summer"},
-        {65, "Parametersatz 1+2"},
-        {66, "Programmschritt"},
-        {67, "Typ"},
-        {68, "Drehzahl"},
-        {69, "geregelt"},
-        {70, "Sanftanlauf"},
-        {71, "weiter bei"},
-        {72, "Fehlerkriterium"},
-        {73, "Elektronikbaugruppe"},
-        {74, "Verschraubungszähler"},
-        {75, "Verschraubungsen seit letzter Wartung"},
-        {76, "Datum letzte Kalibrierung"},
-        {77, "Durchgeführt von"},
-        {78, "Eingestelltes Drehmoment"},
-        {79, "Einsatzort"},
+        {cPrinter::kHeaderDataLabel, "Kopfdaten"},
+        {cPrinter::kStepsLabel, "Programmschritte"},
+        {cPrinter::kServiceDataLabel, "Wartungsdaten"},
+        {cPrinter::kMachineTypeLabel, "Maschinentyp"},
+        {cPrinter::kSerialNrLabel, "Seriennummer"},
+        {cPrinter::kSwVersionLabel, "Softwareversion"},
+        {cPrinter::kTransmissionLabel, "Getriebeübersetzung"},
+        {cPrinter::kUserTransmissionLabel, "Benutzerdefinierte Getriebeübersetzung"},
+        {cPrinter::kAngleHeadLabel, "Winkelkopf"},
+        {cPrinter::kMaxTorqueLabel, "Max Drehmoment"},
+        {cPrinter::kToolIdLabel, "Maschinenkennung"},
+        {cPrinter::kRlLockLabel, "Umschaltung gesperrt"},
+        {cPrinter::kRlLockPermanentLabel, "Umschaltung permanent"},
+        {cPrinter::kRestartLockLabel, "Wiederanlaufsperre IO"},
+        {cPrinter::kRestartLockNioLabel, "Wiederanlaufsperre NIO"},
+        {cPrinter::kBlinkNioLabel, "Blinken bei NIO"},
+        {cPrinter::kBuzzerLockLabel, "Summer"},
+        {cPrinter::kParameterSet12Label, "Parametersatz 1+2"},
+        {cPrinter::kStepNrLabel, "Programmschritt"},
+        {cPrinter::kTypeLabel, "Typ"},
+        {cPrinter::kSpeedLabel, "Drehzahl"},
+        {cPrinter::kControlledLabel, "geregelt"},
+        {cPrinter::kRampLabel, "Sanftanlauf"},
+        {cPrinter::kNextCondLabel, "weiter bei"},
+        {cPrinter::kErrorCondLabel, "Fehlerkriterium"},
+        {cPrinter::kElAssemblyLabel, "Elektronikbaugruppe"},
+        {cPrinter::kFasteningCounterLabel, "Verschraubungszähler"},
+        {cPrinter::kFasteningCounterDiffLabel, "Verschraubungsen seit letzter Wartung"},
+        {cPrinter::kCalDateLabel, "Datum letzte Kalibrierung"},
+        {cPrinter::kCalNameLabel, "Durchgeführt von"},
+        {cPrinter::kTorqueLabel, "Eingestelltes Drehmoment"},
+        {cPrinter::kPlaceLabel, "Einsatzort"},
     };
     return table;
 }
@@ -199,30 +211,6 @@ std::u16string EscapeHtml(std::string_view utf8) {
         }
     }
     return out;
-}
-
-// "dd.mm.yyyy  hh:mm" for minutes since 1 January 2000 00:00, by the calendar alone.
-std::string CalDateText(uint32_t minutes) {
-    if (minutes == 0)
-        return {};
-    long long days = minutes / 1440;
-    const int hour = static_cast<int>(minutes % 1440 / 60);
-    const int minute = static_cast<int>(minutes % 60);
-    // Days since 1970-01-01 to a civil date (proleptic Gregorian).
-    long long z = days + 10957 + 719468;
-    const long long era = z / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long y = yoe + era * 400;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    if (m <= 2)
-        ++y;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04lld  %02d:%02d", d, m, y, hour, minute);
-    return buf;
 }
 
 } // namespace
@@ -297,7 +285,7 @@ StepRecordView cPrinter::CurrentStep() const {
 int cPrinter::NextErrorCondition() {
     for (;;) {
         ++errorIndex_;
-        if (errorIndex_ > 6) {
+        if (errorIndex_ >= kCritCount) {
             errorIndex_ = -1;
             return -1;
         }
@@ -465,106 +453,112 @@ std::u16string cPrinter::ValueText(int number) const {
 
     const ParameterBlock& b = *image_;
     const double ratio = transmission_ ? transmission_->ratio : 0;
+    // The report's own degrees: the gearbox ratio without the user gear factor, not rounded
+    // (shown with one decimal or none), and 24 counts for kind 0 too, where the pages show 0.
+    // A report reads as every earlier report of the same image; the pages use AngleToDisplay.
     const int counts = machineKind_ == 18 ? 18 : 24;
     auto degrees = [&](uint32_t raw) { return raw * 360.0 / (counts * ratio); };
     auto seconds = [&](uint8_t tenths) { return Fixed(tenths / 10.0, 1) + " " + Tr("Sekunden"); };
     std::string text;
 
     switch (number) {
-    case 1:
+    case kTitleLabel:
         text = title_;
         break;
-    case 3:
-        text = b.MachineType();
+    case kMachineType:
+        text = ShownText(b.MachineType());
         break;
-    case 4:
-        text = b.SerialNr();
+    case kSerialNr:
+        text = ShownText(b.SerialNr());
         break;
-    case 5:
-        text = b.SwVersion();
+    case kSwVersion:
+        text = ShownText(b.SwVersion());
         break;
-    case 6:
+    case kTransmission:
         text = transmission_ ? transmission_->name : std::string();
         break;
-    case 7:
+    case kUserTransmission:
         text = Fixed(b.UserTransmission() / 100.0, 2);
         break;
-    case 8:
+    case kAngleHead:
         if (b.AngleHead() < angleHeads_.size())
             text = angleHeads_[b.AngleHead()].name;
         break;
-    case 9:
+    case kMaxTorque:
         text = Fixed(b.MaxTorque() / 100.0, 1);
         break;
-    case 10:
-        text = b.ToolId();
+    case kToolId:
+        text = ShownText(b.ToolId());
         break;
-    case 11:
+    case kRlLock:
         text = YesNo(b.RlLock() != 0);
         break;
-    case 12:
+    case kRlLockPermanent:
         text = YesNo(b.RlLockPermanent() == 0);
         break;
-    case 13:
+    case kRestartLock:
         text = seconds(b.RestartLock());
         break;
-    case 14:
+    case kRestartLockNio:
         text = seconds(b.RestartLockNio());
         break;
-    case 15:
+    case kBuzzerLock:
         text = OnOff(b.BuzzerLock() == 0);
         break;
-    case 16:
+    case kParameterSet12:
         text = OnOff(b.ParameterSet12());
         break;
-    case 63:
+    case kBlinkNio:
         text = YesNo(b.BlinkNio() != 0);
         break;
-    case 42:
-        text = b.ElAssembly();
+    case kElAssembly:
+        text = ShownText(b.ElAssembly());
         break;
-    case 43:
+    case kFasteningCounter:
         if (fasteningCountKnown_)
             text = std::to_string(static_cast<int32_t>(fasteningCount_));
         break;
-    case 44:
+    case kFasteningCounterDiff:
         if (fasteningCountKnown_)
             text = std::to_string(static_cast<int32_t>(fasteningCount_ - b.ServiceResetCounter()));
         break;
-    case 45:
+    case kCalDate:
         text = CalDateText(b.CalDate());
         break;
-    case 46:
-        text = b.CalName();
+    case kCalName:
+        text = ShownText(b.CalName());
         break;
-    case 47:
+    case kTorque:
         text = Fixed(b.Torque() / 100.0, 1) + " " + Tr("Nm");
         break;
-    case 48:
-        text = b.Place();
+    case kPlace:
+        text = ShownText(b.Place());
         break;
-    case 21:
+    case kParameterSetLabel:
         if (setIndex_ == 0)
             text = Tr(b.ParameterSet12() ? "Parametersatz 1+2" : "Parametersatz 1");
         else
             text = Tr(b.ParameterSet12() ? "Umschaltung" : "Parametersatz 2");
         break;
-    case 22:
+    case kStepsGraphic:
         text = "programSteps" + std::to_string(setIndex_ + 1) + ".jpg";
         break;
     default:
         break;
     }
-    if (number >= 24 && number <= 40) {
+    if (number >= kStepNr && number <= kErrorUnit) {
         const StepRecordView s = CurrentStep();
         switch (number) {
-        case 24:
+        case kStepNr:
             text = (setIndex_ == 1 && b.ParameterSet12()) ? "1" : std::to_string(stepIndex_ + 1);
             break;
-        case 25:
+        case kType:
             text = Tr(s.Type() != 0 ? "Linkslauf" : "Rechtslauf");
             break;
-        case 26: {
+        case kSpeed: {
+            // The report's own speed, for the same reason as its degrees: no user gear factor,
+            // no output limits, and for kind 14 the motor's 22500 1/min cut toward zero where
+            // the pages take the battery's maximum speed and round (SpeedToDisplay).
             const uint16_t raw = s.Speed();
             long long v = 0;
             if (machineKind_ == 18 && s.Controlled())
@@ -580,19 +574,19 @@ std::u16string cPrinter::ValueText(int number) const {
             text = std::to_string(v);
             break;
         }
-        case 27:
+        case kSpeedUnit:
             text = Tr(s.Controlled() ? "1/Min" : "%");
             break;
-        case 28:
+        case kControlledCheck:
             text = s.Controlled() ? "checked" : "";
             break;
-        case 29:
+        case kControlledYesNo:
             text = YesNo(s.Controlled() != 0);
             break;
-        case 30:
+        case kRamp:
             text = Fixed(s.Ramp() / 100.0, 1) + " " + Tr("Sekunden");
             break;
-        case 31:
+        case kNextCond:
             switch (s.NextCond()) {
             case kCondAngle:
                 text = Tr("Drehwinkel erreicht");
@@ -613,7 +607,7 @@ std::u16string cPrinter::ValueText(int number) const {
                 text = " ";
             }
             break;
-        case 32:
+        case kNextValue:
             switch (s.NextCond()) {
             case kCondAngle:
                 text = Fixed(degrees(s.Angle()), 0);
@@ -631,7 +625,7 @@ std::u16string cPrinter::ValueText(int number) const {
                 text = " ";
             }
             break;
-        case 33:
+        case kNextUnit:
             switch (s.NextCond()) {
             case kCondAngle:
                 text = Tr("Grad");
@@ -646,48 +640,48 @@ std::u16string cPrinter::ValueText(int number) const {
                 text = " ";
             }
             break;
-        case 38:
+        case kErrorCond:
             if (errorIndex_ >= 0 && (s.ErrorMask() & kCriteria[errorIndex_].bit))
                 text = Tr(kCriteria[errorIndex_].text);
             break;
-        case 39:
+        case kErrorValue:
             switch (errorIndex_) {
-            case 1:
+            case kCritAngleMax:
                 text = Fixed(degrees(s.Angle()), 1) + " " + Tr("Grad");
                 break;
-            case 2:
+            case kCritAngleMin:
                 text = Fixed(degrees(s.AngleMin()), 1) + " " + Tr("Grad");
                 break;
-            case 3:
+            case kCritTimeMax:
                 text = Fixed(s.Time(), 0) + " " + Tr("ms");
                 break;
-            case 4:
+            case kCritThreshold:
                 text = Fixed(RoundHalfUp(s.Threshold() * 1.4348 - 143.913, 0), 1);
                 break;
-            case 5:
+            case kCritCurrentMax:
                 text = Fixed(RoundHalfUp(s.Current() / 100.0, 1), 1);
                 break;
-            case 6:
+            case kCritCurrentMin:
                 text = Fixed(RoundHalfUp(s.CurrentMin() / 100.0, 1), 1);
                 break;
             default:
                 break;
             }
             break;
-        case 40:
+        case kErrorUnit:
             switch (errorIndex_) {
-            case 1:
-            case 2:
+            case kCritAngleMax:
+            case kCritAngleMin:
                 text = Tr("Grad");
                 break;
-            case 3:
+            case kCritTimeMax:
                 text = Tr("ms");
                 break;
-            case 4:
+            case kCritThreshold:
                 text = " ";
                 break;
-            case 5:
-            case 6:
+            case kCritCurrentMax:
+            case kCritCurrentMin:
                 text = "A";
                 break;
             default:

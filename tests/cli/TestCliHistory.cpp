@@ -129,7 +129,9 @@ TEST_F(CliHistory, ReadsAndWritesAreListedPerMachine) {
     ASSERT_EQ(shown["differences"].size(), 2u) << r.out;
     EXPECT_EQ(shown["differences"][0]["field"], "writeMark");
     EXPECT_EQ(shown["differences"][1]["field"], "set1.step1.time");
-    EXPECT_EQ(shown["differences"][1]["new"], "444 ms");
+    EXPECT_EQ(shown["differences"][1]["new"]["value"], 444);
+    EXPECT_EQ(shown["differences"][1]["new"]["unit"], "ms");
+    EXPECT_EQ(shown["differences"][1]["newText"], "444 ms");
 
     // The human forms name the same things.
     r = Cli({"history"});
@@ -266,8 +268,9 @@ TEST_F(CliHistory, DiffOfFilesAndEntries) {
     const json d = Parse(Cli({"diff", File("a.bin"), File("b.bin"), "--json"}));
     EXPECT_EQ(d["differences"][0]["field"], "place");
     EXPECT_EQ(d["differences"][1]["field"], "set2.step1.time");
-    EXPECT_EQ(d["differences"][1]["old"], "0 ms");
-    EXPECT_EQ(d["differences"][1]["new"], "1200 ms");
+    EXPECT_EQ(d["differences"][1]["old"]["value"], 0);
+    EXPECT_EQ(d["differences"][1]["new"]["value"], 1200);
+    EXPECT_EQ(d["differences"][1]["newText"], "1200 ms");
     CliResult text = Cli({"diff", File("a.bin"), File("b.bin")});
     EXPECT_TRUE(Contains(text.out, "set2.step1.time: 0 ms -> 1200 ms")) << text.out;
 }
@@ -280,12 +283,14 @@ TEST_F(CliHistory, ShowJsonHasEveryFieldOfTheListing) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const json j = Parse(r);
     EXPECT_EQ(j["format"], "parameter image");
-    EXPECT_EQ(j["fields"]["serialNr"], "\"SIM0000001\"");
-    EXPECT_TRUE(j["fields"].contains("step9.errorMask"));
+    EXPECT_EQ(j["fields"]["serialNr"], "SIM0000001");
+    EXPECT_TRUE(j["fields"].contains("set2.step5.errorMask"));
+    EXPECT_EQ(j["fields"]["maxTorque"]["unit"], "Nm");
+    EXPECT_TRUE(j["fields"]["set1.step1.controlled"]["value"].is_boolean());
     CliResult text = Cli({"show", File("a.bin")});
     size_t lines = 0;
     for (char c : text.out)
         lines += c == '\n';
-    // file and format lines besides the fields
-    EXPECT_EQ(j["fields"].size() + 2, lines);
+    // file and format lines besides the fields and what follows from them
+    EXPECT_EQ(j["fields"].size() + j["derived"].size() + 2, lines);
 }

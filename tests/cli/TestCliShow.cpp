@@ -58,10 +58,11 @@ TEST(CliShowDefault, TheFreshImage) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind("format = default image\n", 0), 0u) << r.out;
-    for (const char* line : {"machineType = \"                \"", "toolId = \"               \"",
-                             "step0.nextStep = 1", "step4.nextStep = last", "step5.nextStep = 6",
-                             "step9.nextStep = last", "step0.threshold = 1",
-                             "step5.condition = 0x02 (Drehwinkel erreicht)"})
+    for (const char* line :
+         {"machineType = \"                \"", "toolId = \"               \"",
+          "set1.step1.nextStep = 1", "set1.step5.nextStep = last", "set2.step1.nextStep = 6",
+          "set2.step5.nextStep = last", "set1.step1.threshold = 1",
+          "set2.step1.condition = 0x02 (Drehwinkel erreicht)"})
         EXPECT_TRUE(HasLine(r.out, line)) << line << "\n" << r.out;
 }
 
@@ -78,11 +79,11 @@ TEST_F(CliShow, ConfigurationFileInUserUnits) {
          {"file = " + file.string(), std::string("format = configuration file (560 bytes)"),
           std::string("seal = holds"), std::string("machineType = \"TVX18-4200\""),
           std::string("maxTorque = 45.50 Nm"), std::string("machineKind = 18"),
-          std::string("totalRatio = 18.2000"), std::string("step0.speed = 92 1/min"),
-          std::string("step0.angle = 90 °"), std::string("step0.ramp = 2.5 s")})
+          std::string("totalRatio = 18.2000"), std::string("set1.step1.speed = 92 1/min"),
+          std::string("set1.step1.angle = 90 °"), std::string("set1.step1.ramp = 2.5 s")})
         EXPECT_TRUE(HasLine(r.out, line)) << line << "\n" << r.out;
     // Both parameter sets.
-    EXPECT_NE(r.out.find("\nstep9.errorMask = "), std::string::npos);
+    EXPECT_NE(r.out.find("\nset2.step5.errorMask = "), std::string::npos);
 }
 
 TEST_F(CliShow, BrokenSealIsShownAndFails) {

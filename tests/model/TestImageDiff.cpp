@@ -48,10 +48,18 @@ TEST(ImageDiff, ListsEachChangedFieldWithItsValues) {
          {{"restartLock", "0.0 s", "1.2 s"}, {"set1.step5.threshold", "1", "100"}}},
         {"error criteria by name",
          [](P& b) { b.Step(9).SetErrorMask(kErrAngleMax | kErrTimeMin); },
-         {{"set2.step5.errorMask", "-", "Drehwinkel >, Zeit <"}}},
-        {"last step",
-         [](P& b) { b.Step(1).SetLast(); },
-         {{"set1.step2.nextStep", "2", "letzter Schritt"}}},
+         {{"set2.step5.errorMask", "0x0000 (none)", "0x0082 (Drehwinkel >, Zeit <)"}}},
+        {"the end condition and its wait bit are two fields of one byte",
+         [](P& b) { b.Step(2).SetNextCond(0x40 | kCondWaitRestart); },
+         {{"set1.step3.condition", "0x20 (Kupplung ausgelöst)", "0x40 (unbekannt)"},
+          {"set1.step3.waitRestart", "no", "yes"}}},
+        {"text as show writes it: control bytes, C1, quote and backslash escaped",
+         [](P& b) {
+             const char hostile[] = {'A', '\x1b', '\x07', '\x85', '"', '\\', '\xe4'};
+             b.SetPlace(Latin1ToUtf8(std::string_view(hostile, sizeof hostile)));
+         },
+         {{"place", "\"\"", "\"A\\x1B\\x07\\x85\\x22\\x5Cä\""}}},
+        {"last step", [](P& b) { b.Step(1).SetLast(); }, {{"set1.step2.nextStep", "2", "last"}}},
         {"bytes no field covers",
          [](P& b) {
              b.bytes[71] = 1;

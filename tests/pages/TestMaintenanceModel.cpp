@@ -1,3 +1,4 @@
+#include "base/CalendarDate.h"
 #include "pages/MaintenanceModel.h"
 
 #include <cstdlib>
@@ -86,6 +87,10 @@ TEST_F(MaintenanceTest, SetAndShowAgreeAcrossDaylightSaving) {
     page.OnSetClicked(Local(2024, 7, 1, 10, 30, 0));
     EXPECT_EQ(page.V().calDate, "01.07.2024  10:30");
     EXPECT_EQ(M::DateText(image.CalDate()), "01.07.2024  10:30");
+    // Stored as the calendar counts it, as the report and kelvane-cli read it: a summer day's
+    // midnight is 00:00, not 01:00.
+    EXPECT_EQ(image.CalDate(), CalDateFromDateTime({2024, 7, 1, 10, 30}));
+    EXPECT_EQ(M::DateText(CalDateFromDateTime({2024, 7, 1, 0, 0})), "01.07.2024  00:00");
 }
 
 TEST_F(MaintenanceTest, TorqueAboveTheMaximumIsRefused) {

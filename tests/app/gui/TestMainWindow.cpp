@@ -200,6 +200,29 @@ private slots:
         Screenshot(&w, "main-german");
     }
 
+    // A typed speed the machine cannot hold shows as the nearest it can once the field is left,
+    // and the status bar says why.
+    void aChangedValueIsExplainedInTheStatusBar() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        w.Sheet()->setCurrentIndex(1);
+        auto* speed = w.Sheet()->widget(1)->findChild<CNumEdit*>("c1003");
+        QVERIFY(speed && speed->isEnabled());
+        if (!controller->image.Step(0).Controlled())
+            w.Sheet()->widget(1)->findChild<QCheckBox*>("c1009")->click();
+        speed->setFocus();
+        speed->selectAll();
+        QTest::keyClicks(speed, "750");
+        w.Sheet()->widget(1)->findChild<QWidget*>("c1013")->setFocus();
+        QCOMPARE(speed->text(), QString("751"));
+        QCOMPARE(w.StatusPane()->text(), QString("nächster speicherbarer Wert: 751 1/Min"));
+        Screenshot(&w, "notice");
+        controller->settingsChanged = false;
+    }
+
     // Read, every page of both sets shown and left, written back without an edit: the machine
     // holds every byte it had, also the lossy and the odd ones (only the write mark and the
     // byte cleared before every write differ).

@@ -408,6 +408,31 @@ private slots:
         QCOMPARE(w.Sheet()->currentIndex(), OverviewClickTab(width, x));
     }
 
+    // The highlight of an open step page goes when another kind of page is opened.
+    void theOverviewFollowsEveryTab() {
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                paints += e->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        w.Overview()->installEventFilter(&counter);
+        for (int tab : {2, CSheet::kMaintenancePage, 2, CSheet::kHeaderPage}) {
+            w.Sheet()->setCurrentIndex(tab);
+            counter.paints = 0;
+            QTRY_VERIFY2(counter.paints > 0, qPrintable(QString("tab %1").arg(tab)));
+            if (tab == CSheet::kMaintenancePage)
+                Screenshot(&w, "overview-maintenance");
+        }
+        QCOMPARE(controller->OverviewOf(500, 110).activeTab, int(CSheet::kHeaderPage));
+    }
+
     void withoutAnAdapterTheStatusBarSaysSo() {
         device.clear(); // the lister finds nothing
         cDialogMain bare(*ui, *sheet, controller->folders,

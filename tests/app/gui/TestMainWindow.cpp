@@ -126,7 +126,7 @@ private slots:
         QVERIFY(w.ReadButton()->isEnabled());
         QVERIFY(!w.ExpertBox()->isEnabled());
         QVERIFY(!w.SetList()->isEnabled());
-        QCOMPARE(w.ConfigBox()->text(), QString(" --- keine ---"));
+        QCOMPARE(w.ConfigBox()->text(), QString("--- keine ---"));
         QCOMPARE(w.Sheet()->count(), 8);
         QVERIFY(w.LanguageMenu());
         QStringList languages;
@@ -325,6 +325,28 @@ private slots:
             Screenshot(w.get(), QString("main-english-tab%1").arg(tab));
         }
         controller->settingsChanged = false;
+    }
+
+    // English and back to German in one run: no English text is left in the window.
+    void englishAndBackToGermanLeavesNoEnglish() {
+        auto w = std::make_unique<cMainWindow>(*controller, *sheet);
+        for (const char* language : {"english", "german"}) {
+            QAction* entry = nullptr;
+            for (QAction* a : w->LanguageMenu()->actions())
+                if (a->text() == language)
+                    entry = a;
+            QVERIFY(entry);
+            entry->trigger();
+            QVERIFY(controller->restartPending);
+            w.reset();
+            SetLanguage(controller->settings.languageName);
+            w = std::make_unique<cMainWindow>(*controller, *sheet);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        }
+        QCOMPARE(w->ConfigBox()->text(), QString("--- keine ---"));
+        QCOMPARE(w->ReadButton()->text(), QString("von Maschine"));
+        Screenshot(w.get(), "english-then-german");
     }
 
     void saveAndLoadThroughTheMenu() {

@@ -122,6 +122,8 @@ bool CMainSheet::RequestPage(int tab) {
             return false;
         }
         active = tab;
+        // The overview highlights the open step page only: any change of tab redraws it.
+        relay.RedrawStepGraphic();
     }
     Activate(tab);
     if (view)

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "lang/Language.h"
 #include "model/Conversions.h"
+#include "pages/NumEditRule.h"
 
 ExpertModel::ExpertModel(PageHost& h) : PageModel(h) {
     for (int id : {kGearName, kAngleHeadName, kRlPermanent, kBlinkNio, kBatteryText})
@@ -193,11 +195,14 @@ void ExpertModel::OnUserFactorChanged(double factor) {
 void ExpertModel::OnUserFactorFocusOut() {
     const bool corrected = CorrectFactor();
     // Shown as the image will hold it: 1.234 is stored as 123, so it reads 1.23.
+    const double put = v.userFactor;
     if (v.userFactor != loaded.userFactor)
         v.userFactor = ScaleToMachine(v.userFactor, 100, 65535) / 100.0;
     ShowValuesNow();
     if (corrected)
         Alarm(kUserFactor);
+    if (v.userFactor != put)
+        SayHeld(kUserFactor, NumEditRule::FormatShortest(v.userFactor));
 }
 
 void ExpertModel::OnRestartLockChanged(bool nio, double seconds) {
@@ -208,11 +213,15 @@ void ExpertModel::OnRestartLockChanged(bool nio, double seconds) {
 void ExpertModel::OnRestartLockFocusOut(bool nio) {
     const bool corrected = CorrectRestartLock(nio);
     double& s = nio ? v.restartNio : v.restartIo;
+    const double put = s;
     if (s != (nio ? loaded.restartNio : loaded.restartIo))
         s = ScaleToMachine(s, 10, 255) / 10.0;
     ShowValuesNow();
     if (corrected)
         Alarm(nio ? kRestartNio : kRestartIo);
+    if (s != put)
+        SayHeld(nio ? kRestartNio : kRestartIo,
+                NumEditRule::FormatShortest(s) + " " + Translate("Sekunden"));
 }
 
 void ExpertModel::OnShowErrorsClicked(bool checked) {

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "base/CalendarDate.h"
+#include "lang/Language.h"
 #include "model/Conversions.h"
+#include "pages/NumEditRule.h"
 
 MaintenanceModel::MaintenanceModel(PageHost& h) : PageModel(h) {
     for (int id : {kElAssembly, kCounter, kSinceService, kCalDate})
@@ -141,9 +143,12 @@ void MaintenanceModel::OnTorqueChanged(double nm) {
 void MaintenanceModel::OnTorqueFocusOut() {
     const bool corrected = CorrectTorque();
     // Shown as the image will hold it: 12.345 Nm is stored as 1234, so it reads 12.34.
+    const double put = v.torque;
     if (v.torque != loaded.torque)
         v.torque = ScaleToMachine(v.torque, 100, 65535) / 100.0;
     ShowValuesNow();
     if (corrected)
         Alarm(kTorque);
+    if (v.torque != put)
+        SayHeld(kTorque, NumEditRule::FormatShortest(v.torque) + " " + Translate("Nm"));
 }

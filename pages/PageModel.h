@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <string>
 
 #include "pages/PageHost.h"
 
@@ -13,6 +14,9 @@ public:
     // A value was replaced by the nearest allowed one: beep (400 Hz, 100 ms) and put the focus
     // back on the control.
     virtual void Alarm(int controlId) = 0;
+    // A value left in a field now shows what the image holds, not what was typed: the text
+    // says so (status bar, the field's tooltip).
+    virtual void Notice(int /*controlId*/, const std::string& /*text*/) {}
 };
 
 // Common part of the page models: the host, the view, whether the page's window exists, and
@@ -69,6 +73,8 @@ protected:
         if (view)
             view->Alarm(id);
     }
+    // The field's value became `held` (number and unit), the nearest the image can hold.
+    void SayHeld(int id, const std::string& held);
 
     PageHost& host;
     PageView* view = nullptr;

@@ -519,6 +519,7 @@ void PrgStepModel::OnSpeedFocusOut() {
     if (v.speed == 0 || !speedTyped)
         return;
     const bool corrected = CorrectSpeed();
+    const std::int64_t put = v.speed;
     StoreSpeed();
     // What the machine will hold: a typed 700 1/min that the speed units hold as 699 shows 699.
     if (step)
@@ -526,6 +527,8 @@ void PrgStepModel::OnSpeedFocusOut() {
     ShowValuesNow();
     if (corrected)
         Alarm(kIdSpeed);
+    if (v.speed != put)
+        SayHeld(kIdSpeed, std::to_string(v.speed) + " " + v.unit);
 }
 
 std::string PrgStepModel::FilterRampText(const std::string& text) {
@@ -631,6 +634,7 @@ void PrgStepModel::OnThresholdFocusOut(bool errorEdit) {
         value = high;
         corrected = true;
     }
+    const double put = value;
     if (step) {
         StoreThreshold(std::trunc(value));
         // Shown as stored: 50.7 is held as the raw of 50.
@@ -645,6 +649,8 @@ void PrgStepModel::OnThresholdFocusOut(bool errorEdit) {
     ShowValuesNow();
     if (corrected)
         Alarm(errorEdit ? kIdErrThreshold : kIdThreshold);
+    if (value != put)
+        SayHeld(errorEdit ? kIdErrThreshold : kIdThreshold, NumEditRule::FormatShortest(value));
 }
 
 void PrgStepModel::OnSliderMoved(bool /*errorSlider*/, int position) {
@@ -742,12 +748,20 @@ void PrgStepModel::OnFieldLeft(int editId) {
         return;
     // Shown as the record will hold it, unless it still shows what the record holds.
     auto angle = [&](std::int64_t& shown, uint32_t raw) {
-        if (AngleToDisplay(ctx, raw) != shown)
-            shown = AngleToDisplay(ctx, AngleToMachine(ctx, static_cast<double>(shown)));
+        if (AngleToDisplay(ctx, raw) == shown)
+            return;
+        const std::int64_t put = shown;
+        shown = AngleToDisplay(ctx, AngleToMachine(ctx, static_cast<double>(shown)));
+        if (shown != put)
+            SayHeld(editId, std::to_string(shown) + " " + Translate("Grad"));
     };
     auto current = [&](double& shown, uint16_t raw) {
-        if (CurrentToDisplay(raw) != shown)
-            shown = CurrentToDisplay(CurrentToMachine(shown));
+        if (CurrentToDisplay(raw) == shown)
+            return;
+        const double put = shown;
+        shown = CurrentToDisplay(CurrentToMachine(shown));
+        if (shown != put)
+            SayHeld(editId, NumEditRule::FormatShortest(shown) + " A");
     };
     switch (editId) {
     case kIdAngle:

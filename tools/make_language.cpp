@@ -9,9 +9,10 @@
 //       a call that shows it translated: messages, window titles, labels, buttons, lists,
 //       or hands it out as *message for the caller to show) that the table does not know
 //
-// The German file maps each text to itself, so wording can be mended without a new build; a
-// text whose ends are spaces cannot be stored (the loader trims them) and is left out of it,
-// which keeps it exactly as the program passes it.
+// The German file maps each text to itself, so wording can be mended without a new build. It
+// holds every key the other files hold: a language switched back to German replaces only the
+// keys its file has. A text whose ends are spaces is stored without them (the loader trims
+// them anyway).
 #include "lang/Language.h"
 #include "lang/TextCodec.h"
 #include "lang/UTF16File.h"
@@ -113,7 +114,7 @@ bool ReadTable(const std::string& path, std::vector<Text>& texts, std::string& e
             error = where + "unknown backslash sequence (use \\n, \\t or \\\\)";
             return false;
         }
-        if (t.german.empty()) {
+        if (t.german.find_first_not_of(' ') == std::string::npos) {
             error = where + "empty German text";
             return false;
         }
@@ -146,7 +147,11 @@ std::u16string MakeFile(const std::vector<Text>& texts, bool english) {
                                : "; Kelvane language file: German. Made by tool_make_language "
                                  "from tools/texts.tsv; do not edit.\r\n";
     for (const Text& t : texts) {
-        const std::string& text = english ? t.english : t.german;
+        std::string text = english ? t.english : t.german;
+        if (!english) {
+            text.erase(0, text.find_first_not_of(' '));
+            text.erase(text.find_last_not_of(' ') + 1);
+        }
         if (!Storable(text))
             continue;
         utf8 += DigestToHex(TextDigest(std::string_view(t.german)));

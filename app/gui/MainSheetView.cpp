@@ -10,6 +10,7 @@
 #include "pages/gui/DialogHeader.h"
 #include "pages/gui/DialogMaintenceData.h"
 #include "pages/gui/DialogPrgStep.h"
+#include "pages/gui/PageWidget.h"
 
 cMainSheetView::cMainSheetView(CMainSheet& s, QWidget* parent) : QTabWidget(parent), sheet(s) {
     const QString titles[CMainSheet::kPageCount] = {cPageWidget::T("Kopfdaten"),
@@ -70,6 +71,7 @@ cPageWidget* cMainSheetView::MakePage(int tab) {
         page = steps[k] = new cDialogPrgStep(sheet.Step(k), holder);
     }
     pages[tab] = page;
+    connect(page, &cPageWidget::noticed, this, &cMainSheetView::noticed);
     holder->layout()->addWidget(page);
     // Made after the sheet's own translation: translate it as that would have.
     TranslateWindow(page);

@@ -38,6 +38,10 @@ public:
     void ShowActivePage() override;
     void ShowAllPages() override;
 
+signals:
+    // A page says why a value it shows is not what was typed.
+    void noticed(const QString& text);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;

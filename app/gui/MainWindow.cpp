@@ -132,6 +132,7 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
     statusBar->addWidget(statusPane, 4);
     statusBar->addWidget(progress, 1);
     layout->addWidget(statusBar);
+    connect(sheetView, &cMainSheetView::noticed, statusPane, &QLabel::setText);
 
     if (auto* qtUi = dynamic_cast<QtUserInterface*>(&controller.ui)) {
         qtUi->SetParent(this);

@@ -79,6 +79,18 @@ void cPageWidget::Alarm(int controlId) {
     }
 }
 
+void cPageWidget::Notice(int controlId, const std::string& text) {
+    const QString t = QString::fromStdString(text);
+    if (QWidget* w = Control(controlId)) {
+        w->setToolTip(t);
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            connect(
+                edit, &QLineEdit::textEdited, edit, [edit] { edit->setToolTip({}); },
+                Qt::SingleShotConnection);
+    }
+    emit noticed(t);
+}
+
 void cPageWidget::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (pageModel) {

@@ -29,9 +29,15 @@ public:
     QWidget* Control(int id) const;
 
     void Alarm(int controlId) override;
+    // The field's tooltip says it until the field is typed into again; noticed() hands it on
+    // to the status bar.
+    void Notice(int controlId, const std::string& text) override;
 
     // German text through the language table.
     static QString T(const char* german);
+
+signals:
+    void noticed(const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;

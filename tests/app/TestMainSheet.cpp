@@ -265,6 +265,19 @@ TEST_F(MainSheetTest, APageThatRefusesToBeLeftStaysActive) {
     EXPECT_EQ(sheet.ActivePage(), 2);
 }
 
+// The overview highlights the open step tab: leaving it for a page that is no step page must
+// draw the overview again, or the highlight stays.
+TEST_F(MainSheetTest, EveryTabChangeRedrawsTheOverview) {
+    sheet.BindPages(image, 0);
+    ASSERT_TRUE(sheet.RequestPage(2));
+    for (int tab : {CSheet::kMaintenancePage, CSheet::kHeaderPage, CSheet::kExpertPage, 3}) {
+        SCOPED_TRACE(tab);
+        const int redraws = host.redraws;
+        ASSERT_TRUE(sheet.RequestPage(tab));
+        EXPECT_GT(host.redraws, redraws);
+    }
+}
+
 TEST_F(MainSheetTest, StepPageRefusesToBeLeftWithASpeedOutOfRange) {
     sheet.BindPages(image, 0);
     ASSERT_TRUE(sheet.RequestPage(1));

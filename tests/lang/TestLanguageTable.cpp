@@ -53,8 +53,14 @@ TEST(LanguageTable, EveryTextTranslatesToItsEnglishText) {
     lang.SetLanguageFolder(kFolder);
     lang.SetUserDataFile(kFolder + "no-user-data.csv");
     ASSERT_TRUE(lang.SetLanguage("German").Ok());
+    // German shows each text as it stands, a text with spaces at its ends without them.
+    auto trimmed = [](std::string t) {
+        t.erase(0, t.find_first_not_of(' '));
+        t.erase(t.find_last_not_of(' ') + 1);
+        return t;
+    };
     for (const Row& r : rows)
-        EXPECT_EQ(lang.Translate(r.german), r.german) << "texts.tsv:" << r.line;
+        EXPECT_EQ(lang.Translate(r.german), trimmed(r.german)) << "texts.tsv:" << r.line;
     const LanguageLoadResult loaded = lang.SetLanguage("english");
     ASSERT_TRUE(loaded.Ok()) << loaded.Message();
     EXPECT_EQ(loaded.entries, rows.size());

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 namespace {
 
@@ -32,8 +35,8 @@ TEST(MakeLanguage, FilesLoadBackToTheTableTexts) {
     CLanguage lang;
     lang.SetLanguageFolder(dir.Path());
     ASSERT_TRUE(lang.SetLanguage("german").Ok());
-    EXPECT_EQ(lang.Size(), 4u) << "a German text with spaces at its ends is left out";
-    EXPECT_EQ(lang.Translate(" --- keine ---"), " --- keine ---");
+    EXPECT_EQ(lang.Size(), 5u);
+    EXPECT_EQ(lang.Translate(" --- keine ---"), "--- keine ---") << "stored without its spaces";
     EXPECT_EQ(lang.Translate("Zwei\nZeilen"), "Zwei\nZeilen");
     ASSERT_TRUE(lang.SetLanguage("english").Ok());
     EXPECT_EQ(lang.Translate("Zeit"), "Time");
@@ -41,10 +44,40 @@ TEST(MakeLanguage, FilesLoadBackToTheTableTexts) {
     EXPECT_EQ(lang.Translate("C:\\Pfad"), "C:\\path");
     EXPECT_EQ(lang.Translate("Mit\tTab"), "With\ttab");
     EXPECT_EQ(lang.Translate(" --- keine ---"), "--- none ---");
+    // Back to German in the same run: the German file brings back every text, also what was
+    // handed out in English before.
+    ASSERT_TRUE(lang.SetLanguage("german").Ok());
+    EXPECT_EQ(lang.Translate("--- none ---"), "--- keine ---");
+    EXPECT_EQ(lang.Translate(" --- keine ---"), "--- keine ---");
+    EXPECT_EQ(lang.Translate("Time"), "Zeit");
 
     EXPECT_EQ(RunTool("--table " + dir.File("t.tsv") + " --check " + dir.Path()), 0);
     dir.Write("english.csv", dir.Read("english.csv") + std::string("x\0", 2));
     EXPECT_EQ(RunTool("--table " + dir.File("t.tsv") + " --check " + dir.Path()), 1);
+}
+
+// The shipped files: a key that only another language's file holds keeps that language's
+// text after a switch back to German.
+TEST(MakeLanguage, GermanHoldsEveryKeyOfTheOtherLanguages) {
+    const std::filesystem::path folder = KELVANE_SOURCE_DIR "/data/language";
+    std::vector<tagLangRecord> german;
+    ASSERT_TRUE(CLanguage::ReadFile((folder / "german.csv").string(), german).Ok());
+    std::set<TextDigestWords> keys;
+    for (const tagLangRecord& r : german)
+        keys.insert(r.key);
+    size_t others = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".csv" || name == "german.csv")
+            continue;
+        ++others;
+        std::vector<tagLangRecord> records;
+        ASSERT_TRUE(CLanguage::ReadFile(entry.path().string(), records).Ok()) << name;
+        for (const tagLangRecord& r : records)
+            EXPECT_TRUE(keys.count(r.key))
+                << name << ": " << DigestToHex(r.key) << " (" << r.utf8 << ") is not in german.csv";
+    }
+    EXPECT_GT(others, 0u);
 }
 
 struct BadTable {
@@ -67,6 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, MakeLanguageRefuses,
                                          BadTable{"TwoTabs", "Zeit\tTime\tx\n"},
                                          BadTable{"EnglishEndsInSpace", "Zeit\tTime \n"},
                                          BadTable{"EmptyEnglish", "Zeit\t\n"},
+                                         BadTable{"OnlySpacesInGerman", "  \tTime\n"},
                                          BadTable{"UnknownEscape", "Zeit\tTi\\me\n"},
                                          BadTable{"NotUtf8", "Zeit\tT\xFCme\n"},
                                          BadTable{"NoTexts", "# only a comment\n"}),

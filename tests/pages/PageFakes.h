@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "pages/PageHost.h"
@@ -39,6 +41,8 @@ class FakeView : public PageView {
 public:
     void ShowValues() override { ++shows; }
     void Alarm(int id) override { alarms.push_back(id); }
+    void Notice(int id, const std::string& text) override { notices.emplace_back(id, text); }
     int shows = 0;
     std::vector<int> alarms;
+    std::vector<std::pair<int, std::string>> notices;
 };

@@ -80,18 +80,26 @@ TEST_F(ExpertTest, UserFactorIsKeptBetweenLimits) {
         double typed;
         double corrected;
         bool beep;
+        const char* said; // why a value within range shows otherwise
     };
     // Shown as the image will hold it once the field is left.
-    const Case cases[] = {
-        {0.05, 0.1, true}, {150, 99, true}, {1.25, 1.25, false}, {1.257, 1.25, false}};
+    const Case cases[] = {{0.05, 0.1, true, nullptr},
+                          {150, 99, true, nullptr},
+                          {1.25, 1.25, false, nullptr},
+                          {1.257, 1.25, false, "nächster speicherbarer Wert: 1.25"}};
     Open(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         view.alarms.clear();
+        view.notices.clear();
         page.OnUserFactorChanged(c.typed);
         page.OnUserFactorFocusOut();
         EXPECT_DOUBLE_EQ(page.V().userFactor, c.corrected);
         EXPECT_EQ(view.alarms.size(), c.beep ? 1u : 0u);
+        EXPECT_EQ(view.notices.size(), c.said ? 1u : 0u);
+        if (c.said && !view.notices.empty()) {
+            EXPECT_EQ(view.notices[0].second, c.said);
+        }
     }
     page.StoreToRecord();
     EXPECT_EQ(image.UserTransmission(), 125);

@@ -107,6 +107,11 @@ TEST_F(MaintenanceTest, TorqueAboveTheMaximumIsRefused) {
     page.OnTorqueChanged(12.34);
     page.StoreToRecord();
     EXPECT_EQ(image.Torque(), 1234);
+    EXPECT_TRUE(view.notices.empty()) << "a bound is said by the beep";
+    page.OnTorqueChanged(12.345);
+    page.OnTorqueFocusOut();
+    ASSERT_EQ(view.notices.size(), 1u);
+    EXPECT_EQ(view.notices[0].second, "nächster speicherbarer Wert: 12.34 Nm");
 }
 
 TEST_F(MaintenanceTest, TextsStoredWithZeroPadding) {

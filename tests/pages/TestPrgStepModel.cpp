@@ -109,6 +109,32 @@ TEST_F(StepTest, ALeftFieldShowsWhatTheMachineWillHold) {
     EXPECT_DOUBLE_EQ(page.V().threshold, ThresholdToDisplay(Rec().Threshold()));
 }
 
+TEST_F(StepTest, ALeftFieldSaysWhyItShowsAnotherValue) {
+    using Notice = std::pair<int, std::string>;
+    Rec().SetCondition(kCondAngle);
+    Bind(0);
+    page.OnSpeedChanged(700);
+    page.OnSpeedFocusOut();
+    page.OnSpeedChanged(699); // held as typed: no word
+    page.OnSpeedFocusOut();
+    page.OnAngleChanged(6);
+    page.OnFieldLeft(P::kIdAngle);
+    page.OnCurrentChanged(1.239);
+    page.OnFieldLeft(P::kIdCurrent);
+    page.OnThresholdChanged(75);
+    page.OnThresholdFocusOut(false);
+    const std::string threshold = std::to_string(ThresholdToDisplay(Rec().Threshold()));
+    ASSERT_NE(threshold, "75");
+    EXPECT_EQ(view.notices, (std::vector<Notice>{
+                                {P::kIdSpeed, "nächster speicherbarer Wert: 699 1/Min"},
+                                {P::kIdAngle, "nächster speicherbarer Wert: 5 Grad"},
+                                {P::kIdCurrent, "nächster speicherbarer Wert: 1.23 A"},
+                                {P::kIdThreshold, "nächster speicherbarer Wert: " + threshold}}));
+    EXPECT_TRUE(view.alarms.empty()) << "within range: no beep, only the word";
+    page.OnThresholdFocusOut(false); // only passing through says nothing again
+    EXPECT_EQ(view.notices.size(), 4u);
+}
+
 TEST_F(StepTest, UntouchedOddStepPassesThroughAnEditablePage) {
     StepRecord r = Rec();
     r.SetControlled(1);

@@ -126,7 +126,7 @@ private slots:
         QVERIFY(w.ReadButton()->isEnabled());
         QVERIFY(!w.ExpertBox()->isEnabled());
         QVERIFY(!w.SetList()->isEnabled());
-        QCOMPARE(w.ConfigBox()->text(), QString(" --- keine ---"));
+        QCOMPARE(w.ConfigBox()->text(), QString("--- keine ---"));
         QCOMPARE(w.Sheet()->count(), 8);
         QVERIFY(w.LanguageMenu());
         QStringList languages;
@@ -198,6 +198,29 @@ private slots:
         w.Sheet()->setCurrentIndex(1);
         QCOMPARE(speed->text(), QString("40"));
         Screenshot(&w, "main-german");
+    }
+
+    // A typed speed the machine cannot hold shows as the nearest it can once the field is left,
+    // and the status bar says why.
+    void aChangedValueIsExplainedInTheStatusBar() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        w.Sheet()->setCurrentIndex(1);
+        auto* speed = w.Sheet()->widget(1)->findChild<CNumEdit*>("c1003");
+        QVERIFY(speed && speed->isEnabled());
+        if (!controller->image.Step(0).Controlled())
+            w.Sheet()->widget(1)->findChild<QCheckBox*>("c1009")->click();
+        speed->setFocus();
+        speed->selectAll();
+        QTest::keyClicks(speed, "750");
+        w.Sheet()->widget(1)->findChild<QWidget*>("c1013")->setFocus();
+        QCOMPARE(speed->text(), QString("751"));
+        QCOMPARE(w.StatusPane()->text(), QString("nächster speicherbarer Wert: 751 1/Min"));
+        Screenshot(&w, "notice");
+        controller->settingsChanged = false;
     }
 
     // Read, every page of both sets shown and left, written back without an edit: the machine
@@ -304,6 +327,28 @@ private slots:
         controller->settingsChanged = false;
     }
 
+    // English and back to German in one run: no English text is left in the window.
+    void englishAndBackToGermanLeavesNoEnglish() {
+        auto w = std::make_unique<cMainWindow>(*controller, *sheet);
+        for (const char* language : {"english", "german"}) {
+            QAction* entry = nullptr;
+            for (QAction* a : w->LanguageMenu()->actions())
+                if (a->text() == language)
+                    entry = a;
+            QVERIFY(entry);
+            entry->trigger();
+            QVERIFY(controller->restartPending);
+            w.reset();
+            SetLanguage(controller->settings.languageName);
+            w = std::make_unique<cMainWindow>(*controller, *sheet);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        }
+        QCOMPARE(w->ConfigBox()->text(), QString("--- keine ---"));
+        QCOMPARE(w->ReadButton()->text(), QString("von Maschine"));
+        Screenshot(w.get(), "english-then-german");
+    }
+
     void saveAndLoadThroughTheMenu() {
         cMainWindow w(*controller, *sheet);
         w.show();
@@ -383,6 +428,31 @@ private slots:
                           : width / 2;
         QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->contentsRect().left() + x, 20));
         QCOMPARE(w.Sheet()->currentIndex(), OverviewClickTab(width, x));
+    }
+
+    // The highlight of an open step page goes when another kind of page is opened.
+    void theOverviewFollowsEveryTab() {
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                paints += e->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        w.Overview()->installEventFilter(&counter);
+        for (int tab : {2, CSheet::kMaintenancePage, 2, CSheet::kHeaderPage}) {
+            w.Sheet()->setCurrentIndex(tab);
+            counter.paints = 0;
+            QTRY_VERIFY2(counter.paints > 0, qPrintable(QString("tab %1").arg(tab)));
+            if (tab == CSheet::kMaintenancePage)
+                Screenshot(&w, "overview-maintenance");
+        }
+        QCOMPARE(controller->OverviewOf(500, 110).activeTab, int(CSheet::kHeaderPage));
     }
 
     void withoutAnAdapterTheStatusBarSaysSo() {

@@ -111,6 +111,26 @@ private slots:
         QCOMPARE(sample.image.Step(0).Speed(), 262);
     }
 
+    // The page says once why the field shows another value than typed; typing again takes
+    // the word back.
+    void aLeftFieldSaysWhyItChanged() {
+        FakeHost host;
+        PageSample sample;
+        cDialogPrgStep page(host);
+        sample.Bind(page, 0);
+        ShowActive(page);
+        QStringList said;
+        connect(&page, &cPageWidget::noticed, this, [&](const QString& t) { said << t; });
+        auto* speed = Find<CNumEdit>(page, PrgStepModel::kIdSpeed);
+        auto* angle = Find<QWidget>(page, PrgStepModel::kIdAngle);
+        TypeAndLeave(speed, "700", angle);
+        QCOMPARE(said, QStringList{"nächster speicherbarer Wert: 699 1/Min"});
+        QCOMPARE(speed->toolTip(), said.front());
+        TypeAndLeave(speed, "699", angle);
+        QCOMPARE(said.size(), 1);
+        QVERIFY(speed->toolTip().isEmpty());
+    }
+
     void stepSpeedIsLimitedWhileTyping() {
         FakeHost host;
         PageSample sample;

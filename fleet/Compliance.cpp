@@ -34,6 +34,12 @@ std::string SerialOf(const ParameterBlock& image) {
     return Text(image, P::kOffSerialNr, P::kLenSerialNr);
 }
 
+Compliance::State ComplianceState(const ParameterBlock& machine, const ParameterBlock& approved) {
+    if (MachineTypeOf(machine) != MachineTypeOf(approved))
+        return Compliance::OtherType;
+    return SettingsDiffer(approved, machine) ? Compliance::Deviates : Compliance::Compliant;
+}
+
 Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved) {
     Compliance c;
     if (MachineTypeOf(machine) != MachineTypeOf(approved)) {

@@ -16,6 +16,8 @@ struct Compliance {
 };
 
 Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved);
+// The same without naming the differences.
+Compliance::State ComplianceState(const ParameterBlock& machine, const ParameterBlock& approved);
 
 // The machine type as its image names it, trimmed.
 std::string MachineTypeOf(const ParameterBlock& image);

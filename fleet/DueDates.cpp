@@ -40,22 +40,33 @@ std::optional<std::time_t> CalDateTime(uint32_t calDate) {
     return LocalFromBase(calDate, 0);
 }
 
-std::optional<std::time_t> CalibrationDueTime(uint32_t calDate, const DueSettings& settings) {
-    if (!calDate)
-        return std::nullopt;
-    // The months go onto the calendar date itself: 15 March is due again on 15 March.
-    auto when = CalDateTime(calDate);
+namespace {
+
+// Days from 1970-01-01 of a proleptic Gregorian date (month 1..12, day may run over).
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+} // namespace
+
+uint32_t CalibrationDueLimit(std::time_t now, const DueSettings& settings) {
     std::tm t{};
-    localtime_r(&*when, &t);
-    t.tm_year += settings.calibrationMonths / 12;
-    t.tm_mon += settings.calibrationMonths % 12;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
+    localtime_r(&now, &t);
+    // The same local date and time the interval's months ago, counted as calDate counts.
+    int64_t month = int64_t(t.tm_year + 1900) * 12 + t.tm_mon - settings.calibrationMonths;
+    const int64_t y = month / 12, m = month % 12 + 1;
+    const int64_t minutes = (DaysFromCivil(y, m, t.tm_mday) - DaysFromCivil(2000, 1, 1)) * 1440 +
+                            t.tm_hour * 60 + t.tm_min;
+    return minutes <= 0 ? 0 : uint32_t(std::min<int64_t>(minutes, UINT32_MAX));
 }
 
 CalibrationState CalibrationDue(uint32_t calDate, std::time_t now, const DueSettings& settings) {
-    auto due = CalibrationDueTime(calDate, settings);
-    return !due || now >= *due ? CalibrationState::Due : CalibrationState::Ok;
+    return CalibrationDue(calDate, CalibrationDueLimit(now, settings));
 }
 
 std::string CalDateText(uint32_t calDate) {

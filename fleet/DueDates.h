@@ -22,13 +22,18 @@ enum class CalibrationState { Ok, Due };
 ServiceState ServiceDue(std::optional<uint32_t> fasteningCounter, uint32_t serviceDueCounter,
                         uint32_t serviceResetCounter, const DueSettings& settings);
 
-// Due when calDate is 0 (never calibrated) or the interval has passed at now.
+// Due when calDate is 0 (never calibrated) or lies at or before the same local time the
+// interval's months before now.
 CalibrationState CalibrationDue(uint32_t calDate, std::time_t now, const DueSettings& settings);
+// The newest calDate that is due at now (computed once for many machines).
+uint32_t CalibrationDueLimit(std::time_t now, const DueSettings& settings);
+inline CalibrationState CalibrationDue(uint32_t calDate, uint32_t limit) {
+    return calDate == 0 || calDate <= limit ? CalibrationState::Due : CalibrationState::Ok;
+}
 
-// calDate (whole minutes since 1 January 2000 00:00 local time) as a point in time, and the
-// point the calibration interval ends; nullopt for 0.
+// calDate (whole minutes since 1 January 2000 00:00 local time) as a point in time; nullopt
+// for 0.
 std::optional<std::time_t> CalDateTime(uint32_t calDate);
-std::optional<std::time_t> CalibrationDueTime(uint32_t calDate, const DueSettings& settings);
 // "YYYY-MM-DD HH:MM" in local time, "" for 0.
 std::string CalDateText(uint32_t calDate);
 

@@ -188,6 +188,9 @@ bool cFleetStore::Open(const std::filesystem::path& file, bool readOnly, std::st
         return false;
     }
     sqlite3_busy_timeout(db_, 3000);
+    // The overview reads one entry a machine scattered over the file: mapped, not copied.
+    Exec("PRAGMA mmap_size = 1073741824", error);
+    error.clear();
     if (readOnly)
         return true; // a history that cannot be written shows no records it lacks
     if (!Exec(kSchema, error)) {
@@ -388,12 +391,13 @@ std::vector<FleetMachine> cFleetStore::Overview(const FleetOptions& options, std
         return out;
     }
     const std::time_t now = options.now ? options.now : std::time(nullptr);
+    const uint32_t calLimit = CalibrationDueLimit(now, options.due);
     std::map<std::string, std::string> newestFirmware;
     auto finish = [&](FleetMachine& m, const ParameterBlock* image, int64_t imageTime) {
         if (image) {
             m.place = TrimmedText(*image, ParameterBlock::kOffPlace, ParameterBlock::kLenPlace);
             m.calDate = image->CalDate();
-            m.calibrationDue = CalibrationDue(m.calDate, now, options.due) == CalibrationState::Due;
+            m.calibrationDue = CalibrationDue(m.calDate, calLimit) == CalibrationState::Due;
             m.service = ServiceDue(m.counter, image->ServiceDueCounter(),
                                    image->ServiceResetCounter(), options.due);
         }
@@ -425,11 +429,10 @@ std::vector<FleetMachine> cFleetStore::Overview(const FleetOptions& options, std
         // A change of the assignment, or a newer version it follows, after the last image.
         if (std::max(as.timeMs, as.ref.version ? int64_t(0) : v->timeMs) > imageTime)
             return;
-        const Compliance c = CheckCompliance(*image, v->image);
-        m.compliance =
-            c.state == Compliance::Compliant ? FleetCompliance::Yes : FleetCompliance::No;
-        m.otherType = c.state == Compliance::OtherType;
-        m.differingFields = c.differences.size();
+        // Yes or no only: the differing fields are named when one machine is looked at.
+        const Compliance::State c = ComplianceState(*image, v->image);
+        m.compliance = c == Compliance::Compliant ? FleetCompliance::Yes : FleetCompliance::No;
+        m.otherType = c == Compliance::OtherType;
     };
     ParameterBlock before, after;
     while (s.Step() == SQLITE_ROW) {

@@ -63,7 +63,6 @@ struct FleetMachine {
     std::string assigned;               // "Station-12 v3", "" when none
     std::optional<int> assignedVersion; // the version compliance was checked against
     FleetCompliance compliance = FleetCompliance::NoneAssigned;
-    size_t differingFields = 0;
     bool otherType = false; // the assigned configuration is for another machine type
     bool HasImage() const { return imageEntryId != 0; }
     int64_t imageEntryId = 0; // the history entry whose image the row shows

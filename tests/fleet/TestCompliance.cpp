@@ -64,6 +64,7 @@ TEST(Compliance, OnlyTheConfigurationsPartsCount) {
         const Compliance got = CheckCompliance(machine, approved);
         EXPECT_EQ(got.state, c.want) << c.what;
         EXPECT_EQ(got.differences.size(), c.fields) << c.what;
+        EXPECT_EQ(ComplianceState(machine, approved), c.want) << c.what;
     }
 }
 

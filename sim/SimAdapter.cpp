@@ -241,6 +241,10 @@ void SimMachine::Impl::Loop() {
         } else if (master >= 0) {
             wait = kClosedRecheck; // poll reports the closed slave at once: look again later
         }
+        if (auto due = LineDue()) {
+            auto left = std::max<Clock::duration>(*due - now, Clock::duration(0));
+            wait = wait ? std::min(*wait, left) : left;
+        }
         timespec ts{}, *tsp = nullptr;
         if (wait) {
             auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*wait).count();
@@ -253,6 +257,10 @@ void SimMachine::Impl::Loop() {
             break;
         if (fds[0].revents)
             break;
+        if (opt.machines) {
+            std::lock_guard<std::mutex> g(mu);
+            LineCheck(Clock::now());
+        }
         if (master >= 0 && slaveClosed) {
             pollfd p{master, POLLIN, 0};
             ::poll(&p, 1, 0);
@@ -266,9 +274,12 @@ void SimMachine::Impl::Loop() {
                 std::lock_guard<std::mutex> g(mu);
                 lineBaud = LineBaud();
                 lastInput = Clock::now();
+                lineTalked = !lineEmpty;
                 for (ssize_t i = 0; i < n; ++i) {
                     counters.byBaud[lineBaud].received++;
                     Enqueue(&buf[i], 1, lineBaud); // the line's echo
+                    if (lineEmpty)
+                        continue; // no machine on the line
                     if (!Feed(buf[i], lineBaud))
                         break;
                 }

@@ -92,9 +92,12 @@ std::string SimMachine::Start() {
         m.devicePath.clear();
         return std::string();
     };
-    if (!m.BuildMemory())
+    if (m.opt.machines) {
+        if (!m.StartLine())
+            return fail();
+    } else if (!m.BuildMemory()) {
         return fail();
-    if (!m.opt.stateDir.empty()) {
+    } else if (!m.opt.stateDir.empty()) {
         if (::mkdir(m.opt.stateDir.c_str(), 0755) != 0 && errno != EEXIST) {
             m.lastError = "cannot create " + m.opt.stateDir + ": " + std::strerror(errno);
             return fail();

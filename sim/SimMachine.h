@@ -32,6 +32,7 @@
 #include "sim/Supervisor.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -51,13 +52,13 @@ enum class SimFault {
     LoseBytes,     // bytes are lost in the middle of read replies
     BadWakeup,     // the wake-up answer does not start with 0xA2; the machine stays at 19200
     HangupInWrite, // the line goes away in the middle of a data frame (the master is closed)
-    Unplug, // the adapter is pulled at a read command or a data frame: the device vanishes and
-            // the announcement goes
-    LostEndAck,    // the end frame is taken but never answered; the loader stays quiet until
-                   // the next wake-up
-    DropFrame,     // one data frame is acknowledged but not stored
-    Swap,          // from the second wake-up (or supervisor trigger) on, another machine
-                   // answers: another serial number, another supervisor EEPROM
+    Unplug,     // the adapter is pulled at a read command or a data frame: the device vanishes and
+                // the announcement goes
+    LostEndAck, // the end frame is taken but never answered; the loader stays quiet until
+                // the next wake-up
+    DropFrame,  // one data frame is acknowledged but not stored
+    Swap,       // from the second wake-up (or supervisor trigger) on, another machine
+                // answers: another serial number, another supervisor EEPROM
     // The supervisor's boot loader (these hit from the first event on, faultSkip aside):
     SupvWrongTrigger, // the trigger is answered with 0x81 instead of 0x80
     SupvSilent,       // the supervisor does not answer the trigger (echo stays)
@@ -129,6 +130,15 @@ struct SimOptions {
     // Announcement file for adapter discovery (device=..., serial=...).
     bool announce = true;
     std::string serial = "NORKSIM1";
+
+    // A line of machines (0: one machine, no line): machine k (from 1) holds the image with
+    // the serial number "SIM" and k in seven digits (or lineImages[k] when given), its memory
+    // in stateDir/machine-k. Once the program has talked to the machine on the line and then
+    // left the line silent for lineGap, that machine is unplugged and the next one plugged in;
+    // after the last one no machine answers (the adapter stays, its echo too).
+    unsigned machines = 0;
+    std::chrono::milliseconds lineGap{1500};
+    std::map<unsigned, std::array<uint8_t, 512>> lineImages;
 
     // Told of every exchange ("wake-up n=256", "read 0x10001100 1024", ...); called on the
     // machine's thread with its lock held, so it must not call back into the machine.
@@ -208,6 +218,13 @@ public:
     void SetSupervisorImages(const std::array<uint8_t, 128>& eeprom,
                              const std::array<uint8_t, 8192>& program);
     SimSupervisorCounters SupervisorCounters() const;
+
+    // The line: the machine plugged in now (from 1; 0 once the last has left, or without a
+    // line), the image machine k held when it left (or holds now), and the next machine
+    // plugged in at once (false after the last).
+    unsigned LineMachine() const;
+    std::optional<std::array<uint8_t, 512>> LineImage(unsigned k) const;
+    bool PlugNextMachine();
 
     uint32_t FlashEnd() const;   // 0x10000000 + flash size (= the link's areaEnd)
     uint32_t MemorySize() const; // flash size - 0x1000 (what the link learns)

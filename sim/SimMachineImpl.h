@@ -131,6 +131,15 @@ struct SimMachine::Impl {
     unsigned lineBaud = 0;
     SimSupervisor supv;
 
+    // The line (SimLine.cpp): the machine on it (from 1, 0 when empty), the base folder of
+    // the kept memories, whether the program talked to this machine, the images of the
+    // machines that left.
+    unsigned lineMachine = 0;
+    bool lineEmpty = false;
+    bool lineTalked = false;
+    std::string lineStateBase;
+    std::map<unsigned, std::array<uint8_t, 512>> lineLeft;
+
     uint32_t FlashEnd() const { return simdetail::kFlashBase + flashSize; }
     bool InFlash(uint32_t addr, uint64_t len) const {
         return addr >= simdetail::kFlashBase && uint64_t(addr) + len <= uint64_t(FlashEnd());
@@ -184,6 +193,15 @@ struct SimMachine::Impl {
     void Refuse(const std::string& what);
     void SilenceCheck();
     bool PartialInput() const;
+
+    // SimLine.cpp
+    bool StartLine();
+    // When the machine on the line leaves if the line stays silent; nothing without a line.
+    std::optional<Clock::time_point> LineDue() const;
+    void LineCheck(Clock::time_point now);
+    bool PlugMachine(unsigned k);
+    bool PlugNextLocked();
+    std::array<uint8_t, 512> LineImageLocked() const;
 
     // SimFaults.cpp
     bool Hits(SimFault mode, std::optional<uint32_t> address);

@@ -37,6 +37,15 @@ void Usage(FILE* to) {
         "  --descriptor-pointer N pointer word value (default 0x10; 0: descriptor at the\n"
         "                         word itself, read as 0x00 0xFC)\n"
         "  --fastenings N         fastening count of a fresh emulation area (default 1234)\n"
+        "  --machines N           play a line of N machines of the same type one after\n"
+        "                         another on this device: serial numbers SIM0000001 to\n"
+        "                         SIM000000N, each with its own memory in DIR/machine-K\n"
+        "                         of --state. Once the program has talked to a machine and\n"
+        "                         then sent nothing for the line gap, that machine is\n"
+        "                         unplugged and the next one answers; after the last one\n"
+        "                         no machine answers\n"
+        "  --line-gap MS          the silence that unplugs a machine of the line (default\n"
+        "                         1500)\n"
         "  --no-pacing            answer at once instead of at the line's speed\n"
         "  --adapter-latency MS   hold back what the machine sends as a USB-serial chip\n"
         "                         with this latency timer does (62-byte packets; FTDI's\n"
@@ -124,6 +133,14 @@ int main(int argc, char** argv) {
             opt.descriptorPointer = uint16_t(number(0xFFFF));
         } else if (a == "--fastenings") {
             opt.fasteningCounter = uint32_t(number(0xFFFFFFFF));
+        } else if (a == "--machines") {
+            opt.machines = unsigned(number(9999999));
+            if (!opt.machines) {
+                std::fprintf(stderr, "kelvane-sim: --machines needs at least 1\n");
+                return 2;
+            }
+        } else if (a == "--line-gap") {
+            opt.lineGap = std::chrono::milliseconds(number(600000));
         } else if (a == "--no-pacing") {
             opt.pacing = false;
         } else if (a == "--adapter-latency") {
@@ -190,6 +207,11 @@ int main(int argc, char** argv) {
                      device.c_str(), opt.serial.c_str(), machine.AnnouncementPath().c_str());
     if (opt.fault != SimFault::None)
         std::fprintf(stderr, "kelvane-sim: fault mode %s\n", SimFaultName(opt.fault));
+    if (opt.machines)
+        std::fprintf(stderr,
+                     "kelvane-sim: a line of %u machines; the next one answers after %lld ms of "
+                     "silence\n",
+                     opt.machines, static_cast<long long>(opt.lineGap.count()));
 
     int sig = 0;
     sigwait(&stopSignals, &sig);

@@ -722,7 +722,9 @@ TEST_F(SimExecutable, HelpListsEveryFaultModeAndBadOptionsFail) {
     EXPECT_EQ(Wait(pid), 0);
     for (const auto& m : SimFaultModes())
         EXPECT_NE(help.find(m.name), std::string::npos) << m.name;
+    EXPECT_NE(help.find("--machines N"), std::string::npos);
     for (std::vector<std::string> bad : {std::vector<std::string>{"--fault", "sometimes"},
+                                         {"--machines", "0"},
                                          {"--block-offset", "600"},
                                          {"--wakeup"},
                                          {"--frobnicate"}}) {

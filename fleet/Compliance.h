@@ -1,0 +1,24 @@
+// Whether a machine holds its approved configuration: only the parts a configuration carries
+// count (the steps and switches); identity and maintenance data never do.
+#pragma once
+
+#include "model/ImageDiff.h"
+#include "model/ParameterBlock.h"
+
+#include <string>
+#include <vector>
+
+struct Compliance {
+    enum State { Compliant, Deviates, OtherType };
+    State state = Compliant;
+    // The differing fields within the parts a configuration carries (Deviates).
+    std::vector<FieldDifference> differences;
+};
+
+Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved);
+// The same without naming the differences.
+Compliance::State ComplianceState(const ParameterBlock& machine, const ParameterBlock& approved);
+
+// The machine type as its image names it, trimmed.
+std::string MachineTypeOf(const ParameterBlock& image);
+std::string SerialOf(const ParameterBlock& image);

@@ -5,9 +5,12 @@
 #include <cstring>
 
 #include "model/Conversions.h"
+#include "model/ImageFields.h"
 #include "model/ImageListing.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
+
+#include <nlohmann/json.hpp>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParameterBlock block;
@@ -39,6 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
     (void)ListImage(block, ctx);
+    // Whatever the bytes, the JSON form is valid.
+    if (nlohmann::json::parse(DumpJson(ImageListingJson(block, ctx)), nullptr, false)
+            .is_discarded())
+        __builtin_trap();
 
     // Shown text stored back gives the same bytes up to the first byte 0.
     ParameterBlock copy = block;

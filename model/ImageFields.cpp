@@ -67,10 +67,7 @@ std::string HexNumber(uint32_t v, int digits) {
 }
 
 std::string RawText(const ParameterBlock& b, const ImageField& f) {
-    std::string raw;
-    for (size_t i = 0; i < f.width && b.bytes[f.offset + i] != 0; ++i)
-        raw.push_back(static_cast<char>(b.bytes[f.offset + i]));
-    return raw;
+    return FieldBytes(f, b);
 }
 
 const char* YesNo(bool v) {
@@ -263,6 +260,22 @@ uint32_t FieldRaw(const ImageField& f, const ParameterBlock& b) {
     for (size_t i = 0; i < f.width; ++i)
         v |= static_cast<uint32_t>(b.bytes[f.offset + i]) << (8 * i);
     return f.mask ? v & f.mask : v;
+}
+
+std::string FieldBytes(const ImageField& f, const ParameterBlock& b) {
+    const bool text = f.kind == K::Text || f.kind == K::Version;
+    std::string raw;
+    for (size_t i = 0; i < f.width && !(text && b.bytes[f.offset + i] == 0); ++i)
+        raw.push_back(static_cast<char>(b.bytes[f.offset + i]));
+    return raw;
+}
+
+bool FieldOn(const ImageField& f, const ParameterBlock& b) {
+    return SwitchOn(f, FieldRaw(f, b));
+}
+
+double FieldNumber(const ImageField& f, const ParameterBlock& b) {
+    return Scaled(f, FieldRaw(f, b));
 }
 
 bool FieldDiffers(const ImageField& f, const ParameterBlock& a, const ParameterBlock& b) {

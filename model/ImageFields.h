@@ -85,6 +85,12 @@ const ImageField* FindImageField(std::string_view name);
 
 // The stored value of a field of up to four bytes (masked); 0 for text and byte fields.
 uint32_t FieldRaw(const ImageField& field, const ParameterBlock& image);
+// The bytes of a text field up to its first byte 0 (Latin-1); all bytes of any other field.
+std::string FieldBytes(const ImageField& field, const ParameterBlock& image);
+// The stored value scaled as the field is shown (raw / scale: torque 1234 -> 12.34).
+double FieldNumber(const ImageField& field, const ParameterBlock& image);
+// A switch as its JSON value says: rlLock locked, rlLockPermanent permanent, buzzerLock locked.
+bool FieldOn(const ImageField& field, const ParameterBlock& image);
 // True when a and b differ in the field's bits.
 bool FieldDiffers(const ImageField& field, const ParameterBlock& a, const ParameterBlock& b);
 // True when a and b differ in any field of the group.

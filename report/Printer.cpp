@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unordered_map>
 
+using namespace placeholder;
+
 namespace {
 
 // No report comes near this; a template whose output grows past it never ends in practice.
@@ -40,122 +42,122 @@ constexpr ErrorCriterion kCriteria[kCritCount] = {
 
 const std::unordered_map<std::u16string_view, int>& Placeholders() {
     static const std::unordered_map<std::u16string_view, int> table = {
-        {u"###TITLE_LABEL###", cPrinter::kTitleLabel},
-        {u"###HD_HEADERDATA_LABEL###", cPrinter::kHeaderDataLabel},
-        {u"###HD_MACHINETYPE###", cPrinter::kMachineType},
-        {u"###HD_SERIALNR###", cPrinter::kSerialNr},
-        {u"###HD_SW_VERSION###", cPrinter::kSwVersion},
-        {u"###HD_TRANSMISSION###", cPrinter::kTransmission},
-        {u"###HD_USER_TRANSMISSION###", cPrinter::kUserTransmission},
-        {u"###HD_ANGLEHEAD###", cPrinter::kAngleHead},
-        {u"###HD_MAX_TORQUE###", cPrinter::kMaxTorque},
-        {u"###HD_TOOL_ID###", cPrinter::kToolId},
-        {u"###HD_RL_LOCK###", cPrinter::kRlLock},
-        {u"###HD_RL_LOCK_PERMANENT###", cPrinter::kRlLockPermanent},
-        {u"###HD_RESTART_LOCK###", cPrinter::kRestartLock},
-        {u"###HD_RESTART_LOCK_NIO###", cPrinter::kRestartLockNio},
-        {u"###HD_BUZZER_LOCK###", cPrinter::kBuzzerLock},
-        {u"###HD_PS1_PS2###", cPrinter::kParameterSet12},
-        {u"###STEP_LIST###", cPrinter::kStepList},
-        {u"###STEP_LIST_END###", cPrinter::kStepListEnd},
-        {u"###STEP###", cPrinter::kStep},
-        {u"###STEP_END###", cPrinter::kStepEnd},
-        {u"###SD_PRARMETETERSET_LABEL###", cPrinter::kParameterSetLabel},
-        {u"###SD_STEPS_GRAPHIC###", cPrinter::kStepsGraphic},
-        {u"###SD_STEPS_LABEL###", cPrinter::kStepsLabel},
-        {u"###SD_STEPNR###", cPrinter::kStepNr},
-        {u"###SD_TYPE###", cPrinter::kType},
-        {u"###SD_SPEED###", cPrinter::kSpeed},
-        {u"###SD_SPEED_UNIT###", cPrinter::kSpeedUnit},
-        {u"###SD_CH_CONTROLLED###", cPrinter::kControlledCheck},
-        {u"###SD_YN_CONTROLLED###", cPrinter::kControlledYesNo},
-        {u"###SD_RAMP###", cPrinter::kRamp},
-        {u"###SD_NEXT_COND###", cPrinter::kNextCond},
-        {u"###SD_NEXT_VALUE###", cPrinter::kNextValue},
-        {u"###SD_NEXT_UNIT###", cPrinter::kNextUnit},
-        {u"###ERROR_COND_LIST###", cPrinter::kErrorList},
-        {u"###ERROR_COND_LIST_END###", cPrinter::kErrorListEnd},
-        {u"###ERROR_COND###", cPrinter::kError},
-        {u"###ERROR_COND_END###", cPrinter::kErrorEnd},
-        {u"###SD_ERROR_COND###", cPrinter::kErrorCond},
-        {u"###SD_ERROR_VALUE###", cPrinter::kErrorValue},
-        {u"###SD_ERROR_UNIT###", cPrinter::kErrorUnit},
-        {u"###SVD_SERVICEDATA_LABEL###", cPrinter::kServiceDataLabel},
-        {u"###SVD_EL_ASSEMBLY###", cPrinter::kElAssembly},
-        {u"###SVD_FASTENING_COUNTER###", cPrinter::kFasteningCounter},
-        {u"###SVD_FASTENING_COUNTER_DIFF###", cPrinter::kFasteningCounterDiff},
-        {u"###SVD_CAL_DATE###", cPrinter::kCalDate},
-        {u"###SVD_CAL_NAME###", cPrinter::kCalName},
-        {u"###SVD_TORQUE###", cPrinter::kTorque},
-        {u"###SVD_PLACE###", cPrinter::kPlace},
-        {u"###HD_MACHINETYPE_LABEL###", cPrinter::kMachineTypeLabel},
-        {u"###HD_SERIALNR_LABEL###", cPrinter::kSerialNrLabel},
-        {u"###HD_SW_VERSION_LABEL###", cPrinter::kSwVersionLabel},
-        {u"###HD_TRANSMISSION_LABEL###", cPrinter::kTransmissionLabel},
-        {u"###HD_USER_TRANSMISSION_LABEL###", cPrinter::kUserTransmissionLabel},
-        {u"###HD_ANGLEHEAD_LABEL###", cPrinter::kAngleHeadLabel},
-        {u"###HD_MAX_TORQUE_LABEL###", cPrinter::kMaxTorqueLabel},
-        {u"###HD_TOOL_ID_LABEL###", cPrinter::kToolIdLabel},
-        {u"###HD_RL_LOCK_LABEL###", cPrinter::kRlLockLabel},
-        {u"###HD_RL_LOCK_PERMANENT_LABEL###", cPrinter::kRlLockPermanentLabel},
-        {u"###HD_RESTART_LOCK_LABEL###", cPrinter::kRestartLockLabel},
-        {u"###HD_RESTART_LOCK_NIO_LABEL###", cPrinter::kRestartLockNioLabel},
-        {u"###HD_BLINK_NIO_LABEL###", cPrinter::kBlinkNioLabel},
-        {u"###HD_BLINK_NIO###", cPrinter::kBlinkNio},
-        {u"###HD_BUZZER_LOCK_LABEL###", cPrinter::kBuzzerLockLabel},
-        {u"###HD_PS1_PS2_LABEL###", cPrinter::kParameterSet12Label},
-        {u"###SD_STEPNR_LABEL###", cPrinter::kStepNrLabel},
-        {u"###SD_TYPE_LABEL###", cPrinter::kTypeLabel},
-        {u"###SD_SPEED_LABEL###", cPrinter::kSpeedLabel},
-        {u"###SD_CH_CONTROLLED_LABEL###", cPrinter::kControlledLabel},
-        {u"###SD_RAMP_LABEL###", cPrinter::kRampLabel},
-        {u"###SD_NEXT_COND_LABEL###", cPrinter::kNextCondLabel},
-        {u"###SD_ERROR_COND_LABEL###", cPrinter::kErrorCondLabel},
-        {u"###SVD_EL_ASSEMBLY_LABEL###", cPrinter::kElAssemblyLabel},
-        {u"###SVD_FASTENING_COUNTER_LABEL###", cPrinter::kFasteningCounterLabel},
-        {u"###SVD_FASTENING_COUNTER_DIFF_LABEL###", cPrinter::kFasteningCounterDiffLabel},
-        {u"###SVD_CAL_DATE_LABEL###", cPrinter::kCalDateLabel},
-        {u"###SVD_CAL_NAME_LABEL###", cPrinter::kCalNameLabel},
-        {u"###SVD_TORQUE_LABEL###", cPrinter::kTorqueLabel},
-        {u"###SVD_PLACE_LABEL###", cPrinter::kPlaceLabel},
+        {u"###TITLE_LABEL###", kTitleLabel},
+        {u"###HD_HEADERDATA_LABEL###", kHeaderDataLabel},
+        {u"###HD_MACHINETYPE###", kMachineType},
+        {u"###HD_SERIALNR###", kSerialNr},
+        {u"###HD_SW_VERSION###", kSwVersion},
+        {u"###HD_TRANSMISSION###", kTransmission},
+        {u"###HD_USER_TRANSMISSION###", kUserTransmission},
+        {u"###HD_ANGLEHEAD###", kAngleHead},
+        {u"###HD_MAX_TORQUE###", kMaxTorque},
+        {u"###HD_TOOL_ID###", kToolId},
+        {u"###HD_RL_LOCK###", kRlLock},
+        {u"###HD_RL_LOCK_PERMANENT###", kRlLockPermanent},
+        {u"###HD_RESTART_LOCK###", kRestartLock},
+        {u"###HD_RESTART_LOCK_NIO###", kRestartLockNio},
+        {u"###HD_BUZZER_LOCK###", kBuzzerLock},
+        {u"###HD_PS1_PS2###", kParameterSet12},
+        {u"###STEP_LIST###", kStepList},
+        {u"###STEP_LIST_END###", kStepListEnd},
+        {u"###STEP###", kStep},
+        {u"###STEP_END###", kStepEnd},
+        {u"###SD_PRARMETETERSET_LABEL###", kParameterSetLabel},
+        {u"###SD_STEPS_GRAPHIC###", kStepsGraphic},
+        {u"###SD_STEPS_LABEL###", kStepsLabel},
+        {u"###SD_STEPNR###", kStepNr},
+        {u"###SD_TYPE###", kType},
+        {u"###SD_SPEED###", kSpeed},
+        {u"###SD_SPEED_UNIT###", kSpeedUnit},
+        {u"###SD_CH_CONTROLLED###", kControlledCheck},
+        {u"###SD_YN_CONTROLLED###", kControlledYesNo},
+        {u"###SD_RAMP###", kRamp},
+        {u"###SD_NEXT_COND###", kNextCond},
+        {u"###SD_NEXT_VALUE###", kNextValue},
+        {u"###SD_NEXT_UNIT###", kNextUnit},
+        {u"###ERROR_COND_LIST###", kErrorList},
+        {u"###ERROR_COND_LIST_END###", kErrorListEnd},
+        {u"###ERROR_COND###", kError},
+        {u"###ERROR_COND_END###", kErrorEnd},
+        {u"###SD_ERROR_COND###", kErrorCond},
+        {u"###SD_ERROR_VALUE###", kErrorValue},
+        {u"###SD_ERROR_UNIT###", kErrorUnit},
+        {u"###SVD_SERVICEDATA_LABEL###", kServiceDataLabel},
+        {u"###SVD_EL_ASSEMBLY###", kElAssembly},
+        {u"###SVD_FASTENING_COUNTER###", kFasteningCounter},
+        {u"###SVD_FASTENING_COUNTER_DIFF###", kFasteningCounterDiff},
+        {u"###SVD_CAL_DATE###", kCalDate},
+        {u"###SVD_CAL_NAME###", kCalName},
+        {u"###SVD_TORQUE###", kTorque},
+        {u"###SVD_PLACE###", kPlace},
+        {u"###HD_MACHINETYPE_LABEL###", kMachineTypeLabel},
+        {u"###HD_SERIALNR_LABEL###", kSerialNrLabel},
+        {u"###HD_SW_VERSION_LABEL###", kSwVersionLabel},
+        {u"###HD_TRANSMISSION_LABEL###", kTransmissionLabel},
+        {u"###HD_USER_TRANSMISSION_LABEL###", kUserTransmissionLabel},
+        {u"###HD_ANGLEHEAD_LABEL###", kAngleHeadLabel},
+        {u"###HD_MAX_TORQUE_LABEL###", kMaxTorqueLabel},
+        {u"###HD_TOOL_ID_LABEL###", kToolIdLabel},
+        {u"###HD_RL_LOCK_LABEL###", kRlLockLabel},
+        {u"###HD_RL_LOCK_PERMANENT_LABEL###", kRlLockPermanentLabel},
+        {u"###HD_RESTART_LOCK_LABEL###", kRestartLockLabel},
+        {u"###HD_RESTART_LOCK_NIO_LABEL###", kRestartLockNioLabel},
+        {u"###HD_BLINK_NIO_LABEL###", kBlinkNioLabel},
+        {u"###HD_BLINK_NIO###", kBlinkNio},
+        {u"###HD_BUZZER_LOCK_LABEL###", kBuzzerLockLabel},
+        {u"###HD_PS1_PS2_LABEL###", kParameterSet12Label},
+        {u"###SD_STEPNR_LABEL###", kStepNrLabel},
+        {u"###SD_TYPE_LABEL###", kTypeLabel},
+        {u"###SD_SPEED_LABEL###", kSpeedLabel},
+        {u"###SD_CH_CONTROLLED_LABEL###", kControlledLabel},
+        {u"###SD_RAMP_LABEL###", kRampLabel},
+        {u"###SD_NEXT_COND_LABEL###", kNextCondLabel},
+        {u"###SD_ERROR_COND_LABEL###", kErrorCondLabel},
+        {u"###SVD_EL_ASSEMBLY_LABEL###", kElAssemblyLabel},
+        {u"###SVD_FASTENING_COUNTER_LABEL###", kFasteningCounterLabel},
+        {u"###SVD_FASTENING_COUNTER_DIFF_LABEL###", kFasteningCounterDiffLabel},
+        {u"###SVD_CAL_DATE_LABEL###", kCalDateLabel},
+        {u"###SVD_CAL_NAME_LABEL###", kCalNameLabel},
+        {u"###SVD_TORQUE_LABEL###", kTorqueLabel},
+        {u"###SVD_PLACE_LABEL###", kPlaceLabel},
     };
     return table;
 }
 
 const std::unordered_map<int, const char*>& Labels() {
     static const std::unordered_map<int, const char*> table = {
-        {cPrinter::kHeaderDataLabel, "Kopfdaten"},
-        {cPrinter::kStepsLabel, "Programmschritte"},
-        {cPrinter::kServiceDataLabel, "Wartungsdaten"},
-        {cPrinter::kMachineTypeLabel, "Maschinentyp"},
-        {cPrinter::kSerialNrLabel, "Seriennummer"},
-        {cPrinter::kSwVersionLabel, "Softwareversion"},
-        {cPrinter::kTransmissionLabel, "Getriebeübersetzung"},
-        {cPrinter::kUserTransmissionLabel, "Benutzerdefinierte Getriebeübersetzung"},
-        {cPrinter::kAngleHeadLabel, "Winkelkopf"},
-        {cPrinter::kMaxTorqueLabel, "Max Drehmoment"},
-        {cPrinter::kToolIdLabel, "Maschinenkennung"},
-        {cPrinter::kRlLockLabel, "Umschaltung gesperrt"},
-        {cPrinter::kRlLockPermanentLabel, "Umschaltung permanent"},
-        {cPrinter::kRestartLockLabel, "Wiederanlaufsperre IO"},
-        {cPrinter::kRestartLockNioLabel, "Wiederanlaufsperre NIO"},
-        {cPrinter::kBlinkNioLabel, "Blinken bei NIO"},
-        {cPrinter::kBuzzerLockLabel, "Summer"},
-        {cPrinter::kParameterSet12Label, "Parametersatz 1+2"},
-        {cPrinter::kStepNrLabel, "Programmschritt"},
-        {cPrinter::kTypeLabel, "Typ"},
-        {cPrinter::kSpeedLabel, "Drehzahl"},
-        {cPrinter::kControlledLabel, "geregelt"},
-        {cPrinter::kRampLabel, "Sanftanlauf"},
-        {cPrinter::kNextCondLabel, "weiter bei"},
-        {cPrinter::kErrorCondLabel, "Fehlerkriterium"},
-        {cPrinter::kElAssemblyLabel, "Elektronikbaugruppe"},
-        {cPrinter::kFasteningCounterLabel, "Verschraubungszähler"},
-        {cPrinter::kFasteningCounterDiffLabel, "Verschraubungsen seit letzter Wartung"},
-        {cPrinter::kCalDateLabel, "Datum letzte Kalibrierung"},
-        {cPrinter::kCalNameLabel, "Durchgeführt von"},
-        {cPrinter::kTorqueLabel, "Eingestelltes Drehmoment"},
-        {cPrinter::kPlaceLabel, "Einsatzort"},
+        {kHeaderDataLabel, "Kopfdaten"},
+        {kStepsLabel, "Programmschritte"},
+        {kServiceDataLabel, "Wartungsdaten"},
+        {kMachineTypeLabel, "Maschinentyp"},
+        {kSerialNrLabel, "Seriennummer"},
+        {kSwVersionLabel, "Softwareversion"},
+        {kTransmissionLabel, "Getriebeübersetzung"},
+        {kUserTransmissionLabel, "Benutzerdefinierte Getriebeübersetzung"},
+        {kAngleHeadLabel, "Winkelkopf"},
+        {kMaxTorqueLabel, "Max Drehmoment"},
+        {kToolIdLabel, "Maschinenkennung"},
+        {kRlLockLabel, "Umschaltung gesperrt"},
+        {kRlLockPermanentLabel, "Umschaltung permanent"},
+        {kRestartLockLabel, "Wiederanlaufsperre IO"},
+        {kRestartLockNioLabel, "Wiederanlaufsperre NIO"},
+        {kBlinkNioLabel, "Blinken bei NIO"},
+        {kBuzzerLockLabel, "Summer"},
+        {kParameterSet12Label, "Parametersatz 1+2"},
+        {kStepNrLabel, "Programmschritt"},
+        {kTypeLabel, "Typ"},
+        {kSpeedLabel, "Drehzahl"},
+        {kControlledLabel, "geregelt"},
+        {kRampLabel, "Sanftanlauf"},
+        {kNextCondLabel, "weiter bei"},
+        {kErrorCondLabel, "Fehlerkriterium"},
+        {kElAssemblyLabel, "Elektronikbaugruppe"},
+        {kFasteningCounterLabel, "Verschraubungszähler"},
+        {kFasteningCounterDiffLabel, "Verschraubungsen seit letzter Wartung"},
+        {kCalDateLabel, "Datum letzte Kalibrierung"},
+        {kCalNameLabel, "Durchgeführt von"},
+        {kTorqueLabel, "Eingestelltes Drehmoment"},
+        {kPlaceLabel, "Einsatzort"},
     };
     return table;
 }
@@ -458,7 +460,21 @@ std::u16string cPrinter::ValueText(int number) const {
     // A report reads as every earlier report of the same image; the pages use AngleToDisplay.
     const int counts = machineKind_ == 18 ? 18 : 24;
     auto degrees = [&](uint32_t raw) { return raw * 360.0 / (counts * ratio); };
-    auto seconds = [&](uint8_t tenths) { return Fixed(tenths / 10.0, 1) + " " + Tr("Sekunden"); };
+    // Header and service values from the field table: machine text by the one rule, numbers
+    // scaled as the table scales them, with the report's own decimals.
+    auto shown = [&](const char* name) {
+        const ImageField* f = FindImageField(name);
+        return f ? ShownLatin1(FieldBytes(*f, b)) : std::string();
+    };
+    auto scaled = [&](const char* name, int decimals) {
+        const ImageField* f = FindImageField(name);
+        return Fixed(f ? FieldNumber(*f, b) : 0.0, decimals);
+    };
+    auto on = [&](const char* name) {
+        const ImageField* f = FindImageField(name);
+        return f && FieldOn(*f, b);
+    };
+    auto seconds = [&](const char* name) { return scaled(name, 1) + " " + Tr("Sekunden"); };
     std::string text;
 
     switch (number) {
@@ -466,53 +482,53 @@ std::u16string cPrinter::ValueText(int number) const {
         text = title_;
         break;
     case kMachineType:
-        text = ShownText(b.MachineType());
+        text = shown("machineType");
         break;
     case kSerialNr:
-        text = ShownText(b.SerialNr());
+        text = shown("serialNr");
         break;
     case kSwVersion:
-        text = ShownText(b.SwVersion());
+        text = shown("swVersion");
         break;
     case kTransmission:
         text = transmission_ ? transmission_->name : std::string();
         break;
     case kUserTransmission:
-        text = Fixed(b.UserTransmission() / 100.0, 2);
+        text = scaled("userTransmission", 2);
         break;
     case kAngleHead:
         if (b.AngleHead() < angleHeads_.size())
             text = angleHeads_[b.AngleHead()].name;
         break;
     case kMaxTorque:
-        text = Fixed(b.MaxTorque() / 100.0, 1);
+        text = scaled("maxTorque", 1);
         break;
     case kToolId:
-        text = ShownText(b.ToolId());
+        text = shown("toolId");
         break;
     case kRlLock:
-        text = YesNo(b.RlLock() != 0);
+        text = YesNo(on("rlLock"));
         break;
     case kRlLockPermanent:
-        text = YesNo(b.RlLockPermanent() == 0);
+        text = YesNo(on("rlLockPermanent"));
         break;
     case kRestartLock:
-        text = seconds(b.RestartLock());
+        text = seconds("restartLock");
         break;
     case kRestartLockNio:
-        text = seconds(b.RestartLockNio());
+        text = seconds("restartLockNio");
         break;
     case kBuzzerLock:
-        text = OnOff(b.BuzzerLock() == 0);
+        text = OnOff(!on("buzzerLock"));
         break;
     case kParameterSet12:
         text = OnOff(b.ParameterSet12());
         break;
     case kBlinkNio:
-        text = YesNo(b.BlinkNio() != 0);
+        text = YesNo(on("blinkNio"));
         break;
     case kElAssembly:
-        text = ShownText(b.ElAssembly());
+        text = shown("elAssembly");
         break;
     case kFasteningCounter:
         if (fasteningCountKnown_)
@@ -526,13 +542,13 @@ std::u16string cPrinter::ValueText(int number) const {
         text = CalDateText(b.CalDate());
         break;
     case kCalName:
-        text = ShownText(b.CalName());
+        text = shown("calName");
         break;
     case kTorque:
-        text = Fixed(b.Torque() / 100.0, 1) + " " + Tr("Nm");
+        text = scaled("torque", 1) + " " + Tr("Nm");
         break;
     case kPlace:
-        text = ShownText(b.Place());
+        text = shown("place");
         break;
     case kParameterSetLabel:
         if (setIndex_ == 0)

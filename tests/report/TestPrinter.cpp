@@ -185,6 +185,23 @@ TEST_F(PrinterTest, ValuesOfHeaderAndService) {
               "1:18,2");
     image_.SetCalDate(0);
     EXPECT_EQ(Expand("[###SVD_CAL_DATE###]"), "[]\n");
+
+    // Each switch in its own sense; numbers with the report's decimals.
+    image_.SetRlLock(2);
+    image_.SetRlLockPermanent(0);
+    image_.SetBuzzerLock(1);
+    image_.SetBlinkNio(0);
+    image_.SetUserTransmission(150);
+    image_.SetMaxTorque(4550);
+    EXPECT_EQ(Expand("###HD_RL_LOCK###|###HD_RL_LOCK_PERMANENT###|###HD_BUZZER_LOCK###|"
+                     "###HD_BLINK_NIO###|###HD_USER_TRANSMISSION###|###HD_MAX_TORQUE###|"),
+              "Ja|Ja|Aus|Nein|1.50|45.5|\n");
+
+    // Machine text: no raw control character reaches the report.
+    const char hostile[] = {'S', '\x1b', '[', '2', 'J', '\x07', '\x85', '\0'};
+    image_.SetText(ParameterBlock::kOffSerialNr, ParameterBlock::kLenSerialNr,
+                   Latin1ToUtf8(hostile));
+    EXPECT_EQ(Expand("###HD_SERIALNR###|"), "S\\x1B[2J\\x07\\x85|\n");
 }
 
 TEST_F(PrinterTest, NextConditionTextsAndSpeedFormulas) {

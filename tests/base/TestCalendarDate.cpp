@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <random>
 #include <string>
 
 namespace {
@@ -99,6 +100,27 @@ TEST(CalendarDate, DaylightSavingChangesInBerlin) {
     EXPECT_EQ(CalDateFromTime(Utc(2024, 3, 31, 1, 0)) - CalDateFromTime(Utc(2024, 3, 31, 0, 59)),
               61u);
     EXPECT_EQ(CalDateFromTime(Utc(2024, 7, 1, 8, 30)), Minutes(2024, 7, 1, 10, 30));
+}
+
+// For any value the date names gives the value back; for any moment the stored value shows the
+// local wall clock of that moment, in a zone with daylight saving.
+TEST(CalendarDate, RoundTripsOverManyValuesAndMoments) {
+    std::mt19937 rng(24);
+    std::uniform_int_distribution<uint32_t> any(1, 0xFFFFFFFF);
+    for (int i = 0; i < 20000; ++i) {
+        const uint32_t v = any(rng);
+        ASSERT_EQ(CalDateFromDateTime(CalDateToDateTime(v)), v);
+    }
+    ZoneGuard zone("Europe/Berlin");
+    std::uniform_int_distribution<int64_t> moment(Utc(2000, 1, 2, 0, 0), Utc(2037, 12, 31, 0, 0));
+    for (int i = 0; i < 20000; ++i) {
+        const std::time_t t = static_cast<std::time_t>(moment(rng));
+        std::tm local{};
+        ASSERT_TRUE(localtime_r(&t, &local));
+        char expected[48];
+        std::strftime(expected, sizeof expected, "%d.%m.%Y  %H:%M", &local);
+        ASSERT_EQ(CalDateText(CalDateFromTime(t)), expected) << t;
+    }
 }
 
 TEST(CalendarDate, ShownTheSameInEveryZone) {

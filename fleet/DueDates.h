@@ -31,11 +31,7 @@ inline CalibrationState CalibrationDue(uint32_t calDate, uint32_t limit) {
     return calDate == 0 || calDate <= limit ? CalibrationState::Due : CalibrationState::Ok;
 }
 
-// calDate (whole minutes since 1 January 2000 00:00 local time) as a point in time; nullopt
-// for 0.
-std::optional<std::time_t> CalDateTime(uint32_t calDate);
-// "YYYY-MM-DD HH:MM" in local time, "" for 0.
-std::string CalDateText(uint32_t calDate);
+// calDate as text and from a moment: base/CalendarDate.h.
 
 // A firmware version "V04.02.005" as one comparable number; nullopt when it does not read.
 std::optional<uint32_t> FirmwareRank(const std::string& swVersion);

@@ -1,5 +1,6 @@
 // Due dates: service by the fastening counter, calibration by calDate in local time, firmware
 // against the newest shipped file.
+#include "base/CalendarDate.h"
 #include "fleet/DueDates.h"
 
 #include <gtest/gtest.h>
@@ -82,10 +83,10 @@ TEST_P(LocalZone, CalibrationDateIsLocalTimeAndDueAfterTheInterval) {
     // Winter and summer: the minutes count local wall-clock time, whatever the offset.
     const uint32_t winter = CalMinutes(year(2024) / March / 15, 10, 30);
     const uint32_t summer = CalMinutes(year(2024) / July / 1, 12, 0);
-    EXPECT_EQ(CalDateText(winter), "2024-03-15 10:30");
-    EXPECT_EQ(CalDateText(summer), "2024-07-01 12:00");
-    EXPECT_EQ(CalDateText(1440), "2000-01-02 00:00");
-    EXPECT_EQ(CalDateText(0), "");
+    EXPECT_EQ(CalDateIso(winter), "2024-03-15 10:30");
+    EXPECT_EQ(CalDateIso(summer), "2024-07-01 12:00");
+    EXPECT_EQ(CalDateIso(1440), "2000-01-02 00:00");
+    EXPECT_EQ(CalDateIso(0), "-");
 
     DueSettings twelve, six;
     six.calibrationMonths = 6;
@@ -107,7 +108,7 @@ TEST_P(LocalZone, CalibrationDateIsLocalTimeAndDueAfterTheInterval) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(CalibrationDue(c.calDate, c.now, c.settings), c.want)
-            << CalDateText(c.calDate) << " at " << c.now;
+            << CalDateIso(c.calDate) << " at " << c.now;
 }
 
 INSTANTIATE_TEST_SUITE_P(Zones, LocalZone,

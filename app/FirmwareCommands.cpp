@@ -2,11 +2,11 @@
 // offer of newer firmware after a read.
 #include "app/DialogMain.h"
 
+#include "base/FileIo.h"
 #include "files/FirmwareFile.h"
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
 #include "link/STM.h"
-#include "model/AtomicFile.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "app/FirstRun.h"
 
 #include "app/Folders.h"
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // The machine password: the dialog that guards a write, and "Passwort ändern".
 #include "app/DialogMain.h"
 
+#include "base/TextCodec.h"
 #include "crypto/Digests.h"
-#include "lang/TextCodec.h"
 #include "link/ResultCodes.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Language tables: loading a 5,000-entry language file, and a million Translate calls beside a
 // plain std::unordered_map lookup of the same texts (German text -> copy of the translation,
 // which is what Translate hands back). Prints time per call and the ratio Translate / map.
+#include "base/TextCodec.h"
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
 
 #include <benchmark/benchmark.h>
 
@@ -38,11 +38,7 @@ struct Table {
         std::string text;
         for (int i = 0; i < kEntries; ++i)
             text += DigestToHex(TextDigest(german[i])) + "\t" + english[i] + "\r\n";
-        std::string bytes = "\xFF\xFE";
-        for (char16_t u : Utf8ToUtf16(text)) {
-            bytes += static_cast<char>(u & 0xFF);
-            bytes += static_cast<char>(u >> 8);
-        }
+        const std::string bytes = "\xFF\xFE" + Utf16ToBytes(Utf8ToUtf16(text), false);
         std::ofstream(file, std::ios::binary)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }

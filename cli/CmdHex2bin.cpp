@@ -1,8 +1,8 @@
 // kelvane-cli hex2bin [--base ADDR] [--limit BYTES] IN.hex OUT.bin: an Intel HEX file as the
 // image the link would send, from the base up to the highest byte the file places.
+#include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "link/IntHex.h"
-#include "model/AtomicFile.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // kelvane-cli read [--port PATH] OUT.bin: "von Maschine" as the window runs it (firmware check
 // included) and the image the editor then holds written to OUT (512 bytes). OUT is written only
 // when the read succeeded.
+#include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
-#include "model/AtomicFile.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // kelvane-cli save [--yes] IN.bin OUT.bin: "Speichern" of a 512-byte image: OUT becomes the
 // sealed configuration file, without the machine's identity, maintenance data and password.
 // An existing OUT is replaced only with --yes.
+#include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
-#include "model/AtomicFile.h"
 
 #include <iostream>
 

@@ -3,12 +3,12 @@
 // first, as the window does before an edit) or a 560-byte configuration file (loaded as
 // "Laden" does: only the steps and switches reach the machine). Every write is read back and
 // compared with what was sent; --verify (now always done) is still accepted.
+#include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
 #include "files/ConfigFile.h"
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
-#include "model/AtomicFile.h"
 
 #include <filesystem>
 #include <iostream>

@@ -1,9 +1,9 @@
 #include "cli/ImageInput.h"
 
 #include "app/Folders.h"
+#include "base/FileIo.h"
 #include "files/ConfigFile.h"
 #include "lang/Language.h"
-#include "model/AtomicFile.h"
 
 #include <algorithm>
 #include <iostream>

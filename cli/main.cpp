@@ -1,7 +1,7 @@
 #include "app/ProgramVersion.h"
 #include "cli/Cli.h"
 
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 
 #include <algorithm>
 #include <clocale>

@@ -1,6 +1,8 @@
 # kelvane_library(NAME DIR [EXCLUDE files...] [DEPS libs...])
 # A library from the *.cpp files of DIR (not its subfolders). Empty folders give an
-# interface library, so later code only adds files.
+# interface library, so later code only adds files. Includes are written from the tree's top
+# ("model/ParameterBlock.h"); a target sees that path only through the libraries it links, and
+# tests/layers checks which folder may include which.
 function(kelvane_library name dir)
     cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS" ${ARGN})
     file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
@@ -10,9 +12,11 @@ function(kelvane_library name dir)
     if(srcs)
         add_library(${name} STATIC ${srcs})
         target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+        target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
     else()
         add_library(${name} INTERFACE)
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+        target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
     endif()
 endfunction()
 
@@ -26,9 +30,11 @@ function(kelvane_gui_library name dir)
     if(srcs)
         add_library(${name} STATIC ${srcs})
         target_link_libraries(${name} PUBLIC ${ARG_DEPS} Qt6::Widgets Qt6::Gui)
+        target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
         set_target_properties(${name} PROPERTIES AUTOMOC ON)
     else()
         add_library(${name} INTERFACE)
         target_link_libraries(${name} INTERFACE ${ARG_DEPS} Qt6::Widgets Qt6::Gui)
+        target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
     endif()
 endfunction()

@@ -1,7 +1,7 @@
 #include "files/ConfigFile.h"
 
+#include "base/FileIo.h"
 #include "crypto/Digests.h"
-#include "model/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>

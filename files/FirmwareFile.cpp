@@ -1,7 +1,7 @@
 #include "files/FirmwareFile.h"
 
+#include "base/FileIo.h"
 #include "crypto/Digests.h"
-#include "model/AtomicFile.h"
 
 #include <cerrno>
 #include <cstring>

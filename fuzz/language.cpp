@@ -1,7 +1,7 @@
 // Language files of any bytes: loading never fails badly, a file that is refused leaves the
 // table exactly as it was, and lookups of any text answer without going astray.
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,11 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string known = DigestToHex(TextDigest("Zeit")) + "\tTime";
     // A table with one entry, handed out once, then the fuzzed file over it.
     {
-        std::string seed = "\xFF\xFE";
-        for (char16_t u : Utf8ToUtf16(known)) {
-            seed += static_cast<char>(u & 0xFF);
-            seed += static_cast<char>(u >> 8);
-        }
+        const std::string seed = "\xFF\xFE" + Utf16ToBytes(Utf8ToUtf16(known), false);
         int seedFd = -1;
         const std::string seedPath =
             MemoryFile(reinterpret_cast<const uint8_t*>(seed.data()), seed.size(), seedFd);

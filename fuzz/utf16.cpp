@@ -1,7 +1,7 @@
 // Text files of any bytes: lines come out without line ends, the position never runs past the
 // file, returning to a remembered position reads the same line again, and the text
 // conversions round-trip.
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 #include "lang/UTF16File.h"
 
 #include <cstddef>

@@ -1,9 +1,10 @@
 #include "lang/Language.h"
 
+#include "base/FileIo.h"
+#include "base/Hex.h"
+#include "base/TextCodec.h"
 #include "crypto/SHA1.h"
-#include "lang/TextCodec.h"
 #include "lang/UTF16File.h"
-#include "model/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,16 +21,6 @@ constexpr uint64_t kMaxFileSize = 64u << 20;
 constexpr size_t kMaxMemo = 1u << 16;
 
 const TextDigestWords kZero{};
-
-int HexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
 
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -149,7 +140,7 @@ bool CLanguage::ParseLine(std::u16string_view line, tagLangRecord& out) {
             ++at;
         size_t digits = 0;
         int v;
-        while (digits < 8 && at < key.size() && (v = HexValue(key[at])) >= 0) {
+        while (digits < 8 && at < key.size() && (v = HexDigit(key[at])) >= 0) {
             word = (word << 4) | static_cast<uint32_t>(v);
             ++at;
             ++digits;

@@ -1,7 +1,7 @@
 #include "lang/UTF16File.h"
 
-#include "lang/TextCodec.h"
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
+#include "base/TextCodec.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -425,14 +425,9 @@ bool CUTF16File::WriteBytes(const void* data, size_t size) {
 bool CUTF16File::WriteUnicodeText(std::u16string_view text) {
     if (!IsOpen() || mode_ != Mode::Write)
         return false;
-    std::string bytes;
-    bytes.reserve(text.size() * 2 + 2);
-    if (GetPosition() == 0)
-        bytes += "\xFF\xFE";
-    for (char16_t u : text) {
-        bytes += static_cast<char>(u & 0xFF);
-        bytes += static_cast<char>(u >> 8);
-    }
+    if (GetPosition() == 0 && !WriteBytes("\xFF\xFE", 2))
+        return false;
+    const std::string bytes = Utf16ToBytes(text, false);
     return WriteBytes(bytes.data(), bytes.size());
 }
 

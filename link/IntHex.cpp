@@ -1,6 +1,7 @@
 #include "link/IntHex.h"
 
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
+#include "base/Hex.h"
 
 #include <cstring>
 #include <unistd.h>
@@ -185,14 +186,4 @@ int cIntHex::LoadFromMemory(const void* text, size_t textLength, uint32_t baseAd
     }
     Source source(text, textLength);
     return LoadFrom(source, baseAddress, image, imageLength, byteCount, dropped);
-}
-
-int HexDigit(int c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }

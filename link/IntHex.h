@@ -7,9 +7,6 @@
 #include <cstdio>
 #include <string>
 
-// One hexadecimal digit's value; -1 for anything else (end of file included).
-int HexDigit(int c);
-
 class cIntHex {
 public:
     // Far above any memory image as hex text (16 MB of data is about 45 MB of records).

@@ -2,10 +2,11 @@
 
 #include <filesystem>
 
+#include "base/FileIo.h"
+#include "base/LittleEndian.h"
 #include "link/IntHex.h"
 #include "link/ResultCodes.h"
 #include "link/WriteStop.h"
-#include "model/AtomicFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -32,10 +33,6 @@ std::string ExecutableFolder() {
         return "./";
     std::string path(buf, static_cast<size_t>(n));
     return path.substr(0, path.rfind('/') + 1);
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 void PutBe32(uint8_t* p, uint32_t v) {
@@ -187,8 +184,8 @@ int cQVX_18::DownloadLoader(const std::string& path) {
         return kResultRefused;
     }
 
-    const uint8_t sz[4] = {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16),
-                           uint8_t(size >> 24)};
+    uint8_t sz[4];
+    StoreLe32(sz, size);
     port->Write(sz, 4);
     Pause(50);
     int r = ReceiveAck(true);
@@ -225,7 +222,7 @@ int cQVX_18::QueryLayout() {
     int r = ReadMemory(kInfoAddress, sizeof info, info);
     if (r != kResultOk)
         return r;
-    memorySize = MemorySizeForCode(Le32(info + 24), memorySize);
+    memorySize = MemorySizeForCode(LoadLe32(info + 24), memorySize);
 
     if (!emulationBuffer) {
         const uint32_t pointerAddress = memorySize + 0x10000E00u;
@@ -236,10 +233,10 @@ int cQVX_18::QueryLayout() {
         uint8_t start[4], length[2];
         if ((r = ReadMemory(pointerAddress + pointer, 4, start)) != kResultOk)
             return r;
-        emulationStart = Le32(start);
+        emulationStart = LoadLe32(start);
         if ((r = ReadMemory(pointerAddress + pointer + 4, 2, length)) != kResultOk)
             return r;
-        emulationLength = static_cast<uint16_t>(length[0] | length[1] << 8);
+        emulationLength = LoadLe16(length);
         try {
             emulationBuffer.emplace(emulationLength, uint8_t(0));
         } catch (const std::bad_alloc&) {
@@ -442,7 +439,7 @@ uint32_t cQVX_18::FindFasteningCounter(std::span<const uint8_t> area) {
     for (long offset = static_cast<long>(area.size()) - 16; offset > 0; offset -= 16) {
         const uint8_t* rec = area.data() + offset;
         if (rec[0] == 10)
-            best = std::max(best, Le32(rec + 4) % 65535u);
+            best = std::max(best, LoadLe32(rec + 4) % 65535u);
     }
     return best;
 }

@@ -1,5 +1,7 @@
 #include "link/STM.h"
 
+#include "base/Hex.h"
+#include "base/LittleEndian.h"
 #include "link/ResultCodes.h"
 #include "link/WriteStop.h"
 
@@ -30,13 +32,9 @@ ISerialPort::WallClock::time_point WallDeadline(Clock::time_point deadline) {
            std::chrono::duration_cast<ISerialPort::WallClock::duration>(left);
 }
 
-char HexDigit(unsigned v) {
-    return "0123456789ABCDEF"[v & 0xF];
-}
-
 void PutHex(std::string& s, uint8_t v) {
-    s.push_back(HexDigit(v >> 4));
-    s.push_back(HexDigit(v));
+    s.push_back(HexChar(v >> 4));
+    s.push_back(HexChar(v));
 }
 
 } // namespace
@@ -111,8 +109,7 @@ int cSTM::EndStatusResult(uint8_t status) {
 }
 
 uint32_t cSTM::SupervisorVersion(std::span<const uint8_t, 128> e) {
-    const uint8_t* p = e.data() + kVersionOffset;
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    return LoadLe32(e.data() + kVersionOffset);
 }
 
 int cSTM::Trigger() {

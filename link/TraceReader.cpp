@@ -1,12 +1,12 @@
 #include "link/TraceReader.h"
 
-#include "link/IntHex.h"
+#include "base/FileIo.h"
+#include "base/Hex.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -109,18 +109,11 @@ bool ParseTrace(const std::string& text, Trace& out, std::string& error) {
 }
 
 bool ReadTrace(const std::string& path, Trace& out, std::string& error) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        error = path + ": " + std::strerror(errno);
+    // Traces come from users: a FIFO in the file's place is refused, not waited on.
+    std::string text;
+    if (!ReadWholeFile(path, text, kMaxTraceFileSize, &error))
         return false;
-    }
-    std::ostringstream s;
-    s << f.rdbuf();
-    if (f.bad()) {
-        error = path + ": cannot read";
-        return false;
-    }
-    if (!ParseTrace(s.str(), out, error)) {
+    if (!ParseTrace(text, out, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -2,6 +2,7 @@
 // replayed against the program or checked by a test.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,4 +26,6 @@ struct Trace {
 // line, an unknown event, bad hex, times going backwards ...).
 bool ParseTrace(const std::string& text, Trace& out, std::string& error);
 // Reads and parses a trace file; the error names the file.
+// A trace of the longest firmware update is a few megabytes; a bigger file is not a trace.
+inline constexpr size_t kMaxTraceFileSize = 64u << 20;
 bool ReadTrace(const std::string& path, Trace& out, std::string& error);

@@ -3,7 +3,8 @@
 #include <climits>
 #include <cstdint>
 
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
+#include "base/TextCodec.h"
 #include "model/Conversions.h"
 
 namespace {
@@ -37,89 +38,6 @@ bool HasLineBreak(std::string_view s) {
 }
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// UTF-16 bytes after the mark as UTF-8; an unpaired surrogate becomes U+FFFD, a lone last
-// byte is dropped.
-std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
-    auto unit = [&](size_t i) {
-        const auto a = static_cast<unsigned char>(bytes[i]);
-        const auto b = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? static_cast<uint32_t>(a << 8 | b) : static_cast<uint32_t>(b << 8 | a);
-    };
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-            const uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF)
-            u = 0xFFFD;
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
-// UTF-8 as UTF-16 bytes (no mark); a malformed sequence becomes U+FFFD.
-std::string Utf8ToUtf16Bytes(std::string_view text, bool bigEndian) {
-    std::string out;
-    out.reserve(text.size() * 2);
-    auto put = [&](uint32_t u) {
-        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += bigEndian ? hi : lo;
-        out += bigEndian ? lo : hi;
-    };
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-        bool ok = len > 0 && i + len <= text.size();
-        for (size_t k = 1; ok && k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            ok = (cc & 0xC0) == 0x80;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (ok && ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) ||
-                   (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)))
-            ok = false;
-        if (!ok) {
-            put(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            put(0xD800 + ((cp - 0x10000) >> 10));
-            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            put(cp);
-        }
-        i += len;
-    }
-    return out;
-}
 
 } // namespace
 
@@ -169,7 +87,7 @@ void IniFile::Parse(std::string_view text) {
     if (text.size() >= 2 &&
         ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
         encoding_ = text[0] == '\xFF' ? Encoding::Utf16Le : Encoding::Utf16Be;
-        decoded = Utf16BytesToUtf8(text.substr(2), encoding_ == Encoding::Utf16Be);
+        decoded = Utf16ToUtf8(Utf16FromBytes(text.substr(2), encoding_ == Encoding::Utf16Be));
         text = decoded;
     }
     bom_ = text.substr(0, kBom.size()) == kBom;
@@ -219,7 +137,7 @@ std::string IniFile::ToString() const {
     if (encoding_ == Encoding::Utf8)
         return out;
     const bool big = encoding_ == Encoding::Utf16Be;
-    return (big ? "\xFE\xFF" : "\xFF\xFE") + Utf8ToUtf16Bytes(out, big);
+    return (big ? "\xFE\xFF" : "\xFF\xFE") + Utf16ToBytes(Utf8ToUtf16(out), big);
 }
 
 bool IniFile::Save(const std::string& path, std::string* error) const {

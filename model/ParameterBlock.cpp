@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/LittleEndian.h"
 #include "crypto/SHA1.h"
 
 namespace {
@@ -23,22 +24,6 @@ constexpr size_t kStControlled = 24;
 constexpr size_t kStNextCond = 25;
 constexpr size_t kStErrorMask = 26;
 constexpr size_t kStNextStep = 28;
-
-uint16_t Get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Decimal digits at text[from, from+count), or -1.
 int Decimal(const std::string& text, size_t from, size_t count) {
@@ -68,91 +53,34 @@ void CopyRange(ParameterBlock& to, const ParameterBlock& from, size_t offset, si
 
 } // namespace
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-std::string Utf8ToLatin1(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        size_t len = 0;
-        if (c >= 0xC2 && c <= 0xDF)
-            len = 2;
-        else if (c >= 0xE0 && c <= 0xEF)
-            len = 3;
-        else if (c >= 0xF0 && c <= 0xF4)
-            len = 4;
-        bool ok = len != 0 && i + len <= text.size();
-        uint32_t cp = 0;
-        if (ok) {
-            cp = c & (0x7F >> len);
-            for (size_t k = 1; k < len; ++k) {
-                unsigned char d = static_cast<unsigned char>(text[i + k]);
-                if ((d & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                cp = (cp << 6) | (d & 0x3F);
-            }
-        }
-        if (!ok) {
-            // A broken sequence is one unknown character per byte.
-            out.push_back('?');
-            ++i;
-            continue;
-        }
-        out.push_back(cp <= 0xFF ? static_cast<char>(cp) : '?');
-        i += len;
-    }
-    return out;
-}
-
 // --- StepRecordView / StepRecord ---
 
 uint16_t StepRecordView::Speed() const {
-    return Get16(data_ + kStSpeed);
+    return LoadLe16(data_ + kStSpeed);
 }
 uint32_t StepRecordView::Angle() const {
-    return Get32(data_ + kStAngle);
+    return LoadLe32(data_ + kStAngle);
 }
 uint32_t StepRecordView::AngleMin() const {
-    return Get32(data_ + kStAngleMin);
+    return LoadLe32(data_ + kStAngleMin);
 }
 uint16_t StepRecordView::Time() const {
-    return Get16(data_ + kStTime);
+    return LoadLe16(data_ + kStTime);
 }
 uint16_t StepRecordView::Threshold() const {
-    return Get16(data_ + kStThreshold);
+    return LoadLe16(data_ + kStThreshold);
 }
 uint16_t StepRecordView::CurrentMin() const {
-    return Get16(data_ + kStCurrentMin);
+    return LoadLe16(data_ + kStCurrentMin);
 }
 uint16_t StepRecordView::Current() const {
-    return Get16(data_ + kStCurrent);
+    return LoadLe16(data_ + kStCurrent);
 }
 uint8_t StepRecordView::Ramp() const {
     return data_[kStRamp];
 }
 uint16_t StepRecordView::TimeMin() const {
-    return Get16(data_ + kStTimeMin);
+    return LoadLe16(data_ + kStTimeMin);
 }
 uint8_t StepRecordView::Type() const {
     return data_[kStType];
@@ -164,7 +92,7 @@ uint8_t StepRecordView::NextCond() const {
     return data_[kStNextCond];
 }
 uint16_t StepRecordView::ErrorMask() const {
-    return Get16(data_ + kStErrorMask);
+    return LoadLe16(data_ + kStErrorMask);
 }
 uint8_t StepRecordView::NextStep() const {
     return data_[kStNextStep];
@@ -177,31 +105,31 @@ std::array<uint8_t, StepRecordView::kSize> StepRecordView::Raw() const {
 }
 
 void StepRecord::SetSpeed(uint16_t v) {
-    Put16(data_ + kStSpeed, v);
+    StoreLe16(data_ + kStSpeed, v);
 }
 void StepRecord::SetAngle(uint32_t v) {
-    Put32(data_ + kStAngle, v);
+    StoreLe32(data_ + kStAngle, v);
 }
 void StepRecord::SetAngleMin(uint32_t v) {
-    Put32(data_ + kStAngleMin, v);
+    StoreLe32(data_ + kStAngleMin, v);
 }
 void StepRecord::SetTime(uint16_t v) {
-    Put16(data_ + kStTime, v);
+    StoreLe16(data_ + kStTime, v);
 }
 void StepRecord::SetThreshold(uint16_t v) {
-    Put16(data_ + kStThreshold, v);
+    StoreLe16(data_ + kStThreshold, v);
 }
 void StepRecord::SetCurrentMin(uint16_t v) {
-    Put16(data_ + kStCurrentMin, v);
+    StoreLe16(data_ + kStCurrentMin, v);
 }
 void StepRecord::SetCurrent(uint16_t v) {
-    Put16(data_ + kStCurrent, v);
+    StoreLe16(data_ + kStCurrent, v);
 }
 void StepRecord::SetRamp(uint8_t v) {
     data_[kStRamp] = v;
 }
 void StepRecord::SetTimeMin(uint16_t v) {
-    Put16(data_ + kStTimeMin, v);
+    StoreLe16(data_ + kStTimeMin, v);
 }
 void StepRecord::SetType(uint8_t v) {
     data_[kStType] = v;
@@ -223,7 +151,7 @@ void StepRecord::SetWaitRestart(bool on) {
         data_[kStNextCond] &= static_cast<uint8_t>(~kCondWaitRestart);
 }
 void StepRecord::SetErrorMask(uint16_t v) {
-    Put16(data_ + kStErrorMask, v);
+    StoreLe16(data_ + kStErrorMask, v);
 }
 void StepRecord::SetError(uint16_t bit, bool on) {
     uint16_t m = ErrorMask();
@@ -368,22 +296,22 @@ std::array<uint8_t, ParameterBlock::kLenMachineTail> ParameterBlock::MachineTail
 uint16_t ParameterBlock::U16(size_t offset) const {
     if (offset + 2 > kSize)
         throw std::out_of_range("u16 field");
-    return Get16(bytes.data() + offset);
+    return LoadLe16(bytes.data() + offset);
 }
 uint32_t ParameterBlock::U32(size_t offset) const {
     if (offset + 4 > kSize)
         throw std::out_of_range("u32 field");
-    return Get32(bytes.data() + offset);
+    return LoadLe32(bytes.data() + offset);
 }
 void ParameterBlock::SetU16(size_t offset, uint16_t v) {
     if (offset + 2 > kSize)
         throw std::out_of_range("u16 field");
-    Put16(bytes.data() + offset, v);
+    StoreLe16(bytes.data() + offset, v);
 }
 void ParameterBlock::SetU32(size_t offset, uint32_t v) {
     if (offset + 4 > kSize)
         throw std::out_of_range("u32 field");
-    Put32(bytes.data() + offset, v);
+    StoreLe32(bytes.data() + offset, v);
 }
 
 int ParameterBlock::FirmwareMajor() const {

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/TextCodec.h" // Latin1ToUtf8, Utf8ToLatin1 for the text fields
+
 // Where the image came from (`dataOrigin` of the controller).
 inline constexpr int kDataOriginNone = 0;
 inline constexpr int kDataOriginMachine = 1;
@@ -41,11 +43,6 @@ inline constexpr uint16_t kErrClutch = 0x0040;     // "Kupplung ausgelöst"
 inline constexpr uint16_t kErrTimeMin = 0x0080;    // "Zeit <", slot timeMin
 inline constexpr uint16_t kErrCurrentMin = 0x0100; // "Strom <", slot currentMin
 inline constexpr uint16_t kErrAllCriteria = 0x01FE;
-
-// Latin-1 bytes <-> UTF-8 text (see above).
-std::string Latin1ToUtf8(std::string_view bytes);
-// Each character of UTF-8 text as one byte; beyond U+00FF and broken sequences give '?'.
-std::string Utf8ToLatin1(std::string_view text);
 
 // Read-only view of one 29-byte step inside an image.
 class StepRecordView {

@@ -1,8 +1,8 @@
 #include "report/Printer.h"
 
 #include "base/CalendarDate.h"
+#include "base/TextCodec.h"
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
 #include "model/Conversions.h"
 #include "model/ImageFields.h"
 

@@ -4,7 +4,7 @@
 
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
-#include "pages/StepDrawing.h"
+#include "model/StepDrawing.h"
 
 #include <functional>
 #include <optional>

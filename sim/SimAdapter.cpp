@@ -13,8 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/FileIo.h"
 #include "link/AdapterDiscovery.h"
-#include "model/AtomicFile.h"
 
 using namespace simdetail;
 

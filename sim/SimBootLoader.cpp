@@ -149,7 +149,7 @@ bool SimMachine::Impl::Feed(uint8_t b, unsigned baud) {
         }
         Expect(Phase::AwaitSwitch, 1);
     } else if (phase == Phase::AwaitSize) {
-        loaderSize = Le32(collect.data());
+        loaderSize = LoadLe32(collect.data());
         counters.prescribedWaitMs += 50;
         if (loaderSize == 0 || loaderSize > kLoaderMax) {
             Send({kLoaderNak});

@@ -1,5 +1,6 @@
 #include "sim/SimFirmware.h"
 
+#include "base/LittleEndian.h"
 #include "sim/SimMachine.h"
 #include "sim/Supervisor.h"
 
@@ -38,7 +39,6 @@ std::array<uint8_t, 8192> SimSupervisorProgram(uint32_t version) {
 
 std::array<uint8_t, 128> SimSupervisorEepromImage(uint32_t version) {
     std::array<uint8_t, 128> e = SimSupervisor::DefaultEeprom();
-    for (int i = 0; i < 4; ++i)
-        e[120 + i] = uint8_t(version >> (8 * i));
+    StoreLe32(e.data() + 120, version);
     return e;
 }

@@ -8,6 +8,7 @@
 //   SimFaults.cpp     the fault modes and when they hit
 #pragma once
 
+#include "base/LittleEndian.h"
 #include "sim/SimMachine.h"
 
 #include <algorithm>
@@ -64,13 +65,6 @@ inline bool KnownCode(uint32_t code) {
 
 inline uint32_t Be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
 }
 
 std::string Hex(uint32_t v); // "0x10001100"

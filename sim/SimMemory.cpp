@@ -9,8 +9,8 @@
 
 #include <sys/stat.h>
 
+#include "base/FileIo.h"
 #include "crypto/Digests.h"
-#include "model/AtomicFile.h"
 #include "model/ParameterBlock.h"
 
 using namespace simdetail;
@@ -31,10 +31,7 @@ std::array<uint8_t, 512> SimMachine::DefaultImage() {
     text(ParameterBlock::kOffSwVersion, ParameterBlock::kLenSwVersion, "V04.02.005", '\0');
     PasswordDigestBytes pw = PasswordDigest(std::string_view(kDefaultPassword));
     std::copy(pw.begin(), pw.end(), b.bytes.begin() + ParameterBlock::kOffPasswordDigest);
-    auto put16 = [&](size_t off, uint16_t v) {
-        b.bytes[off] = uint8_t(v);
-        b.bytes[off + 1] = uint8_t(v >> 8);
-    };
+    auto put16 = [&](size_t off, uint16_t v) { StoreLe16(b.bytes.data() + off, v); };
     put16(ParameterBlock::kOffTorque, 1200);    // 12.00 Nm
     put16(ParameterBlock::kOffMaxTorque, 1800); // 18.00 Nm
     b.bytes[ParameterBlock::kOffVariantCode] = 3;
@@ -88,7 +85,7 @@ std::pair<uint32_t, uint16_t> SimMachine::Impl::LayoutLocked() const {
     if (!InFlash(word + ptr, 6))
         return {0, 0};
     const uint8_t* d = At(word + ptr);
-    return {Le32(d), uint16_t(d[4] | (d[5] << 8))};
+    return {LoadLe32(d), LoadLe16(d + 4)};
 }
 
 bool SimMachine::Impl::LoadImage(std::array<uint8_t, 512>& image) {
@@ -143,7 +140,7 @@ bool SimMachine::Impl::BuildMemory() {
     uint8_t* info = At(kInfoAddress);
     std::memset(info, 0, kInfoSize);
     std::memcpy(info, "KVBOOT18", 8);
-    PutLe32(info + 24, opt.memorySizeCode);
+    StoreLe32(info + 24, opt.memorySizeCode);
 
     uint8_t* area = At(kBlockArea);
     std::memset(area, 0, kBlockAreaSize);
@@ -159,9 +156,8 @@ bool SimMachine::Impl::BuildMemory() {
         w[0] = uint8_t(ptr >> 8);
         w[1] = uint8_t(ptr);
     }
-    PutLe32(d, start);
-    d[4] = uint8_t(len);
-    d[5] = uint8_t(len >> 8);
+    StoreLe32(d, start);
+    StoreLe16(d + 4, static_cast<uint16_t>(len));
 
     // Emulation records: a header record (never examined by the counter search), then
     // fastening records of type 10 among records of other types.
@@ -173,7 +169,7 @@ bool SimMachine::Impl::BuildMemory() {
         uint8_t* r = e + i * 16;
         std::memset(r, 0, 16);
         r[0] = type;
-        PutLe32(r + 4, value);
+        StoreLe32(r + 4, value);
     };
     record(0, 0x01, 0x00010018);
     uint32_t c = opt.fasteningCounter;

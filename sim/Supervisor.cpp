@@ -1,7 +1,8 @@
 #include "sim/Supervisor.h"
 
-#include "link/IntHex.h"
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
+#include "base/Hex.h"
+#include "base/LittleEndian.h"
 
 #include <sys/stat.h>
 
@@ -54,8 +55,7 @@ SimSupervisor::Eeprom SimSupervisor::DefaultEeprom() {
     Eeprom e{};
     for (size_t i = 0; i < e.size(); ++i)
         e[i] = uint8_t(0xA0 + i % 16);
-    for (int i = 0; i < 4; ++i)
-        e[120 + i] = uint8_t(kDefaultVersion >> (8 * i));
+    StoreLe32(e.data() + 120, kDefaultVersion);
     return e;
 }
 

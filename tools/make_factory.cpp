@@ -9,9 +9,9 @@
 //                                        exit 0 when DIR holds exactly that file
 //
 // IMAGE is a 512-byte image or a 560-byte configuration file (its image is taken).
+#include "base/FileIo.h"
 #include "files/ConfigFile.h"
 #include "files/FactorySettings.h"
-#include "model/AtomicFile.h"
 #include "model/ParameterBlock.h"
 #include "sim/SimMachine.h"
 

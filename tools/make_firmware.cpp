@@ -7,8 +7,8 @@
 //   tool_make_firmware --sim DIR                 the files for the simulated machine:
 //                                                DIR/<type>_<version>.bin, DIR/SUPV/SUPV_<v>.bin
 //   tool_make_firmware --check --sim DIR         exit 0 when DIR holds exactly those files
+#include "base/FileIo.h"
 #include "files/FirmwareFile.h"
-#include "model/AtomicFile.h"
 #include "sim/SimFirmware.h"
 
 #include <cstdio>

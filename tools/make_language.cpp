@@ -13,8 +13,8 @@
 // holds every key the other files hold: a language switched back to German replaces only the
 // keys its file has. A text whose ends are spaces is stored without them (the loader trims
 // them anyway).
+#include "base/TextCodec.h"
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
 #include "lang/UTF16File.h"
 
 #include <algorithm>
@@ -164,12 +164,7 @@ std::u16string MakeFile(const std::vector<Text>& texts, bool english) {
 
 // The bytes of the file: FF FE, then the units little-endian.
 std::string FileBytes(const std::u16string& units) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t u : units) {
-        bytes += static_cast<char>(u & 0xFF);
-        bytes += static_cast<char>(u >> 8);
-    }
-    return bytes;
+    return "\xFF\xFE" + Utf16ToBytes(units, false);
 }
 
 bool WriteFile(const std::string& path, const std::u16string& units) {

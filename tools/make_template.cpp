@@ -4,8 +4,8 @@
 //
 //   tool_make_template OUT_DIR SRC...        write OUT_DIR/<name> for each source
 //   tool_make_template --check DIR SRC...    exit 1 when DIR/<name> differs from what SRC gives
-#include "lang/TextCodec.h"
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
+#include "base/TextCodec.h"
 
 #include <cstdio>
 #include <string>
@@ -23,13 +23,8 @@ std::vector<uint8_t> Convert(const std::vector<uint8_t>& utf8) {
             crlf += '\r';
         crlf += c;
     }
-    std::u16string u = Utf8ToUtf16(crlf);
-    std::vector<uint8_t> out{0xFF, 0xFE};
-    for (char16_t c : u) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return out;
+    const std::string bytes = "\xFF\xFE" + Utf16ToBytes(Utf8ToUtf16(crlf), false);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 std::string BaseName(const std::string& path) {

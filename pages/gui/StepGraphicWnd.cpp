@@ -1,6 +1,6 @@
 #include "pages/gui/StepGraphicWnd.h"
 
-#include "pages/gui/DrawListPainter.h"
+#include "model/gui/DrawListPainter.h"
 
 #include <QMouseEvent>
 #include <QPainter>

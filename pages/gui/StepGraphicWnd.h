@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pages/StepDrawing.h"
+#include "model/StepDrawing.h"
 
 #include <QFrame>
 

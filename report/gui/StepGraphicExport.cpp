@@ -1,6 +1,6 @@
 #include "report/gui/StepGraphicExport.h"
 
-#include "pages/gui/DrawListPainter.h"
+#include "model/gui/DrawListPainter.h"
 
 #include <QImage>
 #include <QImageWriter>

@@ -2,9 +2,9 @@
 // run by the controller against the simulated machine.
 #include "tests/app/ControllerFixture.h"
 
+#include "base/FileIo.h"
 #include "files/FirmwareFile.h"
 #include "link/STM.h"
-#include "model/AtomicFile.h"
 #include "sim/SimFirmware.h"
 
 #include <fstream>

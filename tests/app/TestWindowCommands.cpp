@@ -3,8 +3,8 @@
 #include "ControllerFixture.h"
 
 #include "app/ProgramVersion.h"
+#include "base/FileIo.h"
 #include "lang/Language.h"
-#include "model/AtomicFile.h"
 #include "model/IniFile.h"
 
 #include <algorithm>

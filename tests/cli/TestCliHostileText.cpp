@@ -2,7 +2,7 @@
 // UTF-8, quotes, backslash, C1 controls), no output of kelvane-cli hands a control character to
 // the terminal, every JSON form parses back to the machine's text, the report carries no raw
 // control character, and that machine hides no other one.
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 #include "model/ParameterBlock.h"
 #include "sim/SimMachine.h"
 #include "tests/cli/CliRun.h"

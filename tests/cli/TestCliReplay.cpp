@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -189,6 +190,11 @@ TEST_F(CliReplay, ADamagedTraceIsRefusedAtOnce) {
     ReplaySim missing(File("none.trace"), File("sim.err"));
     EXPECT_EQ(missing.Stop(), 2);
     EXPECT_TRUE(Contains(missing.err, "none.trace")) << missing.err;
+    // A FIFO without a writer is refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(File("pipe.trace").c_str(), 0600), 0);
+    ReplaySim pipe(File("pipe.trace"), File("sim.err"));
+    EXPECT_EQ(pipe.Stop(), 2);
+    EXPECT_TRUE(Contains(pipe.err, "not a regular file")) << pipe.err;
 }
 
 // The reader takes back what the port writes, with its line numbers for messages.

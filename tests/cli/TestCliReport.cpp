@@ -1,6 +1,6 @@
 // kelvane-cli report: the window's settings and what a file has to say.
 #include "app/Folders.h"
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 #include "sim/SimMachine.h"
 #include "tests/cli/CliRun.h"
 

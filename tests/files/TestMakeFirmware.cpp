@@ -1,7 +1,7 @@
 // tool_make_firmware: what it makes from plain images reads back to those images, and an image
 // it cannot turn into firmware is refused with nothing written.
+#include "base/FileIo.h"
 #include "files/FirmwareFile.h"
-#include "model/AtomicFile.h"
 #include "sim/SimFirmware.h"
 #include "sim/SimMachine.h"
 #include "tests/BadInput.h"

@@ -2,7 +2,7 @@
 // meet on opening (damaged, foreign, newer, older, locked, read-only, full) without losing data.
 #include "history/HistoryStore.h"
 
-#include "../model/TempDir.h"
+#include "tests/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,7 +1,7 @@
 #include "tests/lang/FixtureLangFiles.h"
 
+#include "base/TextCodec.h"
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
 
 #include <dirent.h>
 #include <filesystem>

@@ -1,5 +1,5 @@
+#include "base/TextCodec.h"
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
 #include "tests/BadInput.h"
 #include "tests/lang/FixtureLangFiles.h"
 

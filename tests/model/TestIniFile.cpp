@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
 #include "model/IniFile.h"
+#include "tests/TempDir.h"
 
 namespace {
 

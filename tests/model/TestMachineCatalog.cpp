@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
 #include "tests/BadInput.h"
+#include "tests/TempDir.h"
 
 namespace {
 

@@ -95,6 +95,10 @@ TEST(ParameterBlock, TextStoreRules) {
         {"a\xC3"
          "b",
          std::string("a?b") + std::string(12, '\0'), "a?b"},
+        // An overlong form is broken too: it never smuggles a byte 0 that cuts the field.
+        {"a\xE0\x80\x80"
+         "b",
+         std::string("a???b") + std::string(10, '\0'), "a???b"},
         // Fifteen characters, not fifteen UTF-8 bytes.
         {repeat("ä", 18), std::string(15, '\xE4'), repeat("ä", 15)},
     };

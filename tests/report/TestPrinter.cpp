@@ -1,4 +1,4 @@
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 #include "report/Printer.h"
 #include "tests/BadInput.h"
 

@@ -1,5 +1,5 @@
+#include "base/TextCodec.h"
 #include "lang/Language.h"
-#include "lang/TextCodec.h"
 #include "report/Printer.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
 
 #include <algorithm>
 #include <cerrno>

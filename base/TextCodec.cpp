@@ -1,4 +1,4 @@
-#include "lang/TextCodec.h"
+#include "base/TextCodec.h"
 
 namespace {
 
@@ -142,4 +142,46 @@ std::u16string Windows1252ToUtf16(std::string_view text) {
 
 std::u16string EightBitToUtf16(std::string_view text) {
     return IsValidUtf8(text) ? Utf8ToUtf16(text) : Windows1252ToUtf16(text);
+}
+
+std::u16string Utf16FromBytes(std::string_view bytes, bool bigEndian) {
+    std::u16string out;
+    out.reserve(bytes.size() / 2);
+    const size_t hi = bigEndian ? 0 : 1;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i + hi]) << 8 |
+                                     static_cast<unsigned char>(bytes[i + 1 - hi]));
+    return out;
+}
+
+std::string Utf16ToBytes(std::u16string_view text, bool bigEndian) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (char16_t u : text) {
+        const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char c : bytes)
+        AppendUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+std::string Utf8ToLatin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t cp;
+        if (!DecodeUtf8(text, i, cp) || cp > 0xFF)
+            cp = '?';
+        out += static_cast<char>(cp);
+    }
+    return out;
 }

@@ -4,10 +4,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "TempDir.h"
-#include "model/AtomicFile.h"
+#include "base/FileIo.h"
+#include "tests/TempDir.h"
 
-TEST(AtomicFile, WritesReplacesAndLeavesNoTemporaryFile) {
+TEST(FileIo, WritesReplacesAndLeavesNoTemporaryFile) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
     const std::string path = dir.File("a.bin");
@@ -28,7 +28,7 @@ TEST(AtomicFile, WritesReplacesAndLeavesNoTemporaryFile) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST(AtomicFile, FailedWriteKeepsTheOldFile) {
+TEST(FileIo, FailedWriteKeepsTheOldFile) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
     const std::string path = dir.File("config.bin");
@@ -53,7 +53,7 @@ TEST(AtomicFile, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"config.bin"});
 }
 
-TEST(AtomicFile, WriteErrors) {
+TEST(FileIo, WriteErrors) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
     dir.Write("file", "x");
@@ -71,7 +71,7 @@ TEST(AtomicFile, WriteErrors) {
     EXPECT_EQ(dir.Entries().size(), 2u);
 }
 
-TEST(AtomicFile, ThroughSymbolicLinkAndFifo) {
+TEST(FileIo, ThroughSymbolicLinkAndFifo) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
     dir.Write("target", "old");
@@ -88,7 +88,7 @@ TEST(AtomicFile, ThroughSymbolicLinkAndFifo) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST(AtomicFile, ReadWholeFile) {
+TEST(FileIo, ReadWholeFile) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
     dir.Write("f", std::string("ab\0cd", 5));

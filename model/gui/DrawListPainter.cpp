@@ -1,4 +1,4 @@
-#include "pages/gui/DrawListPainter.h"
+#include "model/gui/DrawListPainter.h"
 
 #include <QPainter>
 

@@ -12,7 +12,7 @@ class TempDir {
 public:
     TempDir() {
         std::string tmpl =
-            (std::filesystem::temp_directory_path() / "kelvane-model-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / "kelvane-test-XXXXXX").string();
         if (::mkdtemp(tmpl.data()))
             path_ = tmpl;
     }

@@ -1,4 +1,4 @@
-#include "pages/StepDrawing.h"
+#include "model/StepDrawing.h"
 
 #include <gtest/gtest.h>
 

@@ -281,6 +281,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->ReadButton()->click();
         QVERIFY(controller->dataLoaded);
+        const int clutchLimit = sheet->Step(1).V().clutchLimit;
         // An edit still on its page: the language change must commit it.
         w->Sheet()->setCurrentIndex(2);
         auto* speed = w->Sheet()->widget(2)->findChild<CNumEdit*>("c1003");
@@ -312,6 +313,7 @@ private slots:
         QVERIFY(!controller->restartPending);
         QVERIFY(controller->settingsChanged);
         QVERIFY(controller->image.bytes == image);
+        QCOMPARE(sheet->Step(1).V().clutchLimit, clutchLimit); // one rule, whatever came last
         QCOMPARE(w->ReadButton()->text(), QString::fromStdString(Translate("von Maschine")));
         QVERIFY(w->ReadButton()->text() != "von Maschine");
 

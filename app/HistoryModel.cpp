@@ -2,6 +2,8 @@
 
 #include "app/HistoryJournal.h"
 #include "lang/Language.h"
+#include "model/ImageListing.h"
+#include "model/MachineCatalog.h"
 
 bool cHistoryModel::Reload(std::string& error) {
     HistoryError failure;
@@ -41,15 +43,24 @@ const ParameterBlock* cHistoryModel::ImageOf(int entry, std::string& error) cons
     return &*image;
 }
 
+ConversionContext cHistoryModel::ContextOf(const ParameterBlock& image) const {
+    constexpr int kBatteryVoltage = 18;
+    MachineCatalog catalog;
+    catalog.LoadCatalog(catalogFile, image);
+    catalog.LoadBattery(catalogFile, image, kBatteryVoltage);
+    catalog.LookupTransmission(catalogFile, image);
+    return MakeConversionContext(image, catalog);
+}
+
 std::vector<FieldDifference> cHistoryModel::AgainstEditor(int entry, const ParameterBlock& editor,
-                                                          const ConversionContext& ctx,
+                                                          const ConversionContext& editorCtx,
                                                           std::string& error) const {
     const ParameterBlock* image = ImageOf(entry, error);
-    return image ? DiffImages(*image, editor, ctx) : std::vector<FieldDifference>{};
+    return image ? DiffImages(*image, editor, ContextOf(*image), editorCtx)
+                 : std::vector<FieldDifference>{};
 }
 
 std::vector<FieldDifference> cHistoryModel::Compare(int first, int second,
-                                                    const ConversionContext& ctx,
                                                     std::string& error) const {
     const ParameterBlock* a = ImageOf(first, error);
     const ParameterBlock* b = a ? ImageOf(second, error) : nullptr;
@@ -58,7 +69,7 @@ std::vector<FieldDifference> cHistoryModel::Compare(int first, int second,
     // Entries are listed newest first: the higher index is the older one.
     if (first < second)
         std::swap(a, b);
-    return DiffImages(*a, *b, ctx);
+    return DiffImages(*a, *b, ContextOf(*a), ContextOf(*b));
 }
 
 std::string cHistoryModel::MachineText(const HistoryMachine& m) {

@@ -23,7 +23,7 @@ QString Q(const std::string& s) {
 } // namespace
 
 cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent)
-    : QDialog(parent), controller(controller), model(store) {
+    : QDialog(parent), controller(controller), model(store, controller.catalogFile.string()) {
     setObjectName("historyDialog");
     setWindowTitle(Q(Translate("Verlauf")));
     resize(980, 640);
@@ -166,7 +166,7 @@ void cDialogHistory::Compare() {
         return;
     }
     std::string error;
-    const auto differences = model.Compare(rows[0], rows[1], Context(), error);
+    const auto differences = model.Compare(rows[0], rows[1], error);
     if (!error.empty()) {
         differenceTitle->setText(Q(error));
         return;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -26,6 +27,15 @@ QStringList Fields(QTreeWidget* list) {
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         names << list->topLevelItem(i)->text(0);
     return names;
+}
+
+QStringList Rows(QTreeWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        rows << item->text(0) + " | " + item->text(1) + " | " + item->text(2);
+    }
+    return rows;
 }
 
 } // namespace
@@ -129,6 +139,42 @@ private slots:
         QVERIFY(controller->image == before);
         QCOMPARE(controller->dataOrigin, kDataOriginFile);
         QVERIFY(QString::fromStdString(controller->configName).startsWith("Verlauf #"));
+    }
+
+    // Each entry is shown in the units of its own machine, whatever the editor holds: two reads
+    // that differ in a speed compare alike before anything was read and after.
+    void entriesShowTheirOwnMachinesUnits() {
+        QVERIFY(controller->OnReadFromMachine());
+        StepRecord step = controller->image.Step(0);
+        step.SetControlled(1);
+        step.SetCondition(kCondAngle);
+        step.SetSpeed(step.Speed() == 300 ? 400 : 300);
+        controller->MarkChanged();
+        ui->passwords = {"0000"};
+        QVERIFY2(controller->OnWriteToMachine(),
+                 ui->messages.empty() ? "" : ui->messages.back().c_str());
+        QVERIFY(controller->OnReadFromMachine());
+
+        auto compareReads = [this](cDialogMain& c) {
+            cDialogHistory d(c, journal.store);
+            d.show();
+            const int n = d.EntryList()->topLevelItemCount();
+            d.EntryList()->clearSelection();
+            d.EntryList()->topLevelItem(0)->setSelected(true);
+            d.EntryList()->topLevelItem(n - 1)->setSelected(true);
+            d.CompareButton()->click();
+            return Rows(d.DifferenceList());
+        };
+        CMainSheet freshSheet;
+        cDialogMain fresh(*ui, freshSheet, controller->folders, [this] {
+            return std::vector<AdapterRecord>{{"NORKSIM1", device}};
+        });
+        const QStringList unread = compareReads(fresh);
+        const QStringList read = compareReads(*controller);
+        QCOMPARE(unread, read);
+        const QString speeds = unread.filter("1/min").join("\n");
+        QVERIFY2(!speeds.isEmpty(), qPrintable(unread.join("\n")));
+        QVERIFY2(!speeds.contains(QRegularExpression("(^|\\| )0 1/min")), qPrintable(speeds));
     }
 };
 

@@ -32,7 +32,9 @@ public:
     std::vector<FieldDifference> AgainstEditor(int entry, const ParameterBlock& editor,
                                                const ConversionContext& editorCtx,
                                                std::string& error) const;
-    // From the older of two entries to the newer, each in the units of its own machine.
+    // From the older of two entries to the newer, each in the units of its own machine and as
+    // the machine held it after the entry's command: a write that succeeded by what it wrote
+    // (the read-back held every byte of it), anything else by Image().
     std::vector<FieldDifference> Compare(int first, int second, std::string& error) const;
 
     // The units of the machine an image names: its kind, gearbox and angle head from the
@@ -40,12 +42,14 @@ public:
     // whatever the editor holds.
     ConversionContext ContextOf(const ParameterBlock& image) const;
 
-    // One line each, as the lists show them.
-    static std::string MachineText(const HistoryMachine& m);
-    static std::string ResultText(const HistoryEntry& e); // "0", "-7 Timeout", "offen"
+    // The machine list's columns: serial number, type, firmware, last seen, fastening counter.
+    static std::vector<std::string> MachineHeaders(); // translated
+    static std::vector<std::string> MachineColumns(const HistoryMachine& m);
+    // "OK", "offen", or the result code's message with the code: "Timeout (-7)" (translated).
+    static std::string ResultText(const HistoryEntry& e);
 
 private:
-    const ParameterBlock* ImageOf(int entry, std::string& error) const;
+    const ParameterBlock* ImageOf(int entry, std::string& error, bool afterCommand = false) const;
 
     cHistoryStore& store;
     std::string catalogFile;

@@ -22,10 +22,11 @@
 
 namespace {
 
+// The record names behind the rows (the rows show the pages' captions).
 QStringList Fields(QTreeWidget* list) {
     QStringList names;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        names << list->topLevelItem(i)->text(0);
+        names << list->topLevelItem(i)->data(0, Qt::UserRole).toString();
     return names;
 }
 
@@ -108,29 +109,43 @@ private slots:
 
         cDialogHistory d(*controller, journal.store);
         d.show();
-        QCOMPARE(d.MachineList()->count(), 1);
-        QVERIFY(d.MachineList()->item(0)->text().startsWith("SIM0000001"));
+        QTreeWidget* machines = d.MachineList();
+        QCOMPARE(machines->topLevelItemCount(), 1);
+        QCOMPARE(machines->topLevelItem(0)->text(0), QString("SIM0000001"));
+        QCOMPARE(machines->headerItem()->text(4), QString("Verschraubungszähler"));
+        QVERIFY(!machines->topLevelItem(0)->text(4).isEmpty());
         // The machine's row is shown whole: its counter at the end is not cut off.
         QCoreApplication::processEvents();
-        QVERIFY(d.MachineList()->viewport()->width() >= d.MachineList()->sizeHintForColumn(0));
+        int rowWidth = 0;
+        for (int c = 0; c < machines->columnCount(); ++c)
+            rowWidth += machines->columnWidth(c);
+        QVERIFY(machines->viewport()->width() >= rowWidth);
         QCOMPARE(d.EntryList()->topLevelItemCount(), 2);
         QCOMPARE(d.EntryList()->topLevelItem(0)->text(1), QString("zur Maschine"));
         QCOMPARE(d.EntryList()->topLevelItem(1)->text(1), QString("von Maschine"));
         // The newest entry, its state before the write, against the editor.
         QCOMPARE(Fields(d.DifferenceList()), QStringList({"writeMark", "set1.step2.time"}));
+        QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(0),
+                 QString("Parametersatz 1 › Programmschritt 2 › Zeit"));
         QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(2), QString("640 ms"));
+        // A message the column cuts is there whole in its tooltip.
+        for (int i = 0; i < d.EntryList()->topLevelItemCount(); ++i)
+            QCOMPARE(d.EntryList()->topLevelItem(i)->toolTip(3).replace('\n', ' '),
+                     d.EntryList()->topLevelItem(i)->text(3));
         QVERIFY(d.RestoreButton()->isEnabled());
         QVERIFY(!d.CompareButton()->isEnabled());
         const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
         if (!dir.isEmpty())
             QVERIFY(d.grab().save(dir + "/history-dialog.png"));
 
-        // Both entries: the read and the write's backup hold the same image.
+        // The read and the write: the write by what the machine held after it.
         d.EntryList()->topLevelItem(1)->setSelected(true);
         QVERIFY(d.CompareButton()->isEnabled());
         d.CompareButton()->click();
-        QCOMPARE(d.DifferenceList()->topLevelItemCount(), 0);
-        QVERIFY(d.DifferenceTitle()->text().contains("keine Unterschiede"));
+        QVERIFY(Fields(d.DifferenceList()).contains("set1.step2.time"));
+        QVERIFY(!d.DifferenceTitle()->text().contains("keine Unterschiede"));
+        if (!dir.isEmpty())
+            QVERIFY(d.grab().save(dir + "/history-compare.png"));
 
         d.EntryList()->clearSelection();
         d.EntryList()->topLevelItem(0)->setSelected(true);

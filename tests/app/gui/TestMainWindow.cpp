@@ -505,6 +505,21 @@ private slots:
         Screenshot(&box, "reason-box");
     }
 
+    // An old failure's reason does not outlive the next command.
+    void aSucceedingCommandReplacesAnOldReason() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        const QString old = QString::fromStdString(PortProblemText(PortProblem::Gone));
+        w.StatusPane()->setText(old);
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        QVERIFY(w.StatusPane()->text() != old);
+        w.StatusPane()->setText(old);
+        w.ExpertBox()->click();
+        QVERIFY(w.StatusPane()->text() != old);
+        controller->settingsChanged = false;
+    }
+
     void aboutBoxShowsTitleAndVersion() {
         CAboutDlg about;
         // The version of the build (the project's one version), as the package and --version

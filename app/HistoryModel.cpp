@@ -2,6 +2,9 @@
 
 #include "app/HistoryJournal.h"
 #include "lang/Language.h"
+#include "link/ResultCodes.h"
+#include "model/ImageListing.h"
+#include "model/MachineCatalog.h"
 
 bool cHistoryModel::Reload(std::string& error) {
     HistoryError failure;
@@ -28,12 +31,15 @@ bool cHistoryModel::ChooseMachine(int index, std::string& error) {
     return true;
 }
 
-const ParameterBlock* cHistoryModel::ImageOf(int entry, std::string& error) const {
+const ParameterBlock* cHistoryModel::ImageOf(int entry, std::string& error,
+                                             bool afterCommand) const {
     if (entry < 0 || entry >= static_cast<int>(entries.size())) {
         error = Translate("Der Eintrag existiert nicht");
         return nullptr;
     }
-    const std::optional<ParameterBlock>& image = entries[entry].Image();
+    const HistoryEntry& e = entries[entry];
+    const bool wrote = e.before && e.after && e.result == kResultOk;
+    const std::optional<ParameterBlock>& image = afterCommand && wrote ? e.after : e.Image();
     if (!image) {
         error = Translate("Der Eintrag enthält kein Parameterabbild");
         return nullptr;
@@ -41,37 +47,52 @@ const ParameterBlock* cHistoryModel::ImageOf(int entry, std::string& error) cons
     return &*image;
 }
 
+ConversionContext cHistoryModel::ContextOf(const ParameterBlock& image) const {
+    constexpr int kBatteryVoltage = 18;
+    MachineCatalog catalog;
+    catalog.LoadCatalog(catalogFile, image);
+    catalog.LoadBattery(catalogFile, image, kBatteryVoltage);
+    catalog.LookupTransmission(catalogFile, image);
+    return MakeConversionContext(image, catalog);
+}
+
 std::vector<FieldDifference> cHistoryModel::AgainstEditor(int entry, const ParameterBlock& editor,
-                                                          const ConversionContext& ctx,
+                                                          const ConversionContext& editorCtx,
                                                           std::string& error) const {
     const ParameterBlock* image = ImageOf(entry, error);
-    return image ? DiffImages(*image, editor, ctx) : std::vector<FieldDifference>{};
+    return image ? DiffImages(*image, editor, ContextOf(*image), editorCtx)
+                 : std::vector<FieldDifference>{};
 }
 
 std::vector<FieldDifference> cHistoryModel::Compare(int first, int second,
-                                                    const ConversionContext& ctx,
                                                     std::string& error) const {
-    const ParameterBlock* a = ImageOf(first, error);
-    const ParameterBlock* b = a ? ImageOf(second, error) : nullptr;
+    const ParameterBlock* a = ImageOf(first, error, true);
+    const ParameterBlock* b = a ? ImageOf(second, error, true) : nullptr;
     if (!a || !b)
         return {};
     // Entries are listed newest first: the higher index is the older one.
     if (first < second)
         std::swap(a, b);
-    return DiffImages(*a, *b, ctx);
+    return DiffImages(*a, *b, ContextOf(*a), ContextOf(*b));
 }
 
-std::string cHistoryModel::MachineText(const HistoryMachine& m) {
-    std::string text = (m.serialNr.empty() ? "?" : m.serialNr) + "  " + m.machineType + "  " +
-                       m.swVersion + "  " + cHistoryStore::LocalTime(m.lastSeenMs);
-    if (m.fasteningCounter)
-        text += "  " + std::to_string(*m.fasteningCounter);
-    return text;
+std::vector<std::string> cHistoryModel::MachineHeaders() {
+    return {Translate("Seriennummer"), Translate("Typ"), Translate("Firmware"),
+            Translate("Zuletzt"), Translate("Verschraubungszähler")};
+}
+
+std::vector<std::string> cHistoryModel::MachineColumns(const HistoryMachine& m) {
+    return {m.serialNr.empty() ? "?" : m.serialNr, m.machineType, m.swVersion,
+            cHistoryStore::LocalTime(m.lastSeenMs),
+            m.fasteningCounter ? std::to_string(*m.fasteningCounter) : std::string()};
 }
 
 std::string cHistoryModel::ResultText(const HistoryEntry& e) {
     if (!e.result)
         return Translate("offen");
+    if (*e.result == kResultOk)
+        return Translate("OK");
     // The code stays visible for a failure: it is what a service report asks for.
-    return *e.result == 0 ? Translate("OK") : Translate("Fehler") + " " + std::to_string(*e.result);
+    const char* message = ResultMessage(*e.result);
+    return Translate(message ? message : "Fehler") + " (" + std::to_string(*e.result) + ")";
 }

@@ -12,7 +12,9 @@
 
 class cHistoryModel {
 public:
-    explicit cHistoryModel(cHistoryStore& store) : store(store) {}
+    // catalogFile: the catalog beside the program, which names each entry's machine.
+    explicit cHistoryModel(cHistoryStore& store, std::string catalogFile = {})
+        : store(store), catalogFile(std::move(catalogFile)) {}
 
     // Reads the machine list again; the chosen machine's entries are forgotten. False with a
     // message (translated) when the history cannot be read.
@@ -25,22 +27,32 @@ public:
     const std::vector<HistoryEntry>& Entries() const { return entries; }
 
     // What the editor's image would change on the machine compared with the entry: old = the
-    // entry's image, new = the editor's. Empty with a message when the entry holds no image.
+    // entry's image in the units of its own machine, new = the editor's in editorCtx. Empty
+    // with a message when the entry holds no image.
     std::vector<FieldDifference> AgainstEditor(int entry, const ParameterBlock& editor,
-                                               const ConversionContext& ctx,
+                                               const ConversionContext& editorCtx,
                                                std::string& error) const;
-    // From the older of two entries to the newer.
-    std::vector<FieldDifference> Compare(int first, int second, const ConversionContext& ctx,
-                                         std::string& error) const;
+    // From the older of two entries to the newer, each in the units of its own machine and as
+    // the machine held it after the entry's command: a write that succeeded by what it wrote
+    // (the read-back held every byte of it), anything else by Image().
+    std::vector<FieldDifference> Compare(int first, int second, std::string& error) const;
 
-    // One line each, as the lists show them.
-    static std::string MachineText(const HistoryMachine& m);
-    static std::string ResultText(const HistoryEntry& e); // "0", "-7 Timeout", "offen"
+    // The units of the machine an image names: its kind, gearbox and angle head from the
+    // catalog, its user gear factor, the battery speeds at 18 V (as kelvane-cli shows them),
+    // whatever the editor holds.
+    ConversionContext ContextOf(const ParameterBlock& image) const;
+
+    // The machine list's columns: serial number, type, firmware, last seen, fastening counter.
+    static std::vector<std::string> MachineHeaders(); // translated
+    static std::vector<std::string> MachineColumns(const HistoryMachine& m);
+    // "OK", "offen", or the result code's message with the code: "Timeout (-7)" (translated).
+    static std::string ResultText(const HistoryEntry& e);
 
 private:
-    const ParameterBlock* ImageOf(int entry, std::string& error) const;
+    const ParameterBlock* ImageOf(int entry, std::string& error, bool afterCommand = false) const;
 
     cHistoryStore& store;
+    std::string catalogFile;
     std::vector<HistoryMachine> machines;
     std::vector<HistoryEntry> entries;
     int chosenMachine = -1;

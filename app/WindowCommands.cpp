@@ -44,6 +44,20 @@ std::vector<std::string> cDialogMain::ListLanguageFiles(const fs::path& folder) 
     return names;
 }
 
+namespace {
+
+// An entry taken from the history is named "Verlauf #ID" in the language shown: the name with
+// word (as shown now) replaced by to, or "" for any other name.
+constexpr const char* kHistoryName = "Verlauf";
+
+std::string HistoryEntryName(const std::string& name, const std::string& word,
+                             const std::string& to) {
+    const std::string prefix = word + " #";
+    return name.rfind(prefix, 0) == 0 ? to + name.substr(word.size()) : std::string();
+}
+
+} // namespace
+
 void cDialogMain::InitWindow() {
     DiscoverAdapters();
 
@@ -53,7 +67,12 @@ void cDialogMain::InitWindow() {
     setListSelection = currentSet;
     sheet.BindPages(image, currentSet);
 
-    configName = Translate(configName);
+    if (const std::string entry =
+            HistoryEntryName(configName, kHistoryName, Translate(kHistoryName));
+        !entry.empty())
+        configName = entry;
+    else
+        configName = Translate(configName);
     if (dataLoaded && portSelection.AdapterPresent())
         writeButtonEnabled = true;
 
@@ -106,6 +125,10 @@ bool cDialogMain::OnLanguageChosen(int id) {
     for (const char* german : {" --- keine ---", "von Maschine"})
         if (configName == Translate(german))
             configName = german;
+    if (const std::string entry =
+            HistoryEntryName(configName, Translate(kHistoryName), kHistoryName);
+        !entry.empty())
+        configName = entry;
     settings.languageName = languageNames[static_cast<size_t>(index)];
     if (!settingsFile.empty() && !SaveLanguageName(settingsFile, settings.languageName))
         Message("Die Einstellung konnte nicht gespeichert werden");

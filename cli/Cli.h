@@ -33,10 +33,21 @@ struct Command {
     const char* name;
     const char* usage; // one line: "show FILE | show --default"
     Runner run;
+    // Started through cControllerSession, so it takes kSessionOptions too; they are not
+    // written in its usage, the help adds them.
+    bool session = false;
 };
 
-// Registers a subcommand; used through KELVANE_CLI_COMMAND.
+// What cControllerSession::Start takes, as the help shows it after a session command's name.
+inline constexpr const char* kSessionOptions =
+    "[--port PATH] [--language NAME] [--trace FILE] [--quiet] [--no-backup]";
+
+// Registers a subcommand; used through KELVANE_CLI_COMMAND and KELVANE_CLI_SESSION_COMMAND.
 bool Register(const Command& command);
+
+// The command's line in the help ("restore [--port PATH] ... ID [--password PW] [--yes]"),
+// the one source of the manual page's synopsis and the shell completion.
+std::string UsageLine(const Command& command);
 
 // Message on standard error with the program's name in front; returns the exit code.
 int Fail(const std::string& message, int code = 1);
@@ -51,4 +62,8 @@ bool LocaleText(const std::string& argument, std::string& utf8, std::string& err
 #define KELVANE_CLI_CAT2(a, b) a##b
 #define KELVANE_CLI_CAT(a, b) KELVANE_CLI_CAT2(a, b)
 #define KELVANE_CLI_COMMAND(name, usage, fn)                                                       \
-    static const bool KELVANE_CLI_CAT(registered_, __LINE__) = ::cli::Register({name, usage, fn})
+    static const bool KELVANE_CLI_CAT(registered_, __LINE__) =                                     \
+        ::cli::Register({name, usage, fn, false})
+#define KELVANE_CLI_SESSION_COMMAND(name, usage, fn)                                               \
+    static const bool KELVANE_CLI_CAT(registered_, __LINE__) =                                     \
+        ::cli::Register({name, usage, fn, true})

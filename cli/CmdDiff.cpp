@@ -95,5 +95,4 @@ int RunDiff(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("diff", "diff A B [--json] [--port PATH]   (A, B: FILE | @ID | machine)",
-                    RunDiff);
+KELVANE_CLI_SESSION_COMMAND("diff", "diff A B [--json]   (A, B: FILE | @ID | machine)", RunDiff);

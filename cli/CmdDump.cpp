@@ -37,6 +37,4 @@ int RunDump(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("dump",
-                    "dump [--port PATH] [--yes] [--language NAME] --emulation|--supervisor OUT",
-                    RunDump);
+KELVANE_CLI_SESSION_COMMAND("dump", "dump [--yes] --emulation|--supervisor OUT", RunDump);

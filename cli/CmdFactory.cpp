@@ -23,5 +23,4 @@ int RunFactory(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("factory", "factory [--port PATH] [--file F] [--yes] [--language NAME]",
-                    RunFactory);
+KELVANE_CLI_SESSION_COMMAND("factory", "factory [--file F] [--yes]", RunFactory);

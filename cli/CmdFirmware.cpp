@@ -65,9 +65,7 @@ int RunSupervisor(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("firmware",
-                    "firmware [--port PATH] [--yes] [--recover] [--restore-settings] "
-                    "[--password PW] [--language NAME] FILE",
-                    RunFirmware);
-KELVANE_CLI_COMMAND("supervisor", "supervisor [--port PATH] [--yes] [--language NAME] FILE",
-                    RunSupervisor);
+KELVANE_CLI_SESSION_COMMAND(
+    "firmware", "firmware [--yes] [--recover] [--restore-settings] [--password PW] FILE",
+    RunFirmware);
+KELVANE_CLI_SESSION_COMMAND("supervisor", "supervisor [--yes] FILE", RunSupervisor);

@@ -36,5 +36,4 @@ int RunPassword(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("password", "password [--port PATH] [--language NAME] --old PW --new PW",
-                    RunPassword);
+KELVANE_CLI_SESSION_COMMAND("password", "password --old PW --new PW", RunPassword);

@@ -43,4 +43,4 @@ int RunRead(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("read", "read [--port PATH] [--language NAME] OUT.bin", RunRead);
+KELVANE_CLI_SESSION_COMMAND("read", "read OUT.bin", RunRead);

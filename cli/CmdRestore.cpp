@@ -70,5 +70,4 @@ int RunRestore(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("restore", "restore ID [--port PATH] [--password PW] [--yes] [--no-backup]",
-                    RunRestore);
+KELVANE_CLI_SESSION_COMMAND("restore", "restore ID [--password PW] [--yes]", RunRestore);

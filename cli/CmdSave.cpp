@@ -39,4 +39,4 @@ int RunSave(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("save", "save [--yes] [--language NAME] IN.bin OUT.bin", RunSave);
+KELVANE_CLI_SESSION_COMMAND("save", "save [--yes] IN.bin OUT.bin", RunSave);

@@ -77,6 +77,4 @@ int RunWrite(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("write",
-                    "write [--port PATH] [--password PW] [--verify] [--yes] [--language NAME] IN",
-                    RunWrite);
+KELVANE_CLI_SESSION_COMMAND("write", "write [--password PW] [--verify] [--yes] IN", RunWrite);

@@ -27,6 +27,26 @@ bool Register(const Command& command) {
     return true;
 }
 
+std::string UsageLine(const Command& command) {
+    std::string line = command.usage;
+    if (command.session) {
+        const std::string name = command.name;
+        // After every occurrence of the name that starts an alternative ("a | b").
+        std::string out;
+        size_t from = 0;
+        for (size_t at = line.find(name); at != std::string::npos; at = line.find(name, at + 1)) {
+            const bool starts = at == 0 || line.compare(at - 2, 2, "| ") == 0;
+            const size_t end = at + name.size();
+            if (!starts || (end < line.size() && line[end] != ' '))
+                continue;
+            out += line.substr(from, end - from) + " " + kSessionOptions;
+            from = end;
+        }
+        line = out + line.substr(from);
+    }
+    return line;
+}
+
 int Fail(const std::string& message, int code) {
     std::cerr << "kelvane-cli: " << message << "\n";
     return code;
@@ -123,11 +143,14 @@ std::vector<std::string> Args::Positional() {
 static int Usage(std::ostream& out) {
     out << "usage: kelvane-cli COMMAND [ARGS]\n       kelvane-cli --version\n\ncommands:\n";
     for (const auto& [name, c] : cli::Commands())
-        out << "  kelvane-cli " << c.usage << "\n";
-    out << "\ncommands that reach a machine also take:\n"
-           "  --trace FILE   every byte on the line, with its time and direction, into FILE\n"
-           "  --quiet        no progress bar on standard error\n"
-           "  --no-backup    write even when the service history cannot keep a backup\n";
+        out << "  kelvane-cli " << cli::UsageLine(c) << "\n";
+    out << "\noptions of the commands that reach a machine:\n"
+           "  --port PATH     the device; without it the chosen entry of the port list\n"
+           "                  (kelvane-cli ports marks it with *)\n"
+           "  --language NAME the language of the messages (default: the settings' language)\n"
+           "  --trace FILE    every byte on the line, with its time and direction, into FILE\n"
+           "  --quiet         no progress bar on standard error\n"
+           "  --no-backup     write even when the service history cannot keep a backup\n";
     return 2;
 }
 
@@ -152,7 +175,8 @@ int main(int argc, char** argv) {
     try {
         int rc = it->second.run(args);
         if (args.HasError())
-            return cli::Fail(args.Error() + "\nusage: kelvane-cli " + it->second.usage, 2);
+            return cli::Fail(args.Error() + "\nusage: kelvane-cli " + cli::UsageLine(it->second),
+                             2);
         return rc;
     } catch (const std::exception& e) {
         return cli::Fail(e.what());

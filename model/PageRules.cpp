@@ -20,7 +20,7 @@ int DutyFull(int kind) {
 
 } // namespace
 
-StepLimits MakeStepLimits(const StepLimitInput& in, ClutchRounding rounding) {
+StepLimits MakeStepLimits(const StepLimitInput& in) {
     StepLimits l;
     const double ratio = in.gearRatio > 0 ? in.gearRatio : 1.0;
     l.ctx.machineKind = in.machineKind;
@@ -34,8 +34,11 @@ StepLimits MakeStepLimits(const StepLimitInput& in, ClutchRounding rounding) {
 
     const double clutchMotor = std::min<double>(in.clutchMaxSpeed, std::max(0, in.maxMotorSpeed));
     const double clutchOut = l.ctx.totalRatio > 0 ? clutchMotor / l.ctx.totalRatio : 0.0;
-    l.clutchLimitRpm = static_cast<int>(rounding == ClutchRounding::Up ? std::ceil(clutchOut)
-                                                                       : std::trunc(clutchOut));
+    // The speed a step holds for the clutch maximum, shown as a held speed is shown: typed at
+    // the limit it stays there, and the value does not depend on which setting came last.
+    l.clutchLimitRpm = in.machineKind == 14 || in.machineKind == 18
+                           ? SpeedToDisplay(l.ctx, SpeedToMachine(l.ctx, clutchOut, true), true)
+                           : static_cast<int>(std::trunc(clutchOut));
     // Kind 14 works on a 255-step duty scale; without a limit of its own a step ending at the
     // clutch would be lowered to 0 %.
     const int full = DutyFull(in.machineKind);

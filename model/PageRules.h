@@ -21,17 +21,13 @@ inline constexpr double kMaxTorqueNm = 655.0;
 // Program step page.
 inline constexpr uint16_t kMaxTimeMs = 65535;
 
-// The clutch speed limit in 1/min is truncated when the gear entry changes and rounded up when
-// the user factor changes.
-enum class ClutchRounding { Truncate, Up };
-
 // What a step page derives from the machine kind, the gear entry, the user factor and the
 // catalog's limits.
 struct StepLimits {
     ConversionContext ctx;
     int maxOutputSpeed = 0;     // 1/min
     int minOutputSpeed = 0;     // 1/min
-    int clutchLimitRpm = 0;     // 1/min
+    int clutchLimitRpm = 0;     // 1/min: the clutch maximum speed as a step can hold it
     int clutchLimitPercent = 0; // percent
     int minPercent = 0;         // percent
     int minThreshold = 101;     // raw
@@ -49,7 +45,7 @@ struct StepLimitInput {
     int clutchMaxSpeed = 22500;
 };
 
-StepLimits MakeStepLimits(const StepLimitInput& in, ClutchRounding rounding);
+StepLimits MakeStepLimits(const StepLimitInput& in);
 
 // Display values of the threshold range.
 int MinThresholdDisplay(const StepLimits& l);

@@ -76,12 +76,11 @@ void CheckSteps(const PB& out, const PB& machine, const MachineCatalog& catalog,
     in.minThreshold = catalog.minThreshold;
     in.maxThreshold = catalog.maxThreshold;
     in.clutchMaxSpeed = catalog.clutchMaxSpeed;
-    // The clutch limit rounds either way on the pages; the check takes the larger.
     in.machineKind = 18;
-    const PageRules::StepLimits limits18 = MakeStepLimits(in, PageRules::ClutchRounding::Up);
+    const PageRules::StepLimits limits18 = MakeStepLimits(in);
     const int modelKind = machine.MachineKindFromModel();
     in.machineKind = modelKind == 14 ? 14 : 18;
-    const PageRules::StepLimits limitsModel = MakeStepLimits(in, PageRules::ClutchRounding::Up);
+    const PageRules::StepLimits limitsModel = MakeStepLimits(in);
 
     for (std::size_t i = 0; i < PB::kStepCount; ++i) {
         const StepRecordView s = out.Step(i);

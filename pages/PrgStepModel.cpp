@@ -81,7 +81,7 @@ PrgStepModel::PrgStepModel(PageHost& h) : PageModel(h) {
     EnableAll(false);
     Enable(kIdClutchLimit, false);
     v.unit = UnitText();
-    UpdateLimits(ClutchRounding::Truncate);
+    UpdateLimits();
 }
 
 std::string PrgStepModel::UnitText() const {
@@ -105,7 +105,7 @@ void PrgStepModel::EnableErrThreshold(bool on) {
     Enable(kIdErrThreshold, on);
 }
 
-void PrgStepModel::UpdateLimits(ClutchRounding rounding) {
+void PrgStepModel::UpdateLimits() {
     PageRules::StepLimitInput in;
     in.machineKind = ctx.machineKind;
     in.gearRatio = gear ? gear->ratio : 1.0;
@@ -115,7 +115,7 @@ void PrgStepModel::UpdateLimits(ClutchRounding rounding) {
     in.minThreshold = limits.minThreshold;
     in.maxThreshold = limits.maxThreshold;
     in.clutchMaxSpeed = limits.clutchMaxSpeed;
-    lim = PageRules::MakeStepLimits(in, rounding);
+    lim = PageRules::MakeStepLimits(in);
     ctx = lim.ctx;
     maxOutputSpeed = lim.maxOutputSpeed;
     minOutputSpeed = lim.minOutputSpeed;
@@ -127,24 +127,24 @@ void PrgStepModel::UpdateLimits(ClutchRounding rounding) {
 
 void PrgStepModel::SetMachineKind(int kind) {
     ctx.machineKind = kind;
-    UpdateLimits(ClutchRounding::Truncate);
+    UpdateLimits();
 }
 
 void PrgStepModel::SetGearEntry(const TransmissionEntry* entry) {
     gear = entry;
-    UpdateLimits(ClutchRounding::Truncate);
+    UpdateLimits();
 }
 
 void PrgStepModel::SetUserFactor(double factor) {
     if (!(factor >= 0.01))
         return;
     userFactor = factor;
-    UpdateLimits(ClutchRounding::Up);
+    UpdateLimits();
 }
 
 void PrgStepModel::SetLimits(const Limits& l) {
     limits = l;
-    UpdateLimits(ClutchRounding::Truncate);
+    UpdateLimits();
 }
 
 void PrgStepModel::AttachRecord(std::optional<StepRecord> s) {

@@ -173,8 +173,7 @@ protected:
     void OnWindowCreated() override;
 
 private:
-    using ClutchRounding = PageRules::ClutchRounding;
-    void UpdateLimits(ClutchRounding rounding);
+    void UpdateLimits();
     bool Ready() const { return step.has_value() && windowCreated && ctx.machineKind != 0; }
     void EnableAll(bool on);
     void EnableErrorCriteria(bool on);
@@ -184,7 +183,7 @@ private:
     bool ClutchCheck(); // true when the speed was lowered to the clutch limit
     // The clutch check, then the speed into the range of its mode; true when it was changed.
     bool CorrectSpeed();
-    // The clutch limit rounded up can lie above the output maximum: never beyond it.
+    // The clutch limit can lie above the output maximum (kind 14): never beyond it.
     int SpeedLimitAtClutch() const {
         return v.controlled ? std::min(clutchLimitRpm, maxOutputSpeed)
                             : std::min(clutchLimitPercent, 100);

@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
@@ -23,13 +22,18 @@ QString Q(const std::string& s) {
 } // namespace
 
 cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent)
-    : QDialog(parent), controller(controller), model(store) {
+    : QDialog(parent), controller(controller), model(store, controller.catalogFile.string()) {
     setObjectName("historyDialog");
     setWindowTitle(Q(Translate("Verlauf")));
     resize(980, 640);
 
-    machineList = new QListWidget;
+    machineList = new QTreeWidget;
     machineList->setObjectName("machines");
+    machineList->setRootIsDecorated(false);
+    QStringList machineHeaders;
+    for (const std::string& h : cHistoryModel::MachineHeaders())
+        machineHeaders << Q(h);
+    machineList->setHeaderLabels(machineHeaders);
     entryList = new QTreeWidget;
     entryList->setObjectName("entries");
     entryList->setRootIsDecorated(false);
@@ -81,7 +85,9 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     layout->addWidget(split);
     layout->addLayout(buttons);
 
-    connect(machineList, &QListWidget::currentRowChanged, this, &cDialogHistory::MachineChosen);
+    connect(machineList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        MachineChosen(machineList->indexOfTopLevelItem(item));
+    });
     connect(entryList, &QTreeWidget::itemSelectionChanged, this, &cDialogHistory::EntryChosen);
     connect(compareButton, &QPushButton::clicked, this, &cDialogHistory::Compare);
     connect(restoreButton, &QPushButton::clicked, this, &cDialogHistory::Restore);
@@ -90,19 +96,27 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     std::string error;
     if (!model.Reload(error))
         differenceTitle->setText(Q(error));
-    for (const HistoryMachine& m : model.Machines())
-        machineList->addItem(Q(cHistoryModel::MachineText(m)));
-    // A machine's row is one line ending in its counter: the left side is made as wide as the
-    // longest row (the dialog grows with it), so nothing of it hides behind a scroll bar.
-    const int rowWidth = machineList->sizeHintForColumn(0) + 2 * machineList->frameWidth() +
-                         machineList->verticalScrollBar()->sizeHint().width();
+    for (const HistoryMachine& m : model.Machines()) {
+        QStringList columns;
+        for (const std::string& c : cHistoryModel::MachineColumns(m))
+            columns << Q(c);
+        machineList->addTopLevelItem(new QTreeWidgetItem(columns));
+    }
+    // The left side is made as wide as a whole row (the dialog grows with it), so nothing of
+    // it hides behind a scroll bar.
+    int rowWidth =
+        2 * machineList->frameWidth() + machineList->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < machineList->columnCount(); ++c) {
+        machineList->resizeColumnToContents(c);
+        rowWidth += machineList->columnWidth(c);
+    }
     if (rowWidth > 400) {
         resize(width() + rowWidth - 400, height());
         top->setSizes({rowWidth, 560});
     }
     EntryChosen();
-    if (machineList->count() > 0)
-        machineList->setCurrentRow(0);
+    if (machineList->topLevelItemCount() > 0)
+        machineList->setCurrentItem(machineList->topLevelItem(0));
 }
 
 ConversionContext cDialogHistory::Context() const {
@@ -117,9 +131,11 @@ void cDialogHistory::MachineChosen(int row) {
         return;
     }
     for (const HistoryEntry& e : model.Entries()) {
+        const QString message = Q(Translate(e.message));
         auto* item = new QTreeWidgetItem(
             {Q(cHistoryStore::LocalTime(e.timeMs)), Q(Translate(e.command.c_str())),
-             Q(cHistoryModel::ResultText(e)), Q(e.message).replace('\n', ' ')});
+             Q(cHistoryModel::ResultText(e)), QString(message).replace('\n', ' ')});
+        item->setToolTip(3, message); // the column cuts a long one
         item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(e.id));
         entryList->addTopLevelItem(item);
     }
@@ -166,7 +182,7 @@ void cDialogHistory::Compare() {
         return;
     }
     std::string error;
-    const auto differences = model.Compare(rows[0], rows[1], Context(), error);
+    const auto differences = model.Compare(rows[0], rows[1], error);
     if (!error.empty()) {
         differenceTitle->setText(Q(error));
         return;
@@ -180,9 +196,16 @@ void cDialogHistory::ShowDifferences(const QString& title,
                                      const QString& oldHeader, const QString& newHeader) {
     differenceList->clear();
     differenceList->setHeaderLabels({Q(Translate("Feld")), oldHeader, newHeader});
-    for (const FieldDifference& d : differences)
-        differenceList->addTopLevelItem(
-            new QTreeWidgetItem({Q(d.name), Q(d.oldValue), Q(d.newValue)}));
+    // The pages' captions in the window's language; the record name (as kelvane-cli --json
+    // has it) in the tooltip.
+    const Translator translate = [](std::string_view german) { return Translate(german); };
+    for (const FieldDifference& d : differences) {
+        auto* item =
+            new QTreeWidgetItem({Q(DifferenceCaption(d, translate)), Q(d.oldValue), Q(d.newValue)});
+        item->setToolTip(0, Q(d.name));
+        item->setData(0, Qt::UserRole, Q(d.name));
+        differenceList->addTopLevelItem(item);
+    }
     differenceList->resizeColumnToContents(0);
     differenceList->resizeColumnToContents(1);
     differenceTitle->setText(differences.empty() ? title + ": " + Q(Translate("keine Unterschiede"))

@@ -10,7 +10,6 @@
 
 class cDialogMain;
 class QLabel;
-class QListWidget;
 class QPushButton;
 class QTreeWidget;
 
@@ -20,7 +19,7 @@ public:
     cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent = nullptr);
 
     // For the tests.
-    QListWidget* MachineList() const { return machineList; }
+    QTreeWidget* MachineList() const { return machineList; }
     QTreeWidget* EntryList() const { return entryList; }
     QTreeWidget* DifferenceList() const { return differenceList; }
     QLabel* DifferenceTitle() const { return differenceTitle; }
@@ -39,7 +38,7 @@ private:
 
     cDialogMain& controller;
     cHistoryModel model;
-    QListWidget* machineList = nullptr;
+    QTreeWidget* machineList = nullptr;
     QTreeWidget* entryList = nullptr;
     QTreeWidget* differenceList = nullptr;
     QLabel* differenceTitle = nullptr;

@@ -313,6 +313,9 @@ bool cMainWindow::RunCommand(const std::function<bool()>& command) {
     if (busy)
         return false;
     busy = true;
+    // The reason line speaks of the last command only: an old failure's reason goes now, and
+    // this command's steps, notices or reason take its place.
+    statusPane->clear();
     bool ok = false;
     {
         // Keeps the window from taking clicks while a transfer repaints it.

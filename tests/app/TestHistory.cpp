@@ -4,6 +4,7 @@
 #include "tests/app/ControllerFixture.h"
 
 #include "app/HistoryJournal.h"
+#include "app/HistoryModel.h"
 
 #include <algorithm>
 #include <functional>
@@ -53,6 +54,20 @@ public:
     }
     ProbeJournal journal;
 };
+
+// A failure says what the code means, with the code for the service report.
+TEST(HistoryModel, ResultText) {
+    const std::pair<std::optional<int>, const char*> cases[] = {{std::nullopt, "offen"},
+                                                                {0, "OK"},
+                                                                {-7, "Timeout (-7)"},
+                                                                {-102, "COM-Port Fehler (-102)"},
+                                                                {-1, "Fehler (-1)"}};
+    for (const auto& [result, text] : cases) {
+        HistoryEntry e;
+        e.result = result;
+        EXPECT_EQ(cHistoryModel::ResultText(e), text);
+    }
+}
 
 TEST_F(HistoryTest, ReadsAreRecordedWithTheImageAndTheCounter) {
     ReadMachine();

@@ -148,7 +148,7 @@ public:
         in.minThreshold = m.minThreshold;
         in.maxThreshold = m.maxThreshold;
         in.clutchMaxSpeed = m.clutchMax;
-        return PageRules::MakeStepLimits(in, PageRules::ClutchRounding::Up);
+        return PageRules::MakeStepLimits(in);
     }
 
     std::mt19937 rng;

@@ -115,15 +115,31 @@ TEST_F(ControllerTest, TheActiveConfigurationFollowsEachLanguageChange) {
         ~BackToGerman() { SetLanguage("german"); }
     } backToGerman;
     SetLanguageFolder(KELVANE_BIN_DIR "/language/");
-    ASSERT_TRUE(SetLanguage("english").Ok());
-    controller->configName = Translate("von Maschine");
-    controller->InitWindow();
-    ASSERT_NE(controller->configName, "von Maschine");
-    const int german = IndexOf(controller->languageNames, "german");
-    ASSERT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + german));
-    ASSERT_TRUE(SetLanguage("german").Ok());
-    controller->InitWindow();
-    EXPECT_EQ(controller->configName, "von Maschine");
+    struct Case {
+        const char* german; // as the program names it
+        const char* shownGerman;
+        const char* shownEnglish;
+    };
+    const Case cases[] = {{"von Maschine", "von Maschine", "From machine"},
+                          {" --- keine ---", "--- keine ---", "--- none ---"},
+                          {"Verlauf #9", "Verlauf #9", "History #9"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.german);
+        ASSERT_TRUE(SetLanguage("german").Ok());
+        controller->languageIndex = -1;
+        controller->configName = c.german;
+        controller->InitWindow();
+        EXPECT_EQ(controller->configName, c.shownGerman);
+        for (const char* language : {"english", "german", "english"}) {
+            const int index = IndexOf(controller->languageNames, language);
+            ASSERT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + index));
+            ASSERT_TRUE(SetLanguage(language).Ok());
+            controller->InitWindow();
+            EXPECT_EQ(controller->configName,
+                      std::string(language) == "english" ? c.shownEnglish : c.shownGerman)
+                << language;
+        }
+    }
 }
 
 TEST_F(ControllerTest, ClosingWithUnsavedChangesAsksOnce) {

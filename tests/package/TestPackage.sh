@@ -23,6 +23,9 @@ fail() {
 contains() {
     grep -qF -- "$1" <<<"$2" || fail "$3: \"$1\" not in: $(head -c 600 <<<"$2")"
 }
+lacks() {
+    grep -qF -- "$1" <<<"$2" && fail "$3: \"$1\" in: $(head -c 600 <<<"$2")"
+}
 
 for tool in cpack dpkg-deb lintian desktop-file-validate appstreamcli man iconv; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool missing (make deps installs it)"; exit 1; }
@@ -137,6 +140,27 @@ iconv -f UTF-16LE -t UTF-8 "$TMP/report/Torvex.html" 2>/dev/null | grep -q "Torv
     grep -q "Torvex Kelvane  Version $VERSION" "$TMP/report/Torvex.html" ||
     fail "report lacks \"Torvex Kelvane  Version $VERSION\""
 
+# The usage lines are the one source of the synopsis and the completion: every command that
+# reaches a machine takes the session's options, restore too.
+HELP=$("$BIN/kelvane-cli" --help)
+PAGE=$(zcat "$ROOT/usr/share/man/man1/kelvane-cli.1.gz")
+for c in read write restore firmware diff; do
+    line=$(grep "^  kelvane-cli $c " <<<"$HELP")
+    contains "--language NAME" "$line" "help line of $c"
+    contains "$(sed 's/-/\\-/g' <<<"$line")" "$PAGE" "synopsis of $c in the manual page"
+done
+# The manual pages say what the package holds.
+contains "chosen entry of the port list" "$PAGE" "kelvane-cli(1) on --port"
+lacks "first adapter" "$PAGE" "kelvane-cli(1) on --port"
+PAGE=$(zcat "$ROOT/usr/share/man/man1/kelvane.1.gz")
+for d in "$ROOT"/usr/lib/kelvane/*/; do
+    contains "\"$(basename "$d")\"" "$PAGE" "kelvane(1) on the installation tree"
+done
+for d in configurations templates firmware factorySettings language doc; do
+    [ -d "$ROOT/usr/lib/kelvane/$d" ] ||
+        lacks "\"$d\"" "$PAGE" "kelvane(1) names a folder the package does not ship"
+done
+
 # Shell completion of kelvane-cli: commands and a command's options from its own --help.
 complete_words() {
     bash -c 'source /usr/share/bash-completion/bash_completion
@@ -153,8 +177,24 @@ done <<'EOF'
 kelvane-cli re|read report
 kelvane-cli sh|sha1 show
 kelvane-cli write --ve|--verify
-kelvane-cli read --|--language --port
+kelvane-cli read --|--language --no-backup --port --quiet --trace
+kelvane-cli restore --|--language
 EOF
+# Files only where the command takes files; after --port the port list and serial devices.
+mkdir -p "$TMP/cwd" && touch "$TMP/cwd/image.bin"
+out=$(cd "$TMP/cwd" && complete_words kelvane-cli show "")
+contains "image.bin" "$out" "completion of \"show\""
+out=$(complete_words kelvane-cli read --language "")
+contains "english german" "$out" "completion of --language"
+out=$(cd "$TMP/cwd" && complete_words kelvane-cli history "")
+[ "$out" = show ] || fail "completion after \"history\" offers \"$out\", not just \"show\""
+out=$(cd "$TMP/cwd" && complete_words kelvane-cli password --old "")
+[ -z "$out" ] || fail "completion of a password offers \"$out\""
+out=$(complete_words kelvane-cli read --port "")
+contains "$DEV" "$out" "completion of --port (the simulated machine in the port list)"
+for dev in /dev/ttyS0 /dev/ttyUSB0 /dev/ttyACM0; do
+    [ -e "$dev" ] && contains "$dev" "$out" "completion of --port"
+done
 
 # --- desktop files -----------------------------------------------------------------------------
 DESKTOP="$ROOT/usr/share/applications/de.nork.kelvane.desktop"

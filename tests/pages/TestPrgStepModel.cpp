@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "tests/pages/PageFakes.h"
 
 namespace {
@@ -44,13 +47,45 @@ TEST_F(StepTest, DerivedLimits) {
     EXPECT_DOUBLE_EQ(page.TotalRatio(), 18.2);
     EXPECT_EQ(page.MaxOutputSpeed(), 1236);
     EXPECT_EQ(page.MinOutputSpeed(), 3);
-    EXPECT_EQ(page.ClutchLimitRpm(), 1237) << "rounded up after the user factor was set";
-    page.SetGearEntry(&gear);
-    EXPECT_EQ(page.ClutchLimitRpm(), 1236) << "truncated after the gear entry changed";
+    EXPECT_EQ(page.ClutchLimitRpm(), 1236);
     EXPECT_EQ(page.MinPercent(), 0); // trunc(50*1023/22500)=2 -> 0.19 % -> 0
     EXPECT_EQ(page.ClutchLimitPercent(), 100);
     EXPECT_EQ(page.MinThresholdDisplay(), 1);
     EXPECT_EQ(page.MaxThresholdDisplay(), 100);
+}
+
+// The clutch limit is the clutch maximum speed as a step holds it (period 222 for 15000 1/min,
+// 825 1/min at 1:18,2), whichever setting came last: a read sets the user factor last, the
+// window's next showing the limits. Typed at the limit, the speed stays there without a beep.
+TEST_F(StepTest, ClutchLimitIsTheHeldClutchSpeedWhateverCameLast) {
+    Rec().SetCondition(kCondClutch);
+    Rec().SetControlled(1);
+    Rec().SetSpeed(2000);
+    const P::Limits limits{22500, 50, 101, 170, 15000};
+    const std::vector<std::function<void()>> setters = {
+        [&] { page.SetMachineKind(18); }, [&] { page.SetGearEntry(&gear); },
+        [&] { page.SetLimits(limits); }, [&] { page.SetUserFactor(1.0); }};
+    for (const std::vector<int>& order :
+         {std::vector<int>{0, 1, 2, 3}, std::vector<int>{0, 3, 2, 1},
+          std::vector<int>{3, 1, 0, 2}}) {
+        SCOPED_TRACE(::testing::PrintToString(order));
+        for (int i : order)
+            setters[static_cast<size_t>(i)]();
+        EXPECT_EQ(page.ClutchLimitRpm(), 825);
+    }
+    page.SetStepIndex(0);
+    page.SetReadOnly(false);
+    page.AttachRecord(image.Step(0));
+    page.CreateWindow();
+    EXPECT_EQ(page.V().clutchLimit, 825);
+    page.OnSpeedChanged(900);
+    EXPECT_EQ(page.V().speed, 825);
+    page.OnSpeedFocusOut();
+    EXPECT_EQ(page.V().speed, 825);
+    EXPECT_EQ(Rec().Speed(), 222);
+    EXPECT_TRUE(page.LeavePage());
+    EXPECT_TRUE(view.alarms.empty());
+    EXPECT_TRUE(view.notices.empty());
 }
 
 TEST_F(StepTest, ValuesShownInUserUnitsAndStoredBack) {

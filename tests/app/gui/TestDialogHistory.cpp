@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -21,11 +22,21 @@
 
 namespace {
 
+// The record names behind the rows (the rows show the pages' captions).
 QStringList Fields(QTreeWidget* list) {
     QStringList names;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        names << list->topLevelItem(i)->text(0);
+        names << list->topLevelItem(i)->data(0, Qt::UserRole).toString();
     return names;
+}
+
+QStringList Rows(QTreeWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        rows << item->text(0) + " | " + item->text(1) + " | " + item->text(2);
+    }
+    return rows;
 }
 
 } // namespace
@@ -98,29 +109,43 @@ private slots:
 
         cDialogHistory d(*controller, journal.store);
         d.show();
-        QCOMPARE(d.MachineList()->count(), 1);
-        QVERIFY(d.MachineList()->item(0)->text().startsWith("SIM0000001"));
+        QTreeWidget* machines = d.MachineList();
+        QCOMPARE(machines->topLevelItemCount(), 1);
+        QCOMPARE(machines->topLevelItem(0)->text(0), QString("SIM0000001"));
+        QCOMPARE(machines->headerItem()->text(4), QString("Verschraubungszähler"));
+        QVERIFY(!machines->topLevelItem(0)->text(4).isEmpty());
         // The machine's row is shown whole: its counter at the end is not cut off.
         QCoreApplication::processEvents();
-        QVERIFY(d.MachineList()->viewport()->width() >= d.MachineList()->sizeHintForColumn(0));
+        int rowWidth = 0;
+        for (int c = 0; c < machines->columnCount(); ++c)
+            rowWidth += machines->columnWidth(c);
+        QVERIFY(machines->viewport()->width() >= rowWidth);
         QCOMPARE(d.EntryList()->topLevelItemCount(), 2);
         QCOMPARE(d.EntryList()->topLevelItem(0)->text(1), QString("zur Maschine"));
         QCOMPARE(d.EntryList()->topLevelItem(1)->text(1), QString("von Maschine"));
         // The newest entry, its state before the write, against the editor.
         QCOMPARE(Fields(d.DifferenceList()), QStringList({"writeMark", "set1.step2.time"}));
+        QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(0),
+                 QString("Parametersatz 1 › Programmschritt 2 › Zeit"));
         QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(2), QString("640 ms"));
+        // A message the column cuts is there whole in its tooltip.
+        for (int i = 0; i < d.EntryList()->topLevelItemCount(); ++i)
+            QCOMPARE(d.EntryList()->topLevelItem(i)->toolTip(3).replace('\n', ' '),
+                     d.EntryList()->topLevelItem(i)->text(3));
         QVERIFY(d.RestoreButton()->isEnabled());
         QVERIFY(!d.CompareButton()->isEnabled());
         const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
         if (!dir.isEmpty())
             QVERIFY(d.grab().save(dir + "/history-dialog.png"));
 
-        // Both entries: the read and the write's backup hold the same image.
+        // The read and the write: the write by what the machine held after it.
         d.EntryList()->topLevelItem(1)->setSelected(true);
         QVERIFY(d.CompareButton()->isEnabled());
         d.CompareButton()->click();
-        QCOMPARE(d.DifferenceList()->topLevelItemCount(), 0);
-        QVERIFY(d.DifferenceTitle()->text().contains("keine Unterschiede"));
+        QVERIFY(Fields(d.DifferenceList()).contains("set1.step2.time"));
+        QVERIFY(!d.DifferenceTitle()->text().contains("keine Unterschiede"));
+        if (!dir.isEmpty())
+            QVERIFY(d.grab().save(dir + "/history-compare.png"));
 
         d.EntryList()->clearSelection();
         d.EntryList()->topLevelItem(0)->setSelected(true);
@@ -129,6 +154,42 @@ private slots:
         QVERIFY(controller->image == before);
         QCOMPARE(controller->dataOrigin, kDataOriginFile);
         QVERIFY(QString::fromStdString(controller->configName).startsWith("Verlauf #"));
+    }
+
+    // Each entry is shown in the units of its own machine, whatever the editor holds: two reads
+    // that differ in a speed compare alike before anything was read and after.
+    void entriesShowTheirOwnMachinesUnits() {
+        QVERIFY(controller->OnReadFromMachine());
+        StepRecord step = controller->image.Step(0);
+        step.SetControlled(1);
+        step.SetCondition(kCondAngle);
+        step.SetSpeed(step.Speed() == 300 ? 400 : 300);
+        controller->MarkChanged();
+        ui->passwords = {"0000"};
+        QVERIFY2(controller->OnWriteToMachine(),
+                 ui->messages.empty() ? "" : ui->messages.back().c_str());
+        QVERIFY(controller->OnReadFromMachine());
+
+        auto compareReads = [this](cDialogMain& c) {
+            cDialogHistory d(c, journal.store);
+            d.show();
+            const int n = d.EntryList()->topLevelItemCount();
+            d.EntryList()->clearSelection();
+            d.EntryList()->topLevelItem(0)->setSelected(true);
+            d.EntryList()->topLevelItem(n - 1)->setSelected(true);
+            d.CompareButton()->click();
+            return Rows(d.DifferenceList());
+        };
+        CMainSheet freshSheet;
+        cDialogMain fresh(*ui, freshSheet, controller->folders, [this] {
+            return std::vector<AdapterRecord>{{"NORKSIM1", device}};
+        });
+        const QStringList unread = compareReads(fresh);
+        const QStringList read = compareReads(*controller);
+        QCOMPARE(unread, read);
+        const QString speeds = unread.filter("1/min").join("\n");
+        QVERIFY2(!speeds.isEmpty(), qPrintable(unread.join("\n")));
+        QVERIFY2(!speeds.contains(QRegularExpression("(^|\\| )0 1/min")), qPrintable(speeds));
     }
 };
 

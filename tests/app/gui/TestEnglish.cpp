@@ -71,7 +71,9 @@ const std::set<std::string> kSameInEnglish = {"Torvex Kelvane Rev.4",
                                               "A",
                                               "[A]",
                                               "Reset",
-                                              "Set"};
+                                              "Set",
+                                              "Bytes",
+                                              "Firmware"};
 
 bool HasGermanLetter(const QString& text) {
     for (QChar c : QStringLiteral("äöüÄÖÜß"))

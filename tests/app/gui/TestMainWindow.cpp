@@ -281,6 +281,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->ReadButton()->click();
         QVERIFY(controller->dataLoaded);
+        const int clutchLimit = sheet->Step(1).V().clutchLimit;
         // An edit still on its page: the language change must commit it.
         w->Sheet()->setCurrentIndex(2);
         auto* speed = w->Sheet()->widget(2)->findChild<CNumEdit*>("c1003");
@@ -312,6 +313,7 @@ private slots:
         QVERIFY(!controller->restartPending);
         QVERIFY(controller->settingsChanged);
         QVERIFY(controller->image.bytes == image);
+        QCOMPARE(sheet->Step(1).V().clutchLimit, clutchLimit); // one rule, whatever came last
         QCOMPARE(w->ReadButton()->text(), QString::fromStdString(Translate("von Maschine")));
         QVERIFY(w->ReadButton()->text() != "von Maschine");
 
@@ -501,6 +503,21 @@ private slots:
         box.setText(QString::fromStdString(ui->messages.front()));
         box.show();
         Screenshot(&box, "reason-box");
+    }
+
+    // An old failure's reason does not outlive the next command.
+    void aSucceedingCommandReplacesAnOldReason() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        const QString old = QString::fromStdString(PortProblemText(PortProblem::Gone));
+        w.StatusPane()->setText(old);
+        w.ReadButton()->click();
+        QVERIFY(controller->dataLoaded);
+        QVERIFY(w.StatusPane()->text() != old);
+        w.StatusPane()->setText(old);
+        w.ExpertBox()->click();
+        QVERIFY(w.StatusPane()->text() != old);
+        controller->settingsChanged = false;
     }
 
     void aboutBoxShowsTitleAndVersion() {

@@ -39,10 +39,6 @@ cDialogMain::cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folderSet,
         LoadSettings(settingsFile, settings);
     serialPort.SetIdleCallback([this] { this->ui.KeepAlive(); });
     portSelection.SetComPortIndex(settings.comPortIndex);
-    portSelection.SetMessageCallback([this](const std::string& text) {
-        if (!quietPortOpen)
-            Message(text.c_str());
-    });
     portSelection.SetStoreIndexCallback([this](int index) {
         settings.comPortIndex = index;
         if (!settingsFile.empty())
@@ -132,7 +128,12 @@ bool cDialogMain::DiscoverAdapters() {
     return portSelection.DiscoverAdapters();
 }
 
-int cDialogMain::OpenSelectedPort() {
+int cDialogMain::OpenSelectedPort(bool quiet) {
+    if (quiet)
+        portSelection.SetMessageCallback({});
+    else
+        portSelection.SetMessageCallback(
+            [this](const std::string& text) { Message(text.c_str()); });
     const int result = portSelection.OpenSelectedPort(Line());
     if (result != kResultOk)
         return result;
@@ -177,6 +178,12 @@ void cDialogMain::CreateLink() {
     linkObject = std::move(link);
 }
 
+cQVX& cDialogMain::Link() {
+    if (!linkObject)
+        CreateLink();
+    return *linkObject;
+}
+
 bool cDialogMain::ConnectNewLink() {
     if (OpenSelectedPort() != kResultOk)
         return false;
@@ -197,10 +204,10 @@ void cDialogMain::AttachStatusTargets() {
         linkObject->SetStatusTargets(linkStatus.get(), linkStatus.get());
 }
 
-bool cDialogMain::TriggerSupervisor(cSTM& stm, bool sayFailure) {
+bool cDialogMain::TriggerSupervisor(cSTM& stm, bool sayFailure, bool quietPort) {
     stm.SetMessageFunction([this](const std::string& text) { Message(text.c_str()); });
     stm.SetPauseFunction([this](int ms) { Pause(ms); });
-    if (OpenSelectedPort() != kResultOk)
+    if (OpenSelectedPort(quietPort) != kResultOk)
         return false;
     if (stm.Trigger() != kResultOk) {
         ClosePort();
@@ -219,6 +226,8 @@ void cDialogMain::ClosePort() {
 }
 
 ISerialPort& cDialogMain::Line() {
+    if (givenLine)
+        return *givenLine;
     if (trace)
         return *trace;
     return serialPort;

@@ -52,7 +52,6 @@ public:
     // Port-bracketed steps: open the selected port, read (after Connect) or write the block,
     // close the port. -102 when the port cannot be opened. ReadFromMachine needs linkObject.
     int ReadFromMachine(ParameterBlock& destination);
-    int WriteToMachine(const ParameterBlock& source);
     // "von Maschine" / "zur Maschine". True when the command did what it was asked.
     bool OnReadFromMachine();
     bool OnWriteToMachine();
@@ -65,8 +64,9 @@ public:
     // The message of a result code in a box with OK; codes without a message show nothing.
     void ShowLinkError(int code);
 
-    // 0 port open; -1 no adapter (no message); -2 opening failed ("com-port not opend").
-    int OpenSelectedPort();
+    // 0 port open; -1 no adapter (no message); -2 opening failed ("com-port not opend", unless
+    // quiet: a reopen inside a write, whose own failure message says it).
+    int OpenSelectedPort(bool quiet = false);
     bool DiscoverAdapters();
 
     // ---- machine password ----
@@ -221,8 +221,9 @@ public:
     void AttachStatusTargets();
     // Opens the selected port and wakes the supervisor's loader, with the controller's
     // messages, waits and status shown. On a failure the port is closed again and "Verbindung
-    // fehlgeschlagen" was shown (a port that cannot be opened says its own message).
-    bool TriggerSupervisor(cSTM& stm, bool sayFailure = true);
+    // fehlgeschlagen" was shown (a port that cannot be opened says its own message). sayFailure
+    // and quietPort leave those messages to the caller.
+    bool TriggerSupervisor(cSTM& stm, bool sayFailure = true, bool quietPort = false);
     // RTS off, DTR off, close.
     void ClosePort();
     void Pause(int milliseconds);
@@ -248,8 +249,12 @@ public:
     Settings settings;
 
     SerialPort serialPort;
-    // The line every machine command uses: the serial port, or a trace around it.
+    // The line every machine command uses: the serial port, a trace around it, or the line
+    // given to UseLine.
     ISerialPort& Line();
+    // Every machine command talks over line from now on (not owned; the fuzz target feeds the
+    // machine's replies from memory).
+    void UseLine(ISerialPort& line) { givenLine = &line; }
     // Writes every byte on the line from now on to path (--trace); false with the reason.
     bool StartTrace(const std::string& path, const std::string& command, std::string& error);
     PortSelection portSelection;
@@ -284,8 +289,6 @@ public:
 
     // Where machine commands are recorded; null: no history (nothing stored, nothing asked).
     cMachineJournal* journal = nullptr;
-    // The entry of the last backup made before a write (0: none, or it could not be stored).
-    int64_t lastBackupId = 0;
     // Before the first written byte: stores the machine's state. False when the write must not
     // start (the backup failed and the user did not agree to go on without it). backupId is
     // the entry to complete with RecordCommand, 0 for none.
@@ -308,72 +311,21 @@ public:
     // True when they were written.
     bool OfferSettingsAfterFirmware(int64_t backupId);
 
-    // ---- the road of every write ----
+    // ---- the road of every write (app/WriteRoad.h) ----
 
-    // One parameter image to the machine.
-    struct BlockWrite {
-        const char* command = ""; // the menu's German name, for the history
-        ParameterBlock before;    // the machine's image as read at the command's start
-        ParameterBlock outgoing;  // what is to be sent
-        uint32_t fasteningCounter = 0;
-        // Tables the check uses; null: loaded for `before`.
-        const MachineCatalog* catalog = nullptr;
-        const char* successText = ""; // the messages the command shows, for the history
-        const char* failureText = "";
-    };
-    enum class WriteEnd {
-        Written,      // the machine holds the image (read back and compared)
-        Invalid,      // the check refused it; its message was shown; nothing sent
-        NoBackup,     // the backup failed and the user stopped; nothing sent
-        WrongMachine, // another machine answered after the reconnect ("ungültige Zielmaschine"
-                      // shown); nothing sent
-        Failed,       // the write or its read-back failed; the caller says so
-    };
-    // Check, backup, reconnect and the same machine, write (a line failure tried once more),
-    // read back and compare, record. Opens and closes the port itself.
-    WriteEnd WriteBlockRoad(const BlockWrite& write);
     // The check before any image is sent; a finding is shown, naming the fields. catalog null:
     // the machine's own tables.
     bool CheckBeforeWrite(const ParameterBlock& outgoing, const ParameterBlock& machine,
                           const MachineCatalog* catalog);
     static std::string FindingsText(const std::vector<WriteFinding>& findings);
     // The check CheckBeforeWrite runs (tests put their own findings in).
-    std::function<std::vector<WriteFinding>(const ParameterBlock&, const ParameterBlock&,
-                                            const MachineCatalog&, uint16_t)>
-        writeCheck = CheckImageForWrite;
-    // The fields that tell one machine from another: type, electronics, serial number,
-    // variant, gearbox, angle head.
-    static bool SameMachineIdentity(const ParameterBlock& a, const ParameterBlock& b);
-    // Opens the port, waits, connects and reads the block: sameMachine when its identity is
-    // that of `before` (or of `ours`, an image partly sent already). The port stays open only
-    // on success with the same machine.
-    int ReconnectSameMachine(const ParameterBlock& before, const ParameterBlock* ours,
-                             bool& sameMachine, ParameterBlock* now = nullptr);
-    // A main firmware image for the application area.
-    struct FirmwareWrite {
-        bool recovery = false;     // the block area was not usable: no identity to compare
-        ParameterBlock before;     // the machine's image as read at the start (not in recovery)
-        ParameterBlock imageBlock; // the block inside the image, as sent
-        std::vector<uint8_t> image;
-        uint32_t fasteningCounter = 0;
-        std::vector<uint8_t> emulationArea; // as read before anything is written
-    };
-    // The same road for the application area; the read-back is the whole area, in pieces,
-    // with the progress going on. firstDifference names the first address that differs.
-    WriteEnd WriteFirmwareRoad(const FirmwareWrite& write);
-    std::optional<uint32_t> firstDifference;
-    // Whether a block read (its result and block) shows a usable image: no check error, the
-    // block offset in range, a version whose major number is digits. A line failure counts
-    // as usable (it says nothing about the machine).
-    bool BlockAreaUsable(int readResult, const ParameterBlock& block) const;
-
-    // How the last write road ended on the line (0, or the code of the last failure), and
-    // whether its read-back differed from what was sent.
-    int lastWriteResult = 0;
-    // Set while a write is tried once more: a port that cannot be opened again is said by the
-    // write's own failure message.
-    bool quietPortOpen = false;
-    bool lastWriteDiffers = false;
+    using WriteCheckFn = std::function<std::vector<WriteFinding>(
+        const ParameterBlock&, const ParameterBlock&, const MachineCatalog&, uint16_t)>;
+    void SetWriteCheck(WriteCheckFn fn) { writeCheck = std::move(fn); }
+    WriteCheckFn writeCheck = CheckImageForWrite;
+    // The link the machine commands talk through, made on the serial port when there is none.
+    cQVX& Link();
+    cUserInterface& Ui() { return ui; }
 
 private:
     class LinkStatus;
@@ -390,6 +342,7 @@ private:
 
     std::unique_ptr<LinkStatus> linkStatus;
     std::unique_ptr<cTracePort> trace;
+    ISerialPort* givenLine = nullptr;
     std::function<void(int)> pause;
     std::set<std::string> latencyNoticed; // adapters whose slow latency timer was named
 };

@@ -1,5 +1,6 @@
 // "Werkseinstellung": the machine back to the parameters it was delivered with.
 #include "app/DialogMain.h"
+#include "app/WriteRoad.h"
 
 #include "files/FactorySettings.h"
 #include "link/ResultCodes.h"
@@ -49,15 +50,15 @@ bool cDialogMain::RestoreFactorySettings() {
 
     TakeMachineFields(factory, machine);
     BlockWrite write;
-    write.command = "Werkseinstellung";
+    write.options.command = "Werkseinstellung";
+    write.options.successText = "Werkseinstellungen wurden wieder hergestellt";
+    write.options.failureText = "Fehler bei Datenübertagung";
     write.before = machine;
     write.outgoing = factory;
-    write.successText = "Werkseinstellungen wurden wieder hergestellt";
-    write.failureText = "Fehler bei Datenübertagung";
-    const WriteEnd end = WriteBlockRoad(write);
-    if (end == WriteEnd::Failed)
+    const WriteOutcome::End end = cWriteRoad(*this).WriteBlock(write).end;
+    if (end == WriteOutcome::End::Failed)
         Message("Fehler bei Datenübertagung");
-    if (end != WriteEnd::Written)
+    if (end != WriteOutcome::End::Written)
         return false;
     Message("Werkseinstellungen wurden wieder hergestellt", cUserInterface::Buttons::Ok,
             cUserInterface::Icon::Information);

@@ -1,6 +1,7 @@
 // "Firmware Update", "Firmware Update SUPV", "Dump SUPV", "Dump Emulationsbereich" and the
 // offer of newer firmware after a read.
 #include "app/DialogMain.h"
+#include "app/WriteRoad.h"
 
 #include "base/FileIo.h"
 #include "files/FirmwareFile.h"
@@ -57,6 +58,9 @@ bool LinkFailureWithMessage(int code) {
            code == kResultChecksum;
 }
 
+constexpr const char* kFirmwareWritten = "Firmware wurde erfolgreich übertragen";
+constexpr const char* kFirmwareFailed =
+    "Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen";
 constexpr const char* kFirmwareFilter = "Firmware Files (*.bin)|*.bin|";
 constexpr const char* kDumpFilter = "Dump Files (*.bin)|*.bin|";
 constexpr int kMaxFolderDepth = 16;
@@ -163,10 +167,11 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     machineKind = 18;
     ParameterBlock machine;
     int result = linkObject->ReadParameterBlock(machine.bytes);
-    const bool usable = BlockAreaUsable(result, machine);
+    const bool usable = cWriteRoad::BlockAreaUsable(result, machine, linkObject->BlockOffset());
     FirmwareWrite write;
     // What the machine counted, kept with the backup: the emulation area survives any image.
-    if (linkObject->ReadFasteningCounter(write.fasteningCounter) == kResultOk) {
+    uint32_t counter = 0;
+    if (linkObject->ReadFasteningCounter(counter) == kResultOk) {
         const auto area = linkObject->EmulationArea();
         write.emulationArea.assign(area.begin(), area.end());
     }
@@ -234,28 +239,31 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     }
     std::memcpy(write.imageBlock.bytes.data(), fw.image.data() + at, ParameterBlock::kSize);
     write.image = std::move(fw.image);
+    write.options.command =
+        write.recovery ? "Firmware Update (Wiederherstellung)" : "Firmware Update";
+    write.options.successText = kFirmwareWritten;
+    write.options.failureText = kFirmwareFailed;
+    write.options.fasteningCounter = counter;
 
-    const WriteEnd end = WriteFirmwareRoad(write);
-    if (end == WriteEnd::Failed && !firstDifference) {
-        Message("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen");
-    } else if (end == WriteEnd::Failed) {
+    const WriteOutcome outcome = cWriteRoad(*this).WriteFirmware(write);
+    if (outcome.end == WriteOutcome::End::Failed && !outcome.differs) {
+        Message(kFirmwareFailed);
+    } else if (outcome.end == WriteOutcome::End::Failed) {
         char address[16];
-        std::snprintf(address, sizeof address, "0x%08X", unsigned(*firstDifference));
-        ui.ShowMessage(
-            Translate("Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte wiederholen") +
-                "\n\n" + Translate("Erste abweichende Adresse:") + " " + address,
-            cUserInterface::Buttons::Ok, cUserInterface::Icon::None);
+        std::snprintf(address, sizeof address, "0x%08X", unsigned(*outcome.firstDifference));
+        ui.ShowMessage(Translate(kFirmwareFailed) + "\n\n" +
+                           Translate("Erste abweichende Adresse:") + " " + address,
+                       cUserInterface::Buttons::Ok, cUserInterface::Icon::None);
     }
-    if (end != WriteEnd::Written)
+    if (!outcome.Written())
         return false;
-    Message("Firmware wurde erfolgreich übertragen", cUserInterface::Buttons::Ok,
-            cUserInterface::Icon::Information);
+    Message(kFirmwareWritten, cUserInterface::Buttons::Ok, cUserInterface::Icon::Information);
     Pause(1000);
     const bool readAgain = OnReadFromMachine();
     passwordVerified = false;
     // The user settings the update cleared can come back from the backup taken before it.
     if (readAgain && !write.recovery)
-        OfferSettingsAfterFirmware(lastBackupId);
+        OfferSettingsAfterFirmware(outcome.entryId);
     return true;
 }
 
@@ -283,66 +291,19 @@ bool cDialogMain::OnSupervisorUpdate() {
         return false;
     }
 
-    MachineEvent event;
-    event.command = "Firmware Update SUPV";
-    event.extra.assign(eeprom.begin(), eeprom.end());
-    int64_t backupId = 0;
-    if (!BackupBeforeWrite(event, backupId))
-        return false;
-
-    // The supervisor's EEPROM is what tells it from another; its program cannot be read back,
-    // so the EEPROM read after the write is what shows the write went through.
-    result = kResultRefused;
-    bool differs = false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        quietPortOpen = attempt > 0;
-        const bool triggered = TriggerSupervisor(stm, false);
-        quietPortOpen = false;
-        if (!triggered) {
-            result = kResultTimeout;
-            continue;
-        }
-        cSTM::Eeprom now{};
-        result = stm.ReadSupervisorEeprom(now);
-        if (result == kResultOk && now != eeprom && !(attempt > 0 && now == fw.eeprom)) {
-            ClosePort();
-            Message("ungültige Zielmaschine");
-            event.result = kResultRefused;
-            event.message = Translate("ungültige Zielmaschine");
-            RecordCommand(backupId, event);
-            return false;
-        }
-        if (result == kResultOk) {
-            serialPort.SetBaudRate(cSTM::kTriggerBaud);
-            result = stm.Program(fw.eeprom, fw.program);
-        }
-        cSTM::Eeprom back{};
-        if (result == kResultOk) {
-            serialPort.SetBaudRate(cSTM::kTriggerBaud);
-            result = stm.Trigger();
-            if (result == kResultOk)
-                result = stm.ReadSupervisorEeprom(back);
-        }
-        ClosePort();
-        if (result == kResultOk) {
-            differs = back != fw.eeprom;
-            break;
-        }
-        if (result == kResultRefused || result == kResultPortOpenFailed)
-            break;
-    }
-    if (result == kResultOk && differs)
-        result = kResultRefused;
-    const bool ok = result == kResultOk;
-    const char* text = ok ? "Firmware wurde erfolgreich übertragen"
-                          : "Fehler bei Übertragung der Firmware\n\nFirmware-Update bitte "
-                            "wiederholen";
-    event.result = result;
-    event.message = Translate(text);
-    RecordCommand(backupId, event);
-    Message(text, cUserInterface::Buttons::Ok,
-            ok ? cUserInterface::Icon::Information : cUserInterface::Icon::None);
-    return ok;
+    SupervisorWrite write;
+    write.options.command = "Firmware Update SUPV";
+    write.options.successText = kFirmwareWritten;
+    write.options.failureText = kFirmwareFailed;
+    write.before = eeprom;
+    write.eeprom = fw.eeprom;
+    write.program = fw.program;
+    const WriteOutcome outcome = cWriteRoad(*this).WriteSupervisor(write);
+    if (outcome.end == WriteOutcome::End::Written)
+        Message(kFirmwareWritten, cUserInterface::Buttons::Ok, cUserInterface::Icon::Information);
+    else if (outcome.end == WriteOutcome::End::Failed)
+        Message(kFirmwareFailed);
+    return outcome.Written();
 }
 
 bool cDialogMain::OnDumpSupervisor() {

@@ -162,12 +162,10 @@ bool cHistoryJournal::Find(int64_t id, MachineEvent& event, std::string& error) 
 
 bool cDialogMain::BackupBeforeWrite(MachineEvent event, int64_t& backupId) {
     backupId = 0;
-    lastBackupId = 0;
     if (!journal)
         return true;
     std::string error;
     backupId = journal->Backup(event, error);
-    lastBackupId = backupId;
     if (backupId > 0) {
         // Stored, but something about the history is worth knowing (a file moved aside).
         if (!error.empty())

@@ -20,6 +20,8 @@ struct MachineEvent {
     // Firmware commands: the emulation area (main) or the 128-byte EEPROM (supervisor) as
     // read before anything was written.
     std::vector<uint8_t> extra;
+    // The rollout a write belongs to ("" none); the history does not keep it yet.
+    std::string rolloutId;
 };
 
 class cMachineJournal {

@@ -1,5 +1,6 @@
 // The machine password: the dialog that guards a write, and "Passwort ändern".
 #include "app/DialogMain.h"
+#include "app/WriteRoad.h"
 
 #include "base/TextCodec.h"
 #include "crypto/Digests.h"
@@ -117,19 +118,19 @@ bool cDialogMain::OnChangePassword() {
     // change must not make that machine look like it.
     const bool sameMachine = local.Digest() == blockDigest;
     BlockWrite write;
-    write.command = "Passwort ändern";
+    write.options.command = "Passwort ändern";
+    write.options.successText = "Passwort wurde geändert";
+    write.options.failureText = "Passwort wurde nicht geändert";
     write.before = local;
     local.SetPasswordDigest(PasswordDigestOf(newPassword));
     local.SetWriteMark(1);
     write.outgoing = local;
-    write.successText = "Passwort wurde geändert";
-    write.failureText = "Passwort wurde nicht geändert";
-    const WriteEnd end = WriteBlockRoad(write);
-    if (end == WriteEnd::WrongMachine || end == WriteEnd::Failed)
+    const WriteOutcome::End end = cWriteRoad(*this).WriteBlock(write).end;
+    if (end == WriteOutcome::End::WrongMachine || end == WriteOutcome::End::Failed)
         passwordVerified = false;
-    if (end == WriteEnd::Failed)
+    if (end == WriteOutcome::End::Failed)
         Message("Passwort wurde nicht geändert");
-    if (end != WriteEnd::Written)
+    if (end != WriteOutcome::End::Written)
         return false;
     if (sameMachine)
         blockDigest = local.Digest();

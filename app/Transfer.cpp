@@ -1,5 +1,6 @@
 // "von Maschine" and "zur Maschine": moving the parameter image between machine and editor.
 #include "app/DialogMain.h"
+#include "app/WriteRoad.h"
 
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
@@ -79,15 +80,6 @@ int cDialogMain::ReadFromMachine(ParameterBlock& destination) {
                 destination = block;
         }
     }
-    ClosePort();
-    Pause(500);
-    return result;
-}
-
-int cDialogMain::WriteToMachine(const ParameterBlock& source) {
-    if (OpenSelectedPort() != kResultOk)
-        return kResultPortFailed;
-    int result = linkObject ? linkObject->WriteParameterBlock(source.bytes) : kResultRefused;
     ClosePort();
     Pause(500);
     return result;
@@ -242,38 +234,34 @@ bool cDialogMain::OnWriteToMachine() {
         passwordVerified = false;
 
     // The password is remembered only once the write has gone through, so that a failed
-    // write leaves the state as it was.
-    bool passwordJustVerified = false;
+    // write leaves the state as it was. The road checks it before anything else.
+    BlockWrite write;
     if (!passwordVerified) {
         std::string password;
         if (!AskPassword(password))
             return false;
-        if (PasswordDigestOf(password) != machine.PasswordDigest()) {
-            Message("Ungültiges Passwort");
-            return false;
-        }
-        passwordJustVerified = true;
+        write.password = password;
     }
+    const bool passwordJustVerified = write.password.has_value();
 
     // Merge into a copy: the edited image takes the machine's fields only when the write
     // succeeded.
     ParameterBlock edited = image;
     ParameterBlock outgoing = ParameterBlock::MergeForWrite(edited, machine, dataOrigin);
-    BlockWrite write;
-    write.command = "zur Maschine";
+    write.options.command = "zur Maschine";
+    write.options.successText = "Parameter wurden übertragen";
+    write.options.failureText = "Fehler bei Datenübertagung";
+    write.options.fasteningCounter = fasteningCounter;
     write.before = machine;
     write.outgoing = outgoing;
-    write.fasteningCounter = fasteningCounter;
     write.catalog = &catalog;
-    write.successText = "Parameter wurden übertragen";
-    write.failureText = "Fehler bei Datenübertagung";
-    switch (WriteBlockRoad(write)) {
-    case WriteEnd::Written:
+    switch (cWriteRoad(*this).WriteBlock(write).end) {
+    case WriteOutcome::End::Written:
         break;
-    case WriteEnd::WrongMachine:
+    case WriteOutcome::End::WrongMachine:
         passwordVerified = false;
         return false;
-    case WriteEnd::Failed:
+    case WriteOutcome::End::Failed:
         Message("Fehler bei Datenübertagung");
         return false;
     default:

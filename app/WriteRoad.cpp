@@ -1,39 +1,113 @@
 // The road every write to a machine takes: checked, backed up, the same machine after the
-// reconnect, written (a line failure tried once more), read back and compared, recorded.
-#include "app/DialogMain.h"
+// reconnect, written (a line failure tried once more), read back and compared, recorded. Run
+// reads top to bottom; the targets below it hold what differs between the block area, the
+// application area and the supervisor.
+#include "app/WriteRoad.h"
 
+#include "app/DialogMain.h"
 #include "lang/Language.h"
-#include "link/ResultCodes.h"
-#include "model/WriteCheck.h"
+#include "link/QVX.h"
+#include "link/WriteStop.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
 constexpr int kAttempts = 2;
 
-bool SameBytes(const ParameterBlock& a, const ParameterBlock& b, size_t offset, size_t length) {
-    return std::equal(a.bytes.begin() + offset, a.bytes.begin() + offset + length,
-                      b.bytes.begin() + offset);
-}
-
-// A refusal is the machine's answer and stays one; anything else on the line may pass.
-bool WorthRetrying(int code) {
-    return code != kResultOk && code != kResultRefused;
-}
-
 } // namespace
 
-bool cDialogMain::SameMachineIdentity(const ParameterBlock& a, const ParameterBlock& b) {
-    return SameBytes(a, b, ParameterBlock::kOffMachineType, ParameterBlock::kLenMachineType) &&
-           SameBytes(a, b, ParameterBlock::kOffElAssembly, ParameterBlock::kLenElAssembly) &&
-           SameBytes(a, b, ParameterBlock::kOffSerialNr, ParameterBlock::kLenSerialNr) &&
+// ---- the road ----
+
+WriteOutcome cWriteRoad::Run(Target& target, const WriteOptions& options) {
+    WriteOutcome out;
+    out.result = kResultRefused;
+    if (!target.Check()) {
+        out.end = WriteOutcome::End::Invalid;
+        return out;
+    }
+
+    MachineEvent event;
+    if (!OpenEntry(target, options, event, out)) {
+        out.end = WriteOutcome::End::NoBackup;
+        return out;
+    }
+
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (StopRequested()) {
+            out.result = kResultStopped;
+            break;
+        }
+        out.differs = false;
+        out.firstDifference.reset();
+        out.after.reset();
+        bool same = false;
+        out.result = target.Reconnect(attempt > 0, same);
+        if (out.result == kResultOk && !same) {
+            c.Message("ungültige Zielmaschine");
+            out.end = WriteOutcome::End::WrongMachine;
+            out.result = kResultRefused;
+            CloseEntry(event, out, "ungültige Zielmaschine");
+            return out;
+        }
+        if (out.result == kResultOk) {
+            out.result = target.Write();
+            if (out.result == kResultOk)
+                out.result = target.ReadBack(out);
+            target.Close();
+        }
+        if (out.result == kResultOk || !target.Retry(out.result))
+            break;
+    }
+
+    if (out.result == kResultOk && out.differs)
+        out.result = kResultRefused;
+    out.end = out.result == kResultOk ? WriteOutcome::End::Written : WriteOutcome::End::Failed;
+    CloseEntry(event, out, out.Written() ? options.successText : options.failureText);
+    return out;
+}
+
+bool cWriteRoad::StopRequested() {
+    return WriteStop::requested.load();
+}
+
+bool cWriteRoad::OpenEntry(const Target& target, const WriteOptions& options, MachineEvent& event,
+                           WriteOutcome& outcome) {
+    event.command = options.command;
+    event.fasteningCounter = options.fasteningCounter;
+    event.rolloutId = options.rolloutId;
+    target.Describe(event);
+    outcome.before = event.before;
+    return c.BackupBeforeWrite(event, outcome.entryId);
+}
+
+void cWriteRoad::CloseEntry(MachineEvent& event, const WriteOutcome& outcome,
+                            const char* germanText) {
+    event.result = outcome.result;
+    event.message = Translate(germanText);
+    event.after = outcome.after;
+    c.RecordCommand(outcome.entryId, event);
+}
+
+// A refusal is the machine's answer and stays one, as does a stop the user asked for; anything
+// else on the line may pass.
+bool cWriteRoad::Target::Retry(int code) const {
+    return code != kResultRefused && code != kResultStopped;
+}
+
+bool cWriteRoad::SameMachineIdentity(const ParameterBlock& a, const ParameterBlock& b) {
+    auto same = [&](size_t offset, size_t length) {
+        return std::equal(a.bytes.begin() + offset, a.bytes.begin() + offset + length,
+                          b.bytes.begin() + offset);
+    };
+    return same(ParameterBlock::kOffMachineType, ParameterBlock::kLenMachineType) &&
+           same(ParameterBlock::kOffElAssembly, ParameterBlock::kLenElAssembly) &&
+           same(ParameterBlock::kOffSerialNr, ParameterBlock::kLenSerialNr) &&
            a.VariantCode() == b.VariantCode() && a.Transmission() == b.Transmission() &&
            a.AngleHead() == b.AngleHead();
 }
 
+// The check of an image before it is sent, as the block target runs it.
 std::string cDialogMain::FindingsText(const std::vector<WriteFinding>& findings) {
     return Translate("Die Daten können nicht gesendet werden:") + "\n" +
            DescribeFindings(findings, [](const std::string& german) { return Translate(german); });
@@ -61,215 +135,258 @@ bool cDialogMain::CheckBeforeWrite(const ParameterBlock& outgoing, const Paramet
     return false;
 }
 
-int cDialogMain::ReconnectSameMachine(const ParameterBlock& before, const ParameterBlock* ours,
-                                      bool& sameMachine, ParameterBlock* now) {
-    sameMachine = false;
-    if (OpenSelectedPort() != kResultOk)
+namespace {
+
+// Opens the port, waits and connects the main controller's link. On a failure the port is
+// closed again. again: the port's own message is left to the write's failure.
+int WakeMainController(cDialogMain& c, bool again) {
+    if (c.OpenSelectedPort(again) != kResultOk)
         return kResultPortFailed;
-    if (!linkObject)
-        CreateLink();
-    AttachStatusTargets();
-    Pause(500);
-    int r = linkObject->Connect();
-    if (r != kResultOk) {
-        ClosePort();
-        return r;
-    }
-    ParameterBlock current;
-    r = linkObject->ReadParameterBlock(current.bytes);
-    if (r != kResultOk) {
-        ClosePort();
-        return r;
-    }
-    sameMachine =
-        SameMachineIdentity(current, before) || (ours && SameMachineIdentity(current, *ours));
-    if (!sameMachine)
-        ClosePort();
-    if (now)
-        *now = current;
-    return kResultOk;
+    cQVX& link = c.Link();
+    c.AttachStatusTargets();
+    c.Pause(500);
+    const int r = link.Connect();
+    if (r != kResultOk)
+        c.ClosePort();
+    return r;
 }
 
-cDialogMain::WriteEnd cDialogMain::WriteBlockRoad(const BlockWrite& w) {
-    lastWriteResult = kResultOk;
-    if (!CheckBeforeWrite(w.outgoing, w.before, w.catalog))
-        return WriteEnd::Invalid;
+// ---- the block area: one parameter image ----
 
-    MachineEvent event;
-    event.command = w.command;
-    event.before = w.before;
-    event.fasteningCounter = w.fasteningCounter;
-    int64_t backupId = 0;
-    if (!BackupBeforeWrite(event, backupId))
-        return WriteEnd::NoBackup;
+class BlockTarget : public cWriteRoad::Target {
+public:
+    BlockTarget(cDialogMain& controller, const BlockWrite& write) : c(controller), w(write) {}
 
-    int result = kResultRefused;
-    bool differs = false;
-    ParameterBlock readBack;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        bool same = false;
-        // From the second attempt on, the block area may hold part of what was sent.
-        quietPortOpen = attempt > 0;
-        result = ReconnectSameMachine(w.before, attempt > 0 ? &w.outgoing : nullptr, same);
-        quietPortOpen = false;
-        if (result == kResultOk && !same) {
-            Message("ungültige Zielmaschine");
-            event.result = kResultRefused;
-            event.message = Translate("ungültige Zielmaschine");
-            RecordCommand(backupId, event);
-            return WriteEnd::WrongMachine;
+    bool Check() override {
+        if (w.password && cDialogMain::PasswordDigestOf(*w.password) != w.before.PasswordDigest()) {
+            c.Message("Ungültiges Passwort");
+            return false;
         }
-        if (result == kResultOk) {
-            int endResult = kResultOk;
-            result = linkObject->WriteBlockArea(w.outgoing.bytes, endResult);
-            if (result == kResultOk) {
-                // A loader that went quiet after the end frame is woken again for the read-back.
-                if (endResult == kResultTimeout)
-                    result = linkObject->Connect();
-                std::array<uint8_t, cQVX_18::kBlockAreaSize> area{};
-                if (result == kResultOk)
-                    result = linkObject->ReadArea(cQVX_18::kBlockAreaAddress, area);
-                if (result == kResultOk) {
-                    const auto sent = linkObject->SentBlockArea();
-                    differs = sent.size() != area.size() ||
-                              !std::equal(sent.begin(), sent.end(), area.begin());
-                    const uint16_t offset = linkObject->BlockOffset();
-                    if (offset <= cQVX_18::kMaxBlockOffset)
-                        std::copy_n(area.begin() + offset, ParameterBlock::kSize,
-                                    readBack.bytes.begin());
-                    else
-                        differs = true;
-                }
-            }
-            ClosePort();
-            Pause(500);
-        }
-        if (!WorthRetrying(result))
-            break;
+        return c.CheckBeforeWrite(w.outgoing, w.before, w.catalog);
     }
-    if (result == kResultOk && differs)
-        result = kResultRefused;
-    lastWriteResult = result;
-    lastWriteDiffers = differs;
 
-    event.result = result;
-    event.message = Translate(result == kResultOk ? w.successText : w.failureText);
-    if (result == kResultOk || differs)
-        event.after = readBack;
-    RecordCommand(backupId, event);
-    return result == kResultOk ? WriteEnd::Written : WriteEnd::Failed;
+    void Describe(MachineEvent& event) const override { event.before = w.before; }
+
+    int Reconnect(bool again, bool& same) override {
+        int r = WakeMainController(c, again);
+        ParameterBlock now;
+        if (r == kResultOk && (r = c.Link().ReadParameterBlock(now.bytes)) != kResultOk)
+            c.ClosePort();
+        if (r != kResultOk)
+            return r;
+        // After a cut try the block area may already hold what was sent.
+        same = cWriteRoad::SameMachineIdentity(now, w.before) ||
+               (again && cWriteRoad::SameMachineIdentity(now, w.outgoing));
+        if (!same)
+            c.ClosePort();
+        return kResultOk;
+    }
+
+    int Write() override {
+        cQVX& link = c.Link();
+        int endResult = kResultOk;
+        int r = link.WriteBlockArea(w.outgoing.bytes, endResult);
+        // A loader that went quiet after the end frame is woken again for the read-back.
+        if (r == kResultOk && endResult == kResultTimeout)
+            r = link.Connect();
+        return r;
+    }
+
+    int ReadBack(WriteOutcome& out) override {
+        cQVX& link = c.Link();
+        std::array<uint8_t, cQVX_18::kBlockAreaSize> area{};
+        const int r = link.ReadArea(cQVX_18::kBlockAreaAddress, area);
+        if (r != kResultOk)
+            return r;
+        const auto sent = link.SentBlockArea();
+        const auto diff = std::mismatch(area.begin(), area.end(), sent.begin(), sent.end());
+        if (diff.first != area.end() || sent.size() != area.size()) {
+            out.differs = true;
+            out.firstDifference =
+                cQVX_18::kBlockAreaAddress + static_cast<uint32_t>(diff.first - area.begin());
+        }
+        const uint16_t offset = link.BlockOffset();
+        if (offset <= cQVX_18::kMaxBlockOffset) {
+            ParameterBlock back;
+            std::copy_n(area.begin() + offset, ParameterBlock::kSize, back.bytes.begin());
+            out.after = back;
+        } else {
+            out.differs = true;
+        }
+        return kResultOk;
+    }
+
+    void Close() override {
+        c.ClosePort();
+        c.Pause(500);
+    }
+
+private:
+    cDialogMain& c;
+    const BlockWrite& w;
+};
+
+// ---- the application area: a main firmware image ----
+
+class FirmwareTarget : public cWriteRoad::Target {
+public:
+    FirmwareTarget(cDialogMain& controller, const FirmwareWrite& write) : c(controller), w(write) {}
+
+    void Describe(MachineEvent& event) const override {
+        if (!w.recovery)
+            event.before = w.before;
+        event.extra = w.emulationArea;
+    }
+
+    int Reconnect(bool again, bool& same) override {
+        const int r = WakeMainController(c, again);
+        if (r != kResultOk)
+            return r;
+        cQVX& link = c.Link();
+        ParameterBlock now;
+        const int read = link.ReadParameterBlock(now.bytes);
+        const bool usable = cWriteRoad::BlockAreaUsable(read, now, link.BlockOffset());
+        if (read == kResultOk && usable) {
+            // The machine read at the start, or (after a cut try) the block just sent.
+            same = (!w.recovery && cWriteRoad::SameMachineIdentity(now, w.before)) ||
+                   (again && cWriteRoad::SameMachineIdentity(now, w.imageBlock));
+        } else if (!usable) {
+            // Unusable as at the start of a recovery, or left so by the try before.
+            same = w.recovery || again;
+        } else {
+            c.ClosePort();
+            return read;
+        }
+        if (!same)
+            c.ClosePort();
+        return kResultOk;
+    }
+
+    int Write() override {
+        cQVX& link = c.Link();
+        int endResult = kResultOk;
+        int r = link.WriteApplicationAreaConnected(w.image, endResult);
+        if (r == kResultOk && endResult == kResultTimeout)
+            r = link.Connect();
+        return r;
+    }
+
+    // The whole area, in pieces, with the progress going on.
+    int ReadBack(WriteOutcome& out) override {
+        cQVX& link = c.Link();
+        cUserInterface& ui = c.Ui();
+        const uint32_t end = link.ApplicationAreaEnd();
+        std::vector<uint8_t> back(
+            end > cQVX_18::kApplicationAddress ? end - cQVX_18::kApplicationAddress : 0);
+        ui.ShowStatus(Translate("Firmware wird geprüft"));
+        ui.ShowProgress(true);
+        ui.SetProgress(0);
+        const int r = link.ReadArea(cQVX_18::kApplicationAddress, back,
+                                    [&ui](int percent) { ui.SetProgress(percent); });
+        ui.ShowProgress(false);
+        ui.ShowStatus("");
+        if (r != kResultOk)
+            return r;
+        const auto diff = std::mismatch(back.begin(), back.end(), w.image.begin(),
+                                        w.image.begin() + std::min(back.size(), w.image.size()));
+        if (diff.first != back.end()) {
+            out.differs = true;
+            out.firstDifference =
+                cQVX_18::kApplicationAddress + static_cast<uint32_t>(diff.first - back.begin());
+        }
+        return kResultOk;
+    }
+
+    void Close() override { c.ClosePort(); }
+
+private:
+    cDialogMain& c;
+    const FirmwareWrite& w;
+};
+
+// ---- the supervisor: its EEPROM and program ----
+
+// Its program cannot be read back, so the EEPROM read after the write is what shows the write
+// went through; the EEPROM is also what tells one supervisor from another.
+class SupervisorTarget : public cWriteRoad::Target {
+public:
+    SupervisorTarget(cDialogMain& controller, const SupervisorWrite& write)
+        : c(controller), w(write), stm(&controller.Line()) {}
+
+    void Describe(MachineEvent& event) const override {
+        event.extra.assign(w.before.begin(), w.before.end());
+    }
+
+    int Reconnect(bool again, bool& same) override {
+        if (!c.TriggerSupervisor(stm, false, again))
+            return kResultTimeout;
+        cSTM::Eeprom now{};
+        const int r = stm.ReadSupervisorEeprom(now);
+        if (r != kResultOk) {
+            c.ClosePort();
+            return r;
+        }
+        same = now == w.before || (again && now == w.eeprom);
+        if (!same)
+            c.ClosePort();
+        return kResultOk;
+    }
+
+    int Write() override {
+        c.Line().SetBaudRate(cSTM::kTriggerBaud);
+        return stm.Program(w.eeprom, w.program);
+    }
+
+    int ReadBack(WriteOutcome& out) override {
+        c.Line().SetBaudRate(cSTM::kTriggerBaud);
+        int r = stm.Trigger();
+        cSTM::Eeprom back{};
+        if (r == kResultOk)
+            r = stm.ReadSupervisorEeprom(back);
+        if (r == kResultOk)
+            out.differs = back != w.eeprom;
+        return r;
+    }
+
+    void Close() override { c.ClosePort(); }
+
+    // The loader's failure status is its answer, as a refusal is.
+    bool Retry(int code) const override {
+        return Target::Retry(code) && code != kResultPortOpenFailed;
+    }
+
+private:
+    cDialogMain& c;
+    const SupervisorWrite& w;
+    cSTM stm;
+};
+
+} // namespace
+
+WriteOutcome cWriteRoad::WriteBlock(const BlockWrite& write) {
+    BlockTarget target(c, write);
+    return Run(target, write.options);
 }
 
-bool cDialogMain::BlockAreaUsable(int readResult, const ParameterBlock& block) const {
+WriteOutcome cWriteRoad::WriteFirmware(const FirmwareWrite& write) {
+    FirmwareTarget target(c, write);
+    return Run(target, write.options);
+}
+
+WriteOutcome cWriteRoad::WriteSupervisor(const SupervisorWrite& write) {
+    SupervisorTarget target(c, write);
+    return Run(target, write.options);
+}
+
+bool cWriteRoad::BlockAreaUsable(int readResult, const ParameterBlock& block,
+                                 uint16_t blockOffset) {
     if (readResult == kResultChecksum)
         return false;
-    if (readResult == kResultRefused && linkObject &&
-        linkObject->BlockOffset() > cQVX_18::kMaxBlockOffset)
+    if (readResult == kResultRefused && blockOffset > cQVX_18::kMaxBlockOffset)
         return false;
     if (readResult != kResultOk)
         return true; // a line failure says nothing about what the machine holds
     const uint8_t* v = block.bytes.data() + ParameterBlock::kOffSwVersion;
-    auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    auto digit = [](uint8_t ch) { return ch >= '0' && ch <= '9'; };
     return digit(v[1]) && digit(v[2]);
-}
-
-cDialogMain::WriteEnd cDialogMain::WriteFirmwareRoad(const FirmwareWrite& w) {
-    lastWriteResult = kResultOk;
-    lastWriteDiffers = false;
-    firstDifference.reset();
-    MachineEvent event;
-    event.command = w.recovery ? "Firmware Update (Wiederherstellung)" : "Firmware Update";
-    if (!w.recovery)
-        event.before = w.before;
-    event.fasteningCounter = w.fasteningCounter;
-    event.extra = w.emulationArea;
-    int64_t backupId = 0;
-    if (!BackupBeforeWrite(event, backupId))
-        return WriteEnd::NoBackup;
-
-    int result = kResultRefused;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        quietPortOpen = attempt > 0;
-        const bool opened = OpenSelectedPort() == kResultOk;
-        quietPortOpen = false;
-        if (!opened) {
-            result = kResultPortFailed;
-            continue;
-        }
-        if (!linkObject)
-            CreateLink();
-        AttachStatusTargets();
-        Pause(500);
-        result = linkObject->Connect();
-        if (result != kResultOk) {
-            ClosePort();
-            continue;
-        }
-        ParameterBlock now;
-        const int read = linkObject->ReadParameterBlock(now.bytes);
-        const bool usable = BlockAreaUsable(read, now);
-        bool same;
-        if (read == kResultOk && usable)
-            // The machine read at the start, or (after a cut attempt) the block just sent.
-            same = (!w.recovery && SameMachineIdentity(now, w.before)) ||
-                   (attempt > 0 && SameMachineIdentity(now, w.imageBlock));
-        else if (!usable)
-            // Unusable as at the start of a recovery, or left so by the attempt before.
-            same = w.recovery || attempt > 0;
-        else {
-            result = read;
-            ClosePort();
-            if (!WorthRetrying(result))
-                break;
-            continue;
-        }
-        if (!same) {
-            ClosePort();
-            Message("ungültige Zielmaschine");
-            event.result = kResultRefused;
-            event.message = Translate("ungültige Zielmaschine");
-            RecordCommand(backupId, event);
-            return WriteEnd::WrongMachine;
-        }
-
-        int endResult = kResultOk;
-        result = linkObject->WriteApplicationAreaConnected(w.image, endResult);
-        if (result == kResultOk && endResult == kResultTimeout)
-            result = linkObject->Connect();
-        if (result == kResultOk) {
-            const uint32_t end = linkObject->ApplicationAreaEnd();
-            std::vector<uint8_t> back(
-                end > cQVX_18::kApplicationAddress ? end - cQVX_18::kApplicationAddress : 0);
-            ui.ShowStatus(Translate("Firmware wird geprüft"));
-            ui.ShowProgress(true);
-            ui.SetProgress(0);
-            result = linkObject->ReadArea(cQVX_18::kApplicationAddress, back,
-                                          [this](int percent) { ui.SetProgress(percent); });
-            ui.ShowProgress(false);
-            ui.ShowStatus("");
-            if (result == kResultOk) {
-                const auto diff =
-                    std::mismatch(back.begin(), back.end(), w.image.begin(),
-                                  w.image.begin() + std::min(back.size(), w.image.size()));
-                if (diff.first != back.end())
-                    firstDifference = cQVX_18::kApplicationAddress +
-                                      static_cast<uint32_t>(diff.first - back.begin());
-            }
-        }
-        ClosePort();
-        if (!WorthRetrying(result))
-            break;
-    }
-    const bool differs = result == kResultOk && firstDifference.has_value();
-    if (differs)
-        result = kResultRefused;
-    lastWriteResult = result;
-    lastWriteDiffers = differs;
-    event.result = result;
-    event.message =
-        Translate(result == kResultOk ? "Firmware wurde erfolgreich übertragen"
-                                      : "Fehler bei Übertragung der Firmware\n\nFirmware-Update "
-                                        "bitte wiederholen");
-    RecordCommand(backupId, event);
-    return result == kResultOk ? WriteEnd::Written : WriteEnd::Failed;
 }

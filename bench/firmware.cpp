@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 #include <sys/resource.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -45,8 +46,14 @@ bool WriteOnce(SimMachine& sim, const std::string& device, const std::vector<uin
     port.SetRts(false);
     port.SetDtr(false);
     cQVX_18 link(&port, KELVANE_BIN_DIR "/");
-    // What the update's write step runs: reconnect, then the application area.
-    int r = link.WriteAreaAndBlock(nullptr, image);
+    // What the road's write step runs: its wait, the reconnect, then the application area.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    int r = link.Connect();
+    int endResult = kResultOk;
+    if (r == kResultOk)
+        r = link.WriteApplicationAreaConnected(image, endResult);
+    if (r == kResultOk)
+        r = endResult;
     std::vector<uint8_t> back(link.ApplicationAreaEnd() - kApplicationArea);
     if (r == kResultOk && verify)
         r = link.ReadArea(kApplicationArea, back);

@@ -316,20 +316,6 @@ int cQVX_18::ReadParameterBlock(Block destination) {
     return kResultOk;
 }
 
-int cQVX_18::WriteParameterBlock(ConstBlock source) {
-    // The whole block area goes back; without a read before, its rest is unknown.
-    if (!areaCacheValid)
-        return kResultRefused;
-    Pause(500);
-    int r = Connect();
-    if (r != kResultOk)
-        return r;
-    int endResult = kResultOk;
-    r = WriteBlockArea(source, endResult);
-    // Without a read-back the end frame's answer is all there is to go by.
-    return r != kResultOk ? r : endResult;
-}
-
 int cQVX_18::WriteBlockArea(ConstBlock source, int& endResult) {
     endResult = kResultRefused;
     WriteStop::Writing writing;
@@ -356,16 +342,6 @@ uint32_t cQVX_18::ApplicationAreaEnd() const {
     return (emulationStart != 0 && emulationStart != 0xFFFFFFFFu)
                ? emulationStart
                : memorySize + kApplicationAddress;
-}
-
-int cQVX_18::WriteApplicationArea(std::span<const uint8_t> image) {
-    Pause(500);
-    int r = Connect();
-    if (r != kResultOk)
-        return r;
-    int endResult = kResultOk;
-    r = WriteApplicationAreaConnected(image, endResult);
-    return r != kResultOk ? r : endResult;
 }
 
 int cQVX_18::WriteApplicationAreaConnected(std::span<const uint8_t> image, int& endResult) {
@@ -422,14 +398,6 @@ int cQVX_18::ReadArea(uint32_t address, std::span<uint8_t> destination,
             progress(static_cast<int>(done * 100 / total));
     }
     return kResultOk;
-}
-
-int cQVX_18::WriteAreaAndBlock(const std::array<uint8_t, 512>* block,
-                               std::span<const uint8_t> area) {
-    int r = WriteApplicationArea(area);
-    if (r == kResultOk && block)
-        r = WriteParameterBlock(ConstBlock(*block));
-    return r;
 }
 
 uint32_t cQVX_18::FindFasteningCounter(std::span<const uint8_t> area) {

@@ -38,16 +38,12 @@ public:
 
     virtual int Connect() = 0;
     virtual int ReadParameterBlock(Block destination) = 0;
-    virtual int WriteParameterBlock(ConstBlock source) = 0;
-    virtual int WriteApplicationArea(std::span<const uint8_t> image) = 0;
-    // block may be null: then only the area is written.
-    virtual int WriteAreaAndBlock(const std::array<uint8_t, 512>* block,
-                                  std::span<const uint8_t> area) = 0;
     virtual uint32_t GetMemorySize() = 0;
     virtual int ReadFasteningCounter(uint32_t& counter) = 0;
     virtual int DumpEmulationArea(const std::string& path) = 0;
 
-    // ---- the steps of a checked write (the link as it is connected, no reconnect) ----
+    // ---- the steps of a write (the link as it is connected, no reconnect); the road of every
+    // write (app/) runs them with its checks, the reconnect and the read-back ----
 
     // The block area as last read, with source put at the block offset, written whole. The
     // result is that of the begin-write and the data frames; the end frame's answer goes to
@@ -58,8 +54,8 @@ public:
     }
     // The 1024 bytes the last WriteBlockArea sent.
     virtual std::span<const uint8_t> SentBlockArea() const { return {}; }
-    // The application area from its start to ApplicationAreaEnd(), as WriteApplicationArea
-    // writes it; the end frame's answer goes to endResult.
+    // The application area from its start to ApplicationAreaEnd(); the end frame's answer goes
+    // to endResult.
     virtual int WriteApplicationAreaConnected(std::span<const uint8_t>, int& endResult) {
         endResult = kResultRefused;
         return kResultRefused;
@@ -104,10 +100,6 @@ public:
 
     int Connect() override;
     int ReadParameterBlock(Block destination) override;
-    int WriteParameterBlock(ConstBlock source) override;
-    int WriteApplicationArea(std::span<const uint8_t> image) override;
-    int WriteAreaAndBlock(const std::array<uint8_t, 512>* block,
-                          std::span<const uint8_t> area) override;
     uint32_t GetMemorySize() override { return memorySize; }
     int ReadFasteningCounter(uint32_t& counter) override;
     int DumpEmulationArea(const std::string& path) override;

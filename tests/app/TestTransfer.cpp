@@ -522,13 +522,6 @@ public:
         : inner(std::move(inner)), endResult(endResult) {}
     int Connect() override { return inner->Connect(); }
     int ReadParameterBlock(Block d) override { return inner->ReadParameterBlock(d); }
-    int WriteParameterBlock(ConstBlock s) override { return inner->WriteParameterBlock(s); }
-    int WriteApplicationArea(std::span<const uint8_t> image) override {
-        return inner->WriteApplicationArea(image);
-    }
-    int WriteAreaAndBlock(const std::array<uint8_t, 512>* b, std::span<const uint8_t> a) override {
-        return inner->WriteAreaAndBlock(b, a);
-    }
     uint32_t GetMemorySize() override { return inner->GetMemorySize(); }
     int ReadFasteningCounter(uint32_t& c) override { return inner->ReadFasteningCounter(c); }
     int DumpEmulationArea(const std::string& p) override { return inner->DumpEmulationArea(p); }

@@ -1,5 +1,6 @@
 // "Konfiguration" / "Speichern" and "Laden": the image as a sealed configuration file.
 #include "app/DialogMain.h"
+#include "model/FirmwareVersion.h"
 
 #include "files/ConfigFile.h"
 #include "files/FactorySettings.h"
@@ -83,7 +84,7 @@ bool cDialogMain::LoadConfiguration() {
 
 bool cDialogMain::TakeConfiguration(const ParameterBlock& buffer, const std::string& name) {
     const int kind = buffer.MachineKindFromModel();
-    if (ParseFirmwareMajor(buffer) < 4 || (kind != 14 && kind != 18))
+    if (FirmwareVersionOf(buffer).major < 4 || (kind != 14 && kind != 18))
         return false;
 
     machineKind = kind;
@@ -104,7 +105,7 @@ bool cDialogMain::TakeConfiguration(const ParameterBlock& buffer, const std::str
     sheet.LockPages(!catalogKnowsMachine);
 
     currentSet = 0;
-    setListSelection = 0;
+    controls.setListSelection = 0;
     stepCount = 5;
     sheet.BindPages(image, 0);
     userGearFactor = image.UserTransmission() / 100.0;
@@ -112,7 +113,7 @@ bool cDialogMain::TakeConfiguration(const ParameterBlock& buffer, const std::str
 
     configName = name;
     if (portSelection.AdapterPresent())
-        writeButtonEnabled = true;
+        controls.writeButtonEnabled = true;
     dataOrigin = kDataOriginFile;
     DrawStepOverview();
     if (!image.ParameterisationAllowed())

@@ -258,7 +258,7 @@ void cDialogMain::OnParameterSetChanged(int index) {
     if (settingsChanged)
         sheet.CommitSteps(stepCount);
     currentSet = index == 1 ? 1 : 0;
-    setListSelection = currentSet;
+    controls.setListSelection = currentSet;
     stepCount = 5;
     sheet.SetStepCaptions(currentSet, image.ModeFlags());
     sheet.BindPages(image, currentSet);
@@ -271,7 +271,7 @@ void cDialogMain::SelectFirstSet() {
     if (settingsChanged)
         sheet.CommitSteps(stepCount);
     currentSet = 0;
-    setListSelection = 0;
+    controls.setListSelection = 0;
     stepCount = 5;
     // Rebound as well, so the pages never show set 2 while set 1 is counted.
     sheet.SetStepCaptions(currentSet, image.ModeFlags());
@@ -279,25 +279,43 @@ void cDialogMain::SelectFirstSet() {
     DrawStepOverview();
 }
 
-void cDialogMain::OnExpertModeClicked() {
-    if (expertChecked) {
+void cDialogMain::OnExpertModeClicked(bool checked) {
+    controls.expertChecked = checked;
+    if (checked) {
         bool allowed = image.ParameterisationAllowed();
         sheet.EnableExpertControls(allowed);
-        setListEnabled = true;
-        expertBoxEnabled = allowed;
+        controls.setListEnabled = true;
+        controls.expertBoxEnabled = allowed;
         image.SetExpertMode(true);
     } else {
-        setListEnabled = false;
-        setListSelection = 0;
+        controls.setListEnabled = false;
+        controls.setListSelection = 0;
         sheet.EnableExpertControls(false);
         image.Step(4).SetNextStep(kNextStepLast);
         sheet.SetForcedLast(4, true);
         image.SetExpertMode(false);
     }
-    OnParameterSetChanged(setListSelection);
+    OnParameterSetChanged(controls.setListSelection);
 }
 
 void cDialogMain::SetExpertMode(bool on) {
-    expertChecked = on;
-    OnExpertModeClicked();
+    OnExpertModeClicked(on);
+}
+
+void cDialogMain::SetAppFolder(const fs::path& folder) {
+    folders.appFolder = folder;
+    catalogFile = CatalogFile(folder);
+}
+
+void cDialogMain::TakeImageAsRead(const ParameterBlock& read) {
+    image = read;
+    dataLoaded = true;
+    dataOrigin = kDataOriginMachine;
+}
+
+void cDialogMain::ClearEditor() {
+    image = ParameterBlock::Default();
+    dataLoaded = false;
+    dataOrigin = kDataOriginNone;
+    machineKind = 0;
 }

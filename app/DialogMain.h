@@ -2,8 +2,8 @@
 // serial port and the link, the state flags, and runs every command of the main window.
 //
 // Plain C++: the user is asked through cUserInterface, the pages are reached through CSheet.
-// The state is public because the window, the pages' host and the command-line program read
-// it; only the commands change it.
+// The state is the controller's own: the window, the command-line program and the tests read
+// it through methods, and only the commands change it.
 #pragma once
 
 #include "app/FirstRun.h"
@@ -15,6 +15,7 @@
 #include "link/QVX.h"
 #include "link/SerialPort.h"
 #include "link/TracePort.h"
+#include "model/FirmwareVersion.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
 #include "model/WriteCheck.h"
@@ -56,11 +57,6 @@ public:
     bool OnReadFromMachine();
     bool OnWriteToMachine();
 
-    // Firmware version in swVersion: characters 1-2 major, 4-5 minor, 7-9 third, each read as
-    // a decimal integer the way atoi does (blanks, sign, digits; 0 when there are none).
-    static int ParseFirmwareMajor(const ParameterBlock& block);
-    static int ParseFirmwareVersion(const ParameterBlock& block, int& major, int& minor,
-                                    int& third);
     // The message of a result code in a box with OK; codes without a message show nothing.
     void ShowLinkError(int code);
 
@@ -125,7 +121,7 @@ public:
     enum class Recovery { Ask, Refuse, Recover };
     bool OnFirmwareUpdate(Recovery recovery = Recovery::Ask);
     // The last "Firmware Update" found a block area that is not a usable image.
-    bool firmwareNeedsRecovery = false;
+    bool FirmwareNeedsRecovery() const { return firmwareNeedsRecovery; }
     bool OnSupervisorUpdate();
     bool OnDumpSupervisor();
     bool OnDumpEmulationArea();
@@ -135,7 +131,7 @@ public:
     std::string OfferNewerFirmware();
     // A main firmware file that fits the machine in the image (linkObject's memory size,
     // major >= 4, same identity); its version on true.
-    bool CheckFirmwareFile(const std::string& path, int& major, int& minor, int& third);
+    bool CheckFirmwareFile(const std::string& path, FirmwareVersion& version);
     // Every file below folder (sub-folders searched too), by full path, sorted by name within
     // each folder so the order does not depend on the file system.
     static void ListFilesRecursive(const std::filesystem::path& folder,
@@ -172,26 +168,40 @@ public:
     OverviewInput OverviewOf(int width, int height) const;
 
     // Draws the report's step pictures (the window gives the JPEG export); empty: none.
-    StepPictureWriter writePicture;
+    void SetPictureWriter(StepPictureWriter writer) { writePicture = std::move(writer); }
     // The overview strip's current client size, which the report's pictures take; empty (no
     // window) or a strip too small to draw in: the report's own default.
-    std::function<std::pair<int, int>()> overviewSize;
-    std::vector<std::string> languageNames;
-    int languageIndex = -1;
-    std::string titleVersionText;
+    void SetOverviewSize(std::function<std::pair<int, int>()> size) {
+        overviewSize = std::move(size);
+    }
+    // The strip's size as the window gives it now; none without a window.
+    std::optional<std::pair<int, int>> OverviewSize() const {
+        if (!overviewSize)
+            return std::nullopt;
+        return overviewSize();
+    }
+    // The language menu's entries, as InitWindow found them.
+    const std::vector<std::string>& LanguageNames() const { return languageNames; }
+    // The window's title after the program's name, in the current language.
+    const std::string& TitleVersionText() const { return titleVersionText; }
 
     // ---- operations the read and load commands share with the window ----
 
     void MarkChanged() override { settingsChanged = true; }
+    // The edits count as kept: closing asks nothing (a window shown only for a picture).
+    void ForgetChanges() { settingsChanged = false; }
     void SetExpertMode(bool on);
-    void OnExpertModeClicked();
+    // The expert box clicked to `checked`.
+    void OnExpertModeClicked(bool checked);
     void OnParameterSetChanged(int index);
     // Parameter set 1 shown again (list, pages and overview), without turning the sheet to a
     // step page.
     void SelectFirstSet();
     void DrawStepOverview();
     // Run after a read found changed machine data: the offer of newer firmware.
-    std::function<void()> offerNewerFirmware;
+    void SetNewerFirmwareOffer(std::function<void()> offer) {
+        offerNewerFirmware = std::move(offer);
+    }
 
     // ---- what the pages ask of the controller ----
 
@@ -212,7 +222,7 @@ public:
     // linkObject := a new cQVX_18 on the serial port, the loader taken from AppFolder.
     void CreateLink();
     // Handed to every new link (cQVX::readSteps): the command-line program's bar for reads.
-    std::function<void(int percent)> readSteps;
+    void SetReadSteps(std::function<void(int percent)> steps) { readSteps = std::move(steps); }
     // Opens the selected port, makes a new link and connects it, with its status shown. On a
     // failure the link is gone, the port closed, and "Verbindung fehlgeschlagen" was shown
     // (a port that cannot be opened says its own message).
@@ -239,56 +249,79 @@ public:
     // The same with OK and Cancel: true for OK.
     bool Ask(const char* germanText);
 
-    // ---- state ----
+    // ---- state, as the window, the command-line program and the tests see it ----
 
-    cUserInterface& ui;
-    CSheet& sheet;
-    FolderSet folders;
-    std::filesystem::path settingsFile;
-    std::filesystem::path catalogFile;
-    Settings settings;
+    const FolderSet& Folders() const { return folders; }
+    // Another installation tree (the catalog in it with it), as a program started elsewhere.
+    void SetAppFolder(const std::filesystem::path& folder);
+    const std::filesystem::path& SettingsPath() const { return settingsFile; }
+    const std::filesystem::path& CatalogPath() const { return catalogFile; }
+    const Settings& CurrentSettings() const { return settings; }
+    // The report template this run uses (not stored; "Druckvorlage" stores its choice).
+    void UseTemplate(const std::string& path) { settings.templatePath = path; }
 
-    SerialPort serialPort;
     // The line every machine command uses: the serial port, a trace around it, or the line
     // given to UseLine.
     ISerialPort& Line();
+    bool PortOpen() const { return serialPort.IsOpen(); }
     // Every machine command talks over line from now on (not owned; the fuzz target feeds the
     // machine's replies from memory).
     void UseLine(ISerialPort& line) { givenLine = &line; }
     // Writes every byte on the line from now on to path (--trace); false with the reason.
     bool StartTrace(const std::string& path, const std::string& command, std::string& error);
-    PortSelection portSelection;
-    std::unique_ptr<cQVX> linkObject;
+    // The port list and the port chosen in it.
+    PortSelection& Ports() { return portSelection; }
+    const PortSelection& Ports() const { return portSelection; }
+    // The link the machine commands talk through: made on the serial port when there is none;
+    // null when none was made yet.
+    cQVX& Link();
+    const cQVX* CurrentLink() const { return linkObject.get(); }
+    // Hands the link over (null when none), and takes another (tests wrap the link).
+    std::unique_ptr<cQVX> TakeLink() { return std::move(linkObject); }
+    void UseLink(std::unique_ptr<cQVX> link) { linkObject = std::move(link); }
 
-    ParameterBlock image = ParameterBlock::Default(); // what the pages edit
-    ParameterBlock machineImage;                      // the machine's image just before a write
-    uint32_t fasteningCounter = 0;
-    MachineCatalog catalog;
-    ParameterBlock::DigestWords blockDigest{};
-    bool passwordVerified = false;
-    PasswordDigestBytes verifiedPasswordDigest{};
-    bool dataLoaded = false;
-    int dataOrigin = kDataOriginNone;
-    bool settingsChanged = false;
-    std::string configName;
-    int machineKind = 0;
-    double userGearFactor = 1.0;
-    int currentSet = 0;
-    int stepCount = 5;
-    int batteryVoltage = 18;
-    bool restartPending = false;
+    // The image the pages edit, in place: BindPages hands them the same. Whoever edits it as a
+    // page would (the command-line program, tests) calls MarkChanged.
+    const ParameterBlock& Image() const { return image; }
+    ParameterBlock& PageImage() { return image; }
+    // An image "read" wrote earlier, in the editor as read from the machine (nothing shown).
+    void TakeImageAsRead(const ParameterBlock& read);
+    // The editor back to its start: no image, nothing loaded.
+    void ClearEditor();
+    // The machine's image as read just before the last write.
+    const ParameterBlock& MachineImage() const { return machineImage; }
+    uint32_t FasteningCounter() const { return fasteningCounter; }
+    const MachineCatalog& Catalog() const { return catalog; }
+    // The digest of the block as the machine held it after the last read or write.
+    const ParameterBlock::DigestWords& BlockDigest() const { return blockDigest; }
+    // The machine password was entered for this machine in this run (and is its digest).
+    bool PasswordVerified() const { return passwordVerified; }
+    const PasswordDigestBytes& VerifiedPasswordDigest() const { return verifiedPasswordDigest; }
+    bool DataLoaded() const { return dataLoaded; }
+    int DataOrigin() const { return dataOrigin; }
+    bool SettingsChanged() const { return settingsChanged; }
+    const std::string& ConfigName() const { return configName; }
+    int MachineKind() const { return machineKind; }
+    double UserGearFactor() const { return userGearFactor; }
+    int CurrentSet() const { return currentSet; }
+    // A language change closes the window to show it again.
+    bool RestartPending() const { return restartPending; }
 
     // Controls of the main window, as the window shows them.
-    bool expertChecked = false;
-    bool expertBoxEnabled = false;
-    bool setListEnabled = false;
-    int setListSelection = 0;
-    bool writeButtonEnabled = false;
+    struct WindowControls {
+        bool expertChecked = false;
+        bool expertBoxEnabled = false;
+        bool setListEnabled = false;
+        int setListSelection = 0;
+        bool writeButtonEnabled = false;
+    };
+    const WindowControls& Controls() const { return controls; }
 
     // ---- service history ----
 
     // Where machine commands are recorded; null: no history (nothing stored, nothing asked).
-    cMachineJournal* journal = nullptr;
+    void SetJournal(cMachineJournal* j) { journal = j; }
+    cMachineJournal* Journal() const { return journal; }
     // Before the first written byte: stores the machine's state. False when the write must not
     // start (the backup failed and the user did not agree to go on without it). backupId is
     // the entry to complete with RecordCommand, 0 for none.
@@ -322,9 +355,6 @@ public:
     using WriteCheckFn = std::function<std::vector<WriteFinding>(
         const ParameterBlock&, const ParameterBlock&, const MachineCatalog&, uint16_t)>;
     void SetWriteCheck(WriteCheckFn fn) { writeCheck = std::move(fn); }
-    WriteCheckFn writeCheck = CheckImageForWrite;
-    // The link the machine commands talk through, made on the serial port when there is none.
-    cQVX& Link();
     cUserInterface& Ui() { return ui; }
 
 private:
@@ -339,6 +369,47 @@ private:
     void ShowConnectFailure();
     // The pages and window after a successful read of the image (refresh of step 8.3).
     void RefreshAfterRead();
+
+    cUserInterface& ui;
+    CSheet& sheet;
+    FolderSet folders;
+    std::filesystem::path settingsFile;
+    std::filesystem::path catalogFile;
+    Settings settings;
+
+    SerialPort serialPort;
+    PortSelection portSelection;
+    std::unique_ptr<cQVX> linkObject;
+
+    ParameterBlock image = ParameterBlock::Default(); // what the pages edit
+    ParameterBlock machineImage;                      // the machine's image just before a write
+    uint32_t fasteningCounter = 0;
+    MachineCatalog catalog;
+    ParameterBlock::DigestWords blockDigest{};
+    bool passwordVerified = false;
+    PasswordDigestBytes verifiedPasswordDigest{};
+    bool dataLoaded = false;
+    int dataOrigin = kDataOriginNone;
+    bool settingsChanged = false;
+    std::string configName;
+    int machineKind = 0;
+    double userGearFactor = 1.0;
+    int currentSet = 0;
+    int stepCount = 5;
+    int batteryVoltage = 18;
+    bool restartPending = false;
+    WindowControls controls;
+    bool firmwareNeedsRecovery = false;
+
+    StepPictureWriter writePicture;
+    std::function<std::pair<int, int>()> overviewSize;
+    std::vector<std::string> languageNames;
+    int languageIndex = -1;
+    std::string titleVersionText;
+    std::function<void()> offerNewerFirmware;
+    std::function<void(int percent)> readSteps;
+    cMachineJournal* journal = nullptr;
+    WriteCheckFn writeCheck = CheckImageForWrite;
 
     std::unique_ptr<LinkStatus> linkStatus;
     std::unique_ptr<cTracePort> trace;

@@ -1,6 +1,7 @@
 // "Werkseinstellung": the machine back to the parameters it was delivered with.
 #include "app/DialogMain.h"
 #include "app/WriteRoad.h"
+#include "model/FirmwareVersion.h"
 
 #include "files/FactorySettings.h"
 #include "link/ResultCodes.h"
@@ -23,7 +24,7 @@ bool cDialogMain::RestoreFactorySettings() {
         ShowLinkError(result);
         return false;
     }
-    if (ParseFirmwareMajor(machine) < 4) {
+    if (FirmwareVersionOf(machine).major < 4) {
         Message("Falsche Firmware-Version");
         return false;
     }
@@ -37,7 +38,7 @@ bool cDialogMain::RestoreFactorySettings() {
 
     ParameterBlock factory;
     if (ReadConfigFile(path, factory) != 0 || factory.WriteMark() != 0 ||
-        ParseFirmwareMajor(factory) < 4) {
+        FirmwareVersionOf(factory).major < 4) {
         Message("ungültige Konfiguration");
         return false;
     }

@@ -8,30 +8,16 @@
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
 #include "link/STM.h"
+#include "model/FirmwareVersion.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <tuple>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Version {
-    int major = 0, minor = 0, third = 0;
-    // Whole versions compare: the third number has three digits, so minor * 100 + third
-    // would put 4.01.150 above 4.02.000.
-    auto Key() const { return std::tie(major, minor, third); }
-    bool operator<(const Version& o) const { return Key() < o.Key(); }
-};
-
-Version VersionOf(const ParameterBlock& block) {
-    Version v;
-    cDialogMain::ParseFirmwareVersion(block, v.major, v.minor, v.third);
-    return v;
-}
 
 bool SameMachine(const ParameterBlock& a, const ParameterBlock& b) {
     return a.VariantCode() == b.VariantCode() && a.Transmission() == b.Transmission() &&
@@ -110,10 +96,10 @@ bool FirmwareFileAccepted(cDialogMain& c, FirmwareStatus status, bool fits = tru
 // Where a dump is written, proposed on the desktop; false when the dialog was cancelled.
 bool AskDumpFile(cDialogMain& c, const char* proposedName, std::string& path) {
     cUserInterface::FileRequest request;
-    request.folder = DesktopFolder(c.folders.documentsFolder);
+    request.folder = DesktopFolder(c.Folders().documentsFolder);
     request.proposedName = proposedName;
     request.filter = kDumpFilter;
-    return c.ui.AskSaveFile(request, path) && !path.empty();
+    return c.Ui().AskSaveFile(request, path) && !path.empty();
 }
 
 } // namespace
@@ -130,26 +116,26 @@ void cDialogMain::ListFilesRecursive(const fs::path& folder, std::vector<std::st
     ListFiles(folder, list, 0);
 }
 
-bool cDialogMain::CheckFirmwareFile(const std::string& path, int& major, int& minor, int& third) {
+bool cDialogMain::CheckFirmwareFile(const std::string& path, FirmwareVersion& version) {
     if (!linkObject)
         return false;
     MainFirmware fw;
     if (FirmwareFile::ReadMain(path, linkObject->GetMemorySize(), fw) != FirmwareStatus::Ok)
         return false;
-    ParseFirmwareVersion(fw.block, major, minor, third);
-    return major >= 4 && SameMachine(fw.block, image);
+    version = FirmwareVersionOf(fw.block);
+    return version.major >= 4 && SameMachine(fw.block, image);
 }
 
 std::string cDialogMain::OfferNewerFirmware() {
-    Version best = VersionOf(image);
+    FirmwareVersion best = FirmwareVersionOf(image);
     if (best.major != 4)
         return {};
     std::vector<std::string> files;
     ListFilesRecursive(FirmwareFolder(), files);
     std::string chosen;
     for (const std::string& path : files) {
-        Version v;
-        if (CheckFirmwareFile(path, v.major, v.minor, v.third) && best < v) {
+        FirmwareVersion v;
+        if (CheckFirmwareFile(path, v) && best < v) {
             best = v;
             chosen = path;
         }
@@ -195,10 +181,10 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
                  "Einstellungen gehen verloren. Wählen Sie nur eine Firmware, die zu dieser "
                  "Maschine gehört.\n\nWollen Sie den Vorgang fortsetzen"))
             return false;
-    } else if (VersionOf(machine).major != 4) {
+    } else if (FirmwareVersionOf(machine).major != 4) {
         return false;
     }
-    const Version current = VersionOf(machine);
+    const FirmwareVersion current = FirmwareVersionOf(machine);
 
     std::string path;
     if (!AskFirmwareFile(ui, FirmwareFolder(), path))
@@ -207,7 +193,7 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     // Everything about the file is checked before a byte goes to the machine.
     MainFirmware fw;
     const FirmwareStatus status = FirmwareFile::ReadMain(path, linkObject->GetMemorySize(), fw);
-    const Version offered = VersionOf(fw.block);
+    const FirmwareVersion offered = FirmwareVersionOf(fw.block);
     if (!FirmwareFileAccepted(*this, status, offered.major >= 4))
         return false;
     const size_t at = *FirmwareFile::LocateBlock(fw.image);

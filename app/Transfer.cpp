@@ -4,57 +4,15 @@
 
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
+#include "model/FirmwareVersion.h"
 
-#include <cctype>
 #include <string>
 
 namespace {
 
-// atoi on a piece of the firmware text: blanks, an optional sign, digits up to the first
-// non-digit; 0 when there are none. The piece ends at a zero byte.
-int ParseNumber(const ParameterBlock& block, size_t first, size_t count) {
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t c = block.bytes[ParameterBlock::kOffSwVersion + first + i];
-        if (c == 0)
-            break;
-        text.push_back(static_cast<char>(c));
-    }
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10 + (text[i] - '0');
-    return negative ? -value : value;
-}
-
-// Each number is read on its own: a zero byte ends only the number it falls into, so a zero
-// in the uninterpreted character 0 (or in a separator) does not hide the others.
-int Piece(const ParameterBlock& block, size_t first, size_t count) {
-    return ParseNumber(block, first, count);
-}
-
 const TransmissionEntry kNoEntry{};
 
 } // namespace
-
-int cDialogMain::ParseFirmwareMajor(const ParameterBlock& block) {
-    return Piece(block, 1, 2);
-}
-
-int cDialogMain::ParseFirmwareVersion(const ParameterBlock& block, int& major, int& minor,
-                                      int& third) {
-    major = Piece(block, 1, 2);
-    minor = Piece(block, 4, 2);
-    third = Piece(block, 7, 3);
-    return third;
-}
 
 void cDialogMain::ShowLinkError(int code) {
     if (const char* text = ResultMessage(code))
@@ -114,7 +72,7 @@ bool cDialogMain::OnReadFromMachine() {
         RecordRead("von Maschine", result, nullptr, nullptr, std::nullopt);
         return false;
     }
-    if (ParseFirmwareMajor(block) <= 3) {
+    if (FirmwareVersionOf(block).major <= 3) {
         Message("Falsche Firmware-Version");
         RecordRead("von Maschine", result, "Falsche Firmware-Version", &block, counter);
         return false;
@@ -138,12 +96,12 @@ bool cDialogMain::OnReadFromMachine() {
 void cDialogMain::RefreshAfterRead() {
     sheet.LockPages(false);
     if (image.ParameterisationAllowed()) {
-        expertBoxEnabled = true;
+        controls.expertBoxEnabled = true;
     } else {
         sheet.LockPages(true);
-        expertBoxEnabled = false;
+        controls.expertBoxEnabled = false;
     }
-    writeButtonEnabled = true;
+    controls.writeButtonEnabled = true;
     sheet.SetFasteningCounter(fasteningCounter);
     sheet.SetMachineKind(machineKind);
 
@@ -168,7 +126,7 @@ void cDialogMain::RefreshAfterRead() {
     sheet.SetGearFactor(userGearFactor);
 
     currentSet = 0;
-    setListSelection = 0;
+    controls.setListSelection = 0;
     stepCount = 5;
     sheet.BindPages(image, 0);
     sheet.SetClutchLimitRemoved(stepCount, image.ClutchLimitRemoved());

@@ -62,9 +62,9 @@ void cDialogMain::InitWindow() {
     DiscoverAdapters();
 
     const bool expert = image.ExpertMode();
-    setListEnabled = expert;
+    controls.setListEnabled = expert;
     sheet.EnableExpertControls(expert);
-    setListSelection = currentSet;
+    controls.setListSelection = currentSet;
     sheet.BindPages(image, currentSet);
 
     if (const std::string entry =
@@ -74,7 +74,7 @@ void cDialogMain::InitWindow() {
     else
         configName = Translate(configName);
     if (dataLoaded && portSelection.AdapterPresent())
-        writeButtonEnabled = true;
+        controls.writeButtonEnabled = true;
 
     // Read again, so a language restart works with the settings file as it is on disk.
     if (!settingsFile.empty())
@@ -89,7 +89,7 @@ void cDialogMain::InitWindow() {
     if (!restartPending)
         settingsChanged = false;
     restartPending = false;
-    titleVersionText = TitleVersionText(Translate("Torvex Kelvane"), Translate("Version"));
+    titleVersionText = ::TitleVersionText(Translate("Torvex Kelvane"), Translate("Version"));
     sheet.LockPages(true);
 }
 
@@ -134,7 +134,7 @@ bool cDialogMain::OnLanguageChosen(int id) {
         Message("Die Einstellung konnte nicht gespeichert werden");
     restartPending = true;
     currentSet = 0;
-    setListSelection = 0;
+    controls.setListSelection = 0;
     OnParameterSetChanged(0);
     return true;
 }

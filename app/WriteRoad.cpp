@@ -8,6 +8,7 @@
 #include "lang/Language.h"
 #include "link/QVX.h"
 #include "link/WriteStop.h"
+#include "model/FirmwareVersion.h"
 
 #include <algorithm>
 
@@ -386,7 +387,5 @@ bool cWriteRoad::BlockAreaUsable(int readResult, const ParameterBlock& block,
         return false;
     if (readResult != kResultOk)
         return true; // a line failure says nothing about what the machine holds
-    const uint8_t* v = block.bytes.data() + ParameterBlock::kOffSwVersion;
-    auto digit = [](uint8_t ch) { return ch >= '0' && ch <= '9'; };
-    return digit(v[1]) && digit(v[2]);
+    return FirmwareVersionOf(block).majorDigits;
 }

@@ -150,7 +150,7 @@ bool TimeBlockWrites(const std::string& device, const fs::path& folder, int roun
     cDialogMain c(ui, sheet, folders, [device] {
         return std::vector<AdapterRecord>{{"", device}};
     });
-    c.journal = &journal;
+    c.SetJournal(&journal);
     c.DiscoverAdapters();
     c.Link();
     writeSeconds = 0;

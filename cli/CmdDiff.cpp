@@ -25,7 +25,7 @@ bool Resolve(const std::string& text, cControllerSession& session, Operand& out)
             session.Finish(false, "von Maschine: not read");
             return false;
         }
-        out.image = c.image;
+        out.image = c.Image();
         out.machineKind = 18;
         return true;
     }

@@ -43,14 +43,14 @@ int RunFirmware(cli::Args& args) {
     cDialogMain& c = *session.controller;
     if (!c.OnFirmwareUpdate(recover ? cDialogMain::Recovery::Recover
                                     : cDialogMain::Recovery::Refuse)) {
-        if (!recover && c.firmwareNeedsRecovery)
+        if (!recover && c.FirmwareNeedsRecovery())
             return cli::Fail("nothing written; firmware --recover FILE writes the whole "
                              "application area from FILE, whose block then names the machine");
         return session.Finish(false, "Firmware Update: nothing written");
     }
     // The update ends with a read of the machine: what it runs now.
-    if (c.dataOrigin == kDataOriginMachine)
-        std::printf("firmware: %s\n", ShownText(c.image.SwVersion()).c_str());
+    if (c.DataOrigin() == kDataOriginMachine)
+        std::printf("firmware: %s\n", ShownText(c.Image().SwVersion()).c_str());
     return 0;
 }
 

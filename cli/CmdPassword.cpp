@@ -26,7 +26,7 @@ int RunPassword(cli::Args& args) {
         cUserInterface::PasswordChange{oldPassword, newPassword, newPassword};
 
     cDialogMain& c = *session.controller;
-    if (!c.portSelection.AdapterPresent())
+    if (!c.Ports().AdapterPresent())
         return cli::Fail("no adapter found");
     const bool ok = c.OnChangePassword();
     if (!ok && cDialogMain::LimitCharacters(newPassword, 8) != newPassword)

@@ -26,17 +26,17 @@ int RunRead(cli::Args& args) {
         return session.Finish(false, "von Maschine: not read");
 
     std::string error;
-    if (!WriteFileAtomic(out, c.image.bytes.data(), c.image.bytes.size(), &error))
+    if (!WriteFileAtomic(out, c.Image().bytes.data(), c.Image().bytes.size(), &error))
         return cli::Fail("cannot write " + out + ": " + error);
 
-    std::printf("port: %s\n", c.portSelection.SelectedPort().c_str());
-    if (const auto* link = dynamic_cast<const cQVX_18*>(c.linkObject.get())) {
-        std::printf("memory size: 0x%X\n", unsigned(c.linkObject->GetMemorySize()));
+    std::printf("port: %s\n", c.Ports().SelectedPort().c_str());
+    if (const auto* link = dynamic_cast<const cQVX_18*>(c.CurrentLink())) {
+        std::printf("memory size: 0x%X\n", unsigned(link->GetMemorySize()));
         std::printf("block offset: %u\n", unsigned(link->BlockOffset()));
         std::printf("emulation area: 0x%08X, %u bytes\n", unsigned(link->EmulationStart()),
                     unsigned(link->EmulationLength()));
     }
-    std::printf("fastening counter: %u\n", unsigned(c.fasteningCounter));
+    std::printf("fastening counter: %u\n", unsigned(c.FasteningCounter()));
     std::printf("image written to %s\n", out.c_str());
     return 0;
 }

@@ -40,7 +40,7 @@ int RunRestore(cli::Args& args) {
     if (!c.OnReadFromMachine())
         return session.Finish(false, "von Maschine: not read");
     HistoryEntry now;
-    now.TakeIdentity(c.image);
+    now.TakeIdentity(c.Image());
     if (now.serialNr != entry->serialNr)
         return cli::Fail(Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
                          Translate("Seriennummer") + " " + ShownLatin1(entry->serialNr) + "; " +
@@ -48,7 +48,7 @@ int RunRestore(cli::Args& args) {
 
     const ParameterBlock& target = *entry->Image();
     const std::vector<FieldDifference> differences =
-        DiffImages(c.image, target, ContextFor(c.image, 18), ContextFor(target, 18));
+        DiffImages(c.Image(), target, ContextFor(c.Image(), 18), ContextFor(target, 18));
     if (differences.empty()) {
         std::cout << "the machine already holds entry " << *id << "\n";
         return 0;
@@ -61,7 +61,7 @@ int RunRestore(cli::Args& args) {
         return 1;
     // As an image read from this machine and edited: the whole image goes back, the machine's
     // own identity and password stay.
-    c.image = target;
+    c.PageImage() = target;
     c.MarkChanged();
     if (!c.OnWriteToMachine())
         return session.Finish(false, "zur Maschine: not written");

@@ -27,9 +27,9 @@ int RunSave(cli::Args& args) {
                          " bytes: not a 512-byte parameter image");
 
     cDialogMain& c = *session.controller;
-    std::copy(bytes.begin(), bytes.end(), c.image.bytes.begin());
-    c.dataLoaded = true;
-    c.dataOrigin = kDataOriginMachine;
+    ParameterBlock read;
+    std::copy(bytes.begin(), bytes.end(), read.bytes.begin());
+    c.TakeImageAsRead(read);
     session.ui.saveFile = rest[1];
     if (!c.SaveConfiguration())
         return session.Finish(false, "Speichern: not saved");

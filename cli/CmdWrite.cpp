@@ -53,12 +53,12 @@ int RunWrite(cli::Args& args) {
         if (!c.OnReadFromMachine())
             return session.Finish(false, "von Maschine: not read");
         // An image read from another machine carries that machine's serial number.
-        if (edited.SerialNr() != c.image.SerialNr()) {
+        if (edited.SerialNr() != c.Image().SerialNr()) {
             session.ui.ShowMessage(Translate("ungültige Zielmaschine"), cUserInterface::Buttons::Ok,
                                    cUserInterface::Icon::None);
             return 1;
         }
-        c.image = edited;
+        c.PageImage() = edited;
         c.MarkChanged();
     } else {
         session.ui.openFile = in;

@@ -223,14 +223,14 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
         lister = [device] { return std::vector<AdapterRecord>{{"", device}}; };
     }
     controller = std::make_unique<cDialogMain>(ui, sheet, folders, lister);
-    controller->portSelection.SetReportCount(false);
+    controller->Ports().SetReportCount(false);
     std::string traceError;
     if (traced && !controller->StartTrace(tracePath, "kelvane-cli", traceError)) {
         cli::Fail("cannot write the trace " + traceError);
         return false;
     }
     if (!chosen)
-        language = controller->settings.languageName;
+        language = controller->CurrentSettings().languageName;
     LanguageLoadResult loaded = SetLanguage(language);
     if (!loaded.Ok()) {
         if (chosen) {
@@ -240,13 +240,12 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
         // The window keeps the German texts when the stored language is gone; so do we.
         std::cerr << "kelvane-cli: " << loaded.Message() << "\n";
     }
-    controller->configName = Translate(" --- keine ---");
     // Without a history every write asks (and is refused unless --no-backup).
     std::string notice, error;
     history.Open(folders.dataFolder, notice, error);
     if (!notice.empty())
         std::cerr << "kelvane-cli: " << notice << "\n";
-    controller->journal = &history;
+    controller->SetJournal(&history);
     controller->DiscoverAdapters();
     CatchInterruptDuringWrites();
     rest = args.Positional();
@@ -257,7 +256,7 @@ int cControllerSession::Finish(bool ok, const std::string& what) {
     if (ok)
         return 0;
     if (ui.ErrorsShown() == 0) {
-        if (controller && !controller->portSelection.AdapterPresent())
+        if (controller && !controller->Ports().AdapterPresent())
             cli::Fail("no adapter found (--port PATH names the port)");
         else
             cli::Fail(what);
@@ -266,7 +265,7 @@ int cControllerSession::Finish(bool ok, const std::string& what) {
 }
 
 void cControllerSession::ShowReadBar() {
-    controller->readSteps = [this](int percent) {
+    controller->SetReadSteps([this](int percent) {
         if (!readBarOpen) {
             ui.ShowProgress(true);
             readBarOpen = true;
@@ -275,7 +274,7 @@ void cControllerSession::ShowReadBar() {
         // Closed at once: the command's own message follows on its own line.
         if (percent >= 100)
             EndReadBar();
-    };
+    });
 }
 
 void cControllerSession::EndReadBar() {

@@ -38,7 +38,7 @@ public:
 
     virtual int Connect() = 0;
     virtual int ReadParameterBlock(Block destination) = 0;
-    virtual uint32_t GetMemorySize() = 0;
+    virtual uint32_t GetMemorySize() const = 0;
     virtual int ReadFasteningCounter(uint32_t& counter) = 0;
     virtual int DumpEmulationArea(const std::string& path) = 0;
 
@@ -100,7 +100,7 @@ public:
 
     int Connect() override;
     int ReadParameterBlock(Block destination) override;
-    uint32_t GetMemorySize() override { return memorySize; }
+    uint32_t GetMemorySize() const override { return memorySize; }
     int ReadFasteningCounter(uint32_t& counter) override;
     int DumpEmulationArea(const std::string& path) override;
 

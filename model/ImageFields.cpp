@@ -1,6 +1,7 @@
 #include "model/ImageFields.h"
 
 #include "base/CalendarDate.h"
+#include "model/FirmwareVersion.h"
 
 #include <nlohmann/json.hpp>
 
@@ -305,8 +306,8 @@ std::string FieldText(const ImageField& f, const ParameterBlock& b, const Conver
     case K::Text:
         return "\"" + ShownLatin1(RawText(b, f)) + "\"";
     case K::Version: {
-        const FirmwareVersionNumbers v = b.FirmwareVersion();
-        const bool valid = v.major >= 0 && v.minor >= 0 && v.third >= 0;
+        const FirmwareVersion v = FirmwareVersionOf(b);
+        const bool valid = v.allDigits;
         return "\"" + ShownLatin1(RawText(b, f)) + "\"" +
                (valid ? " (" + std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
                             std::to_string(v.third) + ")"

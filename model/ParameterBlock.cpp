@@ -25,20 +25,6 @@ constexpr size_t kStNextCond = 25;
 constexpr size_t kStErrorMask = 26;
 constexpr size_t kStNextStep = 28;
 
-// Decimal digits at text[from, from+count), or -1.
-int Decimal(const std::string& text, size_t from, size_t count) {
-    if (from + count > text.size())
-        return -1;
-    int v = 0;
-    for (size_t i = from; i < from + count; ++i) {
-        char c = text[i];
-        if (c < '0' || c > '9')
-            return -1;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
-
 // Raw bytes of a field up to its first byte 0.
 std::string RawText(const uint8_t* p, size_t width) {
     size_t n = 0;
@@ -312,16 +298,6 @@ void ParameterBlock::SetU32(size_t offset, uint32_t v) {
     if (offset + 4 > kSize)
         throw std::out_of_range("u32 field");
     StoreLe32(bytes.data() + offset, v);
-}
-
-int ParameterBlock::FirmwareMajor() const {
-    return FirmwareVersion().major;
-}
-
-FirmwareVersionNumbers ParameterBlock::FirmwareVersion() const {
-    // Raw bytes, not cut at 0: a byte 0 inside the number simply is no digit.
-    std::string v(reinterpret_cast<const char*>(bytes.data() + kOffSwVersion), kLenSwVersion);
-    return {Decimal(v, 1, 2), Decimal(v, 4, 2), Decimal(v, 7, 3)};
 }
 
 int ParameterBlock::MachineKindFromModel() const {

@@ -108,13 +108,6 @@ private:
     uint8_t* data_;
 };
 
-struct FirmwareVersionNumbers {
-    int major = -1; // -1 where the characters are not decimal digits
-    int minor = -1;
-    int third = -1;
-    bool operator==(const FirmwareVersionNumbers&) const = default;
-};
-
 class ParameterBlock {
 public:
     static constexpr size_t kSize = 512;
@@ -260,10 +253,6 @@ public:
     void StoreClutchLimitRemoved(bool on);
     std::array<uint8_t, kLenMachineTail> MachineTail() const;
 
-    // Decimal number in swVersion characters 1-2; -1 when they are not digits.
-    int FirmwareMajor() const;
-    // Characters 1-2, 4-5 and 7-9 of swVersion.
-    FirmwareVersionNumbers FirmwareVersion() const;
     // 14 when byte 7 is '4', 18 when it is '8', otherwise 0 (invalid).
     int MachineKindFromModel() const;
 

@@ -12,6 +12,7 @@
 #include "base/FileIo.h"
 #include "files/ConfigFile.h"
 #include "files/FactorySettings.h"
+#include "model/FirmwareVersion.h"
 #include "model/ParameterBlock.h"
 #include "sim/SimMachine.h"
 
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     // The program refuses factory files it could not load: say so here, not at the machine.
     if (source.MachineKindFromModel() == 0)
         return Fail("machine type '" + source.MachineType() + "' is neither kind 14 nor 18");
-    if (source.FirmwareMajor() < 4)
+    if (FirmwareVersionOf(source).major < 4)
         return Fail("firmware '" + source.SwVersion() + "' is older than major version 4");
 
     const ParameterBlock factory = MakeFactoryImage(source);

@@ -22,7 +22,7 @@ QString Q(const std::string& s) {
 } // namespace
 
 cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent)
-    : QDialog(parent), controller(controller), model(store, controller.catalogFile.string()) {
+    : QDialog(parent), controller(controller), model(store, controller.CatalogPath().string()) {
     setObjectName("historyDialog");
     setWindowTitle(Q(Translate("Verlauf")));
     resize(980, 640);
@@ -120,7 +120,8 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
 }
 
 ConversionContext cDialogHistory::Context() const {
-    return MakeConversionContext(controller.image, controller.catalog, controller.machineKind);
+    return MakeConversionContext(controller.Image(), controller.Catalog(),
+                                 controller.MachineKind());
 }
 
 void cDialogHistory::MachineChosen(int row) {
@@ -165,7 +166,7 @@ void cDialogHistory::EntryChosen() {
         return;
     }
     std::string error;
-    const auto differences = model.AgainstEditor(rows[0], controller.image, Context(), error);
+    const auto differences = model.AgainstEditor(rows[0], controller.Image(), Context(), error);
     if (!error.empty()) {
         differenceTitle->setText(Q(error));
         restoreButton->setEnabled(false);

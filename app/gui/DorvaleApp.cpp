@@ -105,12 +105,12 @@ int CDorvaleApp::Run(const Options& options) {
     cHistoryJournal history; // outlives the controller that writes to it
     cDialogMain controller(ui, sheet, folders);
     sheet.SetHost(&controller);
-    controller.writePicture = [](const std::string& path, int width, int height,
-                                 const std::vector<StepShape>& steps,
-                                 const StepDrawContext& context) {
+    controller.SetPictureWriter([](const std::string& path, int width, int height,
+                                   const std::vector<StepShape>& steps,
+                                   const StepDrawContext& context) {
         return ExportStepGraphic(path, width, height, steps, context);
-    };
-    controller.offerNewerFirmware = [&controller] { controller.OfferNewerFirmware(); };
+    });
+    controller.SetNewerFirmwareOffer([&controller] { controller.OfferNewerFirmware(); });
     // A language file that cannot be read leaves the German texts; say why.
     QTranslator qtTexts;
     auto useLanguage = [&ui, &qtTexts, baseLoaded](const std::string& name) {
@@ -127,14 +127,14 @@ int CDorvaleApp::Run(const Options& options) {
             ui.ShowMessage(result.Message(), cUserInterface::Buttons::Ok,
                            cUserInterface::Icon::Warning);
     };
-    useLanguage(controller.settings.languageName);
+    useLanguage(controller.CurrentSettings().languageName);
     {
         // Without a history every write asks whether to go on without a backup.
         std::string notice, error;
         history.Open(folders.dataFolder, notice, error);
         if (!notice.empty())
             ui.ShowMessage(notice, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
-        controller.journal = &history;
+        controller.SetJournal(&history);
     }
     if (!options.trace.isEmpty()) {
         std::string error;
@@ -147,8 +147,8 @@ int CDorvaleApp::Run(const Options& options) {
     // the change flag survive it; only the window is made anew.
     bool first = true;
     do {
-        if (controller.restartPending)
-            useLanguage(controller.settings.languageName);
+        if (controller.RestartPending())
+            useLanguage(controller.CurrentSettings().languageName);
         cMainWindow window(controller, sheet, options.port);
         if (first && (options.read || !options.screenshot.isEmpty())) {
             QTimer::singleShot(0, &window, [&] {
@@ -158,7 +158,7 @@ int CDorvaleApp::Run(const Options& options) {
                     if (!window.grab().save(options.screenshot))
                         std::fprintf(stderr, "kelvane: cannot write %s\n",
                                      qPrintable(options.screenshot));
-                    controller.settingsChanged = false;
+                    controller.ForgetChanges();
                     window.reject();
                 }
             });
@@ -167,13 +167,13 @@ int CDorvaleApp::Run(const Options& options) {
             QTimer::singleShot(0, &window, [&] {
                 std::printf("shown\n");
                 std::fflush(stdout);
-                controller.settingsChanged = false;
+                controller.ForgetChanges();
                 window.reject();
             });
         }
         first = false;
         window.exec();
-    } while (controller.restartPending);
+    } while (controller.RestartPending());
     sheet.SetHost(nullptr);
     return 0;
 }

@@ -106,10 +106,10 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
         overview->update();
     });
     sheet.onRedrawOverview = [this] { overview->update(); };
-    controller.overviewSize = [this] {
+    controller.SetOverviewSize([this] {
         const QRect r = overview->contentsRect();
         return std::pair<int, int>(r.width(), r.height());
-    };
+    });
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
@@ -134,7 +134,7 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
     layout->addWidget(statusBar);
     connect(sheetView, &cMainSheetView::noticed, statusPane, &QLabel::setText);
 
-    if (auto* qtUi = dynamic_cast<QtUserInterface*>(&controller.ui)) {
+    if (auto* qtUi = dynamic_cast<QtUserInterface*>(&controller.Ui())) {
         qtUi->SetParent(this);
         qtUi->SetStatusTargets(statusPane, progress);
     }
@@ -142,13 +142,13 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
     // A device the user names is listed even when discovery would not list it (a plain
     // serial port, an adapter without serial number).
     if (!preferredPort.isEmpty())
-        controller.portSelection.SetExtraPort(preferredPort.toStdString());
+        controller.Ports().SetExtraPort(preferredPort.toStdString());
     controller.InitWindow();
     if (!preferredPort.isEmpty()) {
-        const auto& ports = controller.portSelection.Ports();
+        const auto& ports = controller.Ports().Ports();
         for (size_t i = 0; i < ports.size(); ++i)
             if (QString::fromStdString(ports[i]) == preferredPort)
-                controller.portSelection.Select(static_cast<int>(i));
+                controller.Ports().Select(static_cast<int>(i));
     }
     BuildLanguageMenu();
     TranslateWindow(this);
@@ -161,8 +161,8 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
 
 cMainWindow::~cMainWindow() {
     sheet.onRedrawOverview = nullptr;
-    controller.overviewSize = nullptr;
-    if (auto* qtUi = dynamic_cast<QtUserInterface*>(&controller.ui))
+    controller.SetOverviewSize(nullptr);
+    if (auto* qtUi = dynamic_cast<QtUserInterface*>(&controller.Ui()))
         qtUi->SetStatusTargets(nullptr, nullptr);
 }
 
@@ -209,11 +209,11 @@ void cMainWindow::BuildMenu() {
 }
 
 bool cMainWindow::ShowHistory() {
-    auto* history = dynamic_cast<cHistoryJournal*>(controller.journal);
+    auto* history = dynamic_cast<cHistoryJournal*>(controller.Journal());
     if (!history || !history->store.IsOpen()) {
-        controller.ui.ShowMessage(history && !history->openError.empty()
-                                      ? history->openError
-                                      : Translate("Der Verlauf konnte nicht geöffnet werden"));
+        controller.Ui().ShowMessage(history && !history->openError.empty()
+                                        ? history->openError
+                                        : Translate("Der Verlauf konnte nicht geöffnet werden"));
         return false;
     }
     cDialogHistory dialog(controller, history->store, this);
@@ -223,9 +223,9 @@ bool cMainWindow::ShowHistory() {
 void cMainWindow::BuildLanguageMenu() {
     languageMenu = settingsMenu->addMenu("Sprache");
     languageMenu->setObjectName("languageMenu");
-    for (size_t i = 0; i < controller.languageNames.size(); ++i) {
+    for (size_t i = 0; i < controller.LanguageNames().size(); ++i) {
         // The files' own names, not translated.
-        QAction* action = new QAction(QString::fromStdString(controller.languageNames[i]), this);
+        QAction* action = new QAction(QString::fromStdString(controller.LanguageNames()[i]), this);
         const int id = cDialogMain::kLanguageCommandBase + static_cast<int>(i);
         action->setData(id);
         connect(action, &QAction::triggered, this, [this, id] { OnLanguageChosen(id); });
@@ -265,7 +265,7 @@ QWidget* cMainWindow::BuildTop() {
     transfer->addWidget(factoryButton, 2, 1);
     row->addWidget(transferGroup);
     connect(portList, qOverload<int>(&QComboBox::activated), this,
-            [this](int index) { controller.portSelection.Select(index); });
+            [this](int index) { controller.Ports().Select(index); });
     connect(readButton, &QPushButton::clicked, this,
             [this] { RunMachineCommand([this] { return controller.OnReadFromMachine(); }); });
     connect(writeButton, &QPushButton::clicked, this,
@@ -301,8 +301,7 @@ QWidget* cMainWindow::BuildTop() {
     });
     connect(expertBox, &QCheckBox::clicked, this, [this](bool checked) {
         RunCommand([this, checked] {
-            controller.expertChecked = checked;
-            controller.OnExpertModeClicked();
+            controller.OnExpertModeClicked(checked);
             return true;
         });
     });
@@ -332,27 +331,27 @@ bool cMainWindow::RunCommand(const std::function<bool()>& command) {
 bool cMainWindow::RunMachineCommand(const std::function<bool()>& command) {
     const bool ok = RunCommand(command);
     // A machine command without any adapter ends without a message box; say why here.
-    if (!ok && !busy && !controller.portSelection.AdapterPresent())
+    if (!ok && !busy && !controller.Ports().AdapterPresent())
         statusPane->setText(QString::fromStdString(Translate("Kein Adapter gefunden")));
     return ok;
 }
 
 void cMainWindow::ShowState() {
     updating = true;
-    configBox->setText(QString::fromStdString(controller.configName));
+    configBox->setText(QString::fromStdString(controller.ConfigName()));
 
-    const auto& ports = controller.portSelection.Ports();
+    const auto& ports = controller.Ports().Ports();
     portList->clear();
     for (const std::string& port : ports)
         portList->addItem(QString::fromStdString(port));
-    portList->setCurrentIndex(controller.portSelection.Selection());
-    portList->setEnabled(controller.portSelection.ListEnabled());
+    portList->setCurrentIndex(controller.Ports().Selection());
+    portList->setEnabled(controller.Ports().ListEnabled());
 
-    writeButton->setEnabled(controller.writeButtonEnabled);
-    setList->setCurrentIndex(controller.setListSelection);
-    setList->setEnabled(controller.setListEnabled);
-    expertBox->setChecked(controller.expertChecked);
-    expertBox->setEnabled(controller.expertBoxEnabled);
+    writeButton->setEnabled(controller.Controls().writeButtonEnabled);
+    setList->setCurrentIndex(controller.Controls().setListSelection);
+    setList->setEnabled(controller.Controls().setListEnabled);
+    expertBox->setChecked(controller.Controls().expertChecked);
+    expertBox->setEnabled(controller.Controls().expertBoxEnabled);
     updating = false;
 
     if (SheetView* view = sheet.View())

@@ -138,6 +138,9 @@ public:
 
     // "von Maschine" that must succeed (messages of the read are dropped).
     void ReadMachine();
+    // Read, and "zur Maschine" of that image with the machine's password: the password then
+    // counts as entered for this machine. Messages and the machine's counters are dropped.
+    void VerifyPassword(const std::string& password = SimMachine::kDefaultPassword);
 
     // The machine's image with a field changed through a callback.
     template <typename Fn> void EditMachine(Fn fn) {

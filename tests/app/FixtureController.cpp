@@ -194,17 +194,17 @@ std::string RecordingSheet::Last(const std::string& prefix) const {
 
 ControllerState ControllerState::Of(const cDialogMain& c) {
     ControllerState s;
-    s.image = c.image;
-    s.blockDigest = c.blockDigest;
-    s.passwordVerified = c.passwordVerified;
-    s.verifiedPasswordDigest = c.verifiedPasswordDigest;
-    s.dataLoaded = c.dataLoaded;
-    s.dataOrigin = c.dataOrigin;
-    s.settingsChanged = c.settingsChanged;
-    s.configName = c.configName;
-    s.machineKind = c.machineKind;
-    s.fasteningCounter = c.fasteningCounter;
-    s.currentSet = c.currentSet;
+    s.image = c.Image();
+    s.blockDigest = c.BlockDigest();
+    s.passwordVerified = c.PasswordVerified();
+    s.verifiedPasswordDigest = c.VerifiedPasswordDigest();
+    s.dataLoaded = c.DataLoaded();
+    s.dataOrigin = c.DataOrigin();
+    s.settingsChanged = c.SettingsChanged();
+    s.configName = c.ConfigName();
+    s.machineKind = c.MachineKind();
+    s.fasteningCounter = c.FasteningCounter();
+    s.currentSet = c.CurrentSet();
     return s;
 }
 
@@ -260,7 +260,7 @@ void ControllerTest::SetUp() {
     controller = std::make_unique<cDialogMain>(ui, sheet, folders, [this] {
         return std::vector<AdapterRecord>{{"NORKSIM1", devicePath}};
     });
-    controller->portSelection.SetReportCount(false);
+    controller->Ports().SetReportCount(false);
     // The prescribed waits only give a real machine time; the simulated one needs none.
     controller->SetPauseFunction([](int) {});
     controller->DiscoverAdapters();
@@ -270,6 +270,16 @@ void ControllerTest::TearDown() {
     controller.reset();
     if (sim)
         sim->Stop();
+}
+
+void ControllerTest::VerifyPassword(const std::string& password) {
+    ReadMachine();
+    ui.passwords.push_back(password);
+    ASSERT_TRUE(controller->OnWriteToMachine()) << ::testing::PrintToString(ui.TakeMessages());
+    ASSERT_TRUE(controller->PasswordVerified());
+    ui.messages.clear();
+    sheet.calls.clear();
+    sim->ResetCounters();
 }
 
 void ControllerTest::ReadMachine() {

@@ -36,7 +36,7 @@ TEST_F(ControllerTest, AnAdapterPulledMidCommandEndsItAsGoneAndAgainPluggedInIsF
         const ControllerState before = ControllerState::Of(*controller);
         const std::string oldDevice = devicePath;
         if (c.write) {
-            controller->image.Step(0).SetSpeed(2222);
+            controller->PageImage().Step(0).SetSpeed(2222);
             controller->MarkChanged();
             ui.passwords.push_back(std::string(SimMachine::kDefaultPassword));
             // The second data frame: no read asks for that address.
@@ -56,7 +56,7 @@ TEST_F(ControllerTest, AnAdapterPulledMidCommandEndsItAsGoneAndAgainPluggedInIsF
         else
             EXPECT_TRUE(shown[0] == c.message || shown[0] == kGone) << shown[0];
         EXPECT_EQ(ui.statusTexts.back(), kGone);
-        EXPECT_FALSE(controller->serialPort.IsOpen());
+        EXPECT_FALSE(controller->PortOpen());
         if (!c.write) {
             const ControllerState after = ControllerState::Of(*controller);
             EXPECT_EQ(after, before);
@@ -68,7 +68,7 @@ TEST_F(ControllerTest, AnAdapterPulledMidCommandEndsItAsGoneAndAgainPluggedInIsF
         ::close(taken);
         ASSERT_NE(devicePath, oldDevice);
         EXPECT_TRUE(controller->OnReadFromMachine()) << ::testing::PrintToString(ui.TakeMessages());
-        EXPECT_EQ(controller->portSelection.SelectedPort(), devicePath);
+        EXPECT_EQ(controller->Ports().SelectedPort(), devicePath);
     }
 }
 
@@ -78,7 +78,7 @@ TEST_F(ControllerTest, ASlowLatencyTimerIsNamedOnceWithItsRemedy) {
     const fs::path entry = tty / fs::path(devicePath).filename();
     fs::create_directories(entry / "device");
     std::ofstream(entry / "device" / "latency_timer") << "16\n";
-    controller->portSelection.SetSysfsPaths({tty.string(), "/dev", ""});
+    controller->Ports().SetSysfsPaths({tty.string(), "/dev", ""});
 
     ReadMachine();
     ReadMachine();

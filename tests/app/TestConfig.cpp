@@ -63,17 +63,17 @@ TEST_F(ControllerTest, SaveBeforeAnythingIsLoadedWritesNothing) {
 
 TEST_F(ControllerTest, SaveStoresTheSealedCopyWithoutMachineIdentity) {
     ReadMachine();
-    controller->image.SetToolId("Station 7");
-    controller->image.SetCalName("Meier");
-    controller->image.SetPlace("Halle 2");
-    controller->image.SetCalDate(123456);
-    controller->image.SetTorque(999);
-    controller->image.SetServiceResetCounter(77);
-    controller->image.SetServiceDueCounter(5000);
+    controller->PageImage().SetToolId("Station 7");
+    controller->PageImage().SetCalName("Meier");
+    controller->PageImage().SetPlace("Halle 2");
+    controller->PageImage().SetCalDate(123456);
+    controller->PageImage().SetTorque(999);
+    controller->PageImage().SetServiceResetCounter(77);
+    controller->PageImage().SetServiceDueCounter(5000);
     sheet.pendingSpeed = 1234; // an edit still in a page
     controller->MarkChanged();
     const ParameterBlock editorBefore = [&] {
-        ParameterBlock b = controller->image;
+        ParameterBlock b = controller->Image();
         b.Step(0).SetSpeed(1234);
         return b;
     }();
@@ -88,10 +88,10 @@ TEST_F(ControllerTest, SaveStoresTheSealedCopyWithoutMachineIdentity) {
     EXPECT_EQ(ui.fileRequests[0].filter, "Config Files (*.bin)|*.bin|");
     EXPECT_EQ(ui.fileRequests[0].defaultExtension, "bin");
     EXPECT_TRUE(fs::is_directory(temp.path() / "data" / "configurations"));
-    EXPECT_FALSE(controller->settingsChanged);
-    EXPECT_EQ(controller->configName, "von Maschine"); // saving does not rename
+    EXPECT_FALSE(controller->SettingsChanged());
+    EXPECT_EQ(controller->ConfigName(), "von Maschine"); // saving does not rename
     // The controller's image is not changed by the save, only the pages' edits went in.
-    EXPECT_EQ(controller->image, editorBefore);
+    EXPECT_EQ(controller->Image(), editorBefore);
     // The expert page does not commit for a save.
     const auto calls = sheet.Take();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "CommitExpert"), 0);
@@ -125,7 +125,7 @@ TEST_F(ControllerTest, SaveCancelledOrEmptyNameWritesNothing) {
     ui.saveFiles.push_back(std::string());
     EXPECT_FALSE(controller->SaveConfiguration());
     EXPECT_FALSE(controller->SaveConfiguration());
-    EXPECT_TRUE(controller->settingsChanged);
+    EXPECT_TRUE(controller->SettingsChanged());
     EXPECT_TRUE(ui.TakeMessages().empty());
     EXPECT_TRUE(fs::is_empty(temp.path() / "data" / "configurations"));
 }
@@ -139,7 +139,7 @@ TEST_F(ControllerTest, AFailedSaveIsReportedKeepsTheChangeFlagAndTheOldFile) {
     auto shown = ui.TakeMessages();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].rfind("Die Konfiguration konnte nicht gespeichert werden", 0), 0u);
-    EXPECT_TRUE(controller->settingsChanged);
+    EXPECT_TRUE(controller->SettingsChanged());
 
     // A folder that cannot be written: an old file there stays as it was, nothing is left over.
     if (::geteuid() != 0) {
@@ -152,7 +152,7 @@ TEST_F(ControllerTest, AFailedSaveIsReportedKeepsTheChangeFlagAndTheOldFile) {
         EXPECT_EQ(ui.TakeMessages().size(), 1u);
         EXPECT_EQ(ReadAll(dir / "old.bin"), "old contents");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-        EXPECT_TRUE(controller->settingsChanged);
+        EXPECT_TRUE(controller->SettingsChanged());
         ::chmod(dir.c_str(), 0755);
     }
 }
@@ -164,23 +164,24 @@ TEST_F(ControllerTest, LoadTakesTheFileAndRefreshesThePages) {
     file.SetUserTransmission(250);
     const fs::path path = temp.path() / "Linie 3.bin";
     ASSERT_EQ(cDialogMain::WriteConfigFile(path.string(), cDialogMain::ConfigurationCopy(file)), 0);
-    controller->currentSet = 1;
+    controller->OnParameterSetChanged(1);
+    sheet.calls.clear();
     ui.openFiles.push_back(path.string());
     ASSERT_TRUE(controller->LoadConfiguration());
     EXPECT_TRUE(ui.TakeMessages().empty());
     ASSERT_EQ(ui.fileRequests.size(), 1u);
     EXPECT_EQ(ui.fileRequests[0].folder, temp.path() / "data" / "configurations");
 
-    EXPECT_EQ(controller->image, cDialogMain::ConfigurationCopy(file));
-    EXPECT_EQ(controller->configName, "Linie 3");
-    EXPECT_TRUE(controller->dataLoaded);
-    EXPECT_EQ(controller->dataOrigin, kDataOriginFile);
-    EXPECT_EQ(controller->machineKind, 18);
-    EXPECT_EQ(controller->currentSet, 0);
-    EXPECT_DOUBLE_EQ(controller->userGearFactor, 2.5);
-    EXPECT_TRUE(controller->expertChecked);
-    EXPECT_TRUE(controller->writeButtonEnabled);
-    EXPECT_FALSE(controller->settingsChanged);
+    EXPECT_EQ(controller->Image(), cDialogMain::ConfigurationCopy(file));
+    EXPECT_EQ(controller->ConfigName(), "Linie 3");
+    EXPECT_TRUE(controller->DataLoaded());
+    EXPECT_EQ(controller->DataOrigin(), kDataOriginFile);
+    EXPECT_EQ(controller->MachineKind(), 18);
+    EXPECT_EQ(controller->CurrentSet(), 0);
+    EXPECT_DOUBLE_EQ(controller->UserGearFactor(), 2.5);
+    EXPECT_TRUE(controller->Controls().expertChecked);
+    EXPECT_TRUE(controller->Controls().writeButtonEnabled);
+    EXPECT_FALSE(controller->SettingsChanged());
     EXPECT_FALSE(sheet.Locked());
     const auto calls = sheet.Take();
     ASSERT_FALSE(calls.empty());
@@ -199,7 +200,7 @@ TEST_F(ControllerTest, LoadOfAMachineTheCatalogDoesNotKnowLeavesThePagesLocked) 
     ASSERT_TRUE(controller->LoadConfiguration());
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("Getriebe ist nicht definiert"));
     EXPECT_TRUE(sheet.Locked());
-    EXPECT_EQ(controller->image.Transmission(), 19);
+    EXPECT_EQ(controller->Image().Transmission(), 19);
 }
 
 TEST_F(ControllerTest, LoadOfAConfigurationThatForbidsParameterisationLocksThePages) {
@@ -256,17 +257,14 @@ TEST_F(ControllerTest, LoadRefusesBadFilesAndChangesNothing) {
         SCOPED_TRACE(c.what);
         const fs::path p = temp.path() / "candidate.bin";
         WriteAll(p, c.contents);
-        controller->image = ParameterBlock::Default();
-        controller->dataLoaded = false;
-        controller->dataOrigin = kDataOriginNone;
-        controller->machineKind = 0;
+        controller->ClearEditor();
         controller->MarkChanged();
         const ControllerState before = ControllerState::Of(*controller);
         sheet.calls.clear();
         ui.openFiles.push_back(p.string());
         EXPECT_EQ(controller->LoadConfiguration(), c.accepted);
         if (c.accepted) {
-            EXPECT_TRUE(controller->dataLoaded);
+            EXPECT_TRUE(controller->DataLoaded());
         } else {
             EXPECT_THAT(ui.TakeMessages(), ElementsAre("ungültige Konfiguration"));
             EXPECT_EQ(ControllerState::Of(*controller), before);
@@ -274,7 +272,7 @@ TEST_F(ControllerTest, LoadRefusesBadFilesAndChangesNothing) {
         }
         ui.messages.clear();
     }
-    EXPECT_EQ(controller->machineKind, 14);
+    EXPECT_EQ(controller->MachineKind(), 14);
 
     // A file that is not there, and a folder.
     for (const fs::path& p : {temp.path() / "none.bin", temp.path()}) {
@@ -287,22 +285,22 @@ TEST_F(ControllerTest, LoadRefusesBadFilesAndChangesNothing) {
 TEST_F(ControllerTest, SaveAndLoadGiveBackEveryStepSwitchAndFlag) {
     ReadMachine();
     for (size_t i = 0; i < ParameterBlock::kStepCount; ++i) {
-        controller->image.Step(i).SetSpeed(static_cast<uint16_t>(1000 + i));
-        controller->image.Step(i).SetErrorMask(static_cast<uint16_t>(0x0002 << (i % 8)));
+        controller->PageImage().Step(i).SetSpeed(static_cast<uint16_t>(1000 + i));
+        controller->PageImage().Step(i).SetErrorMask(static_cast<uint16_t>(0x0002 << (i % 8)));
     }
-    controller->image.SetRlLock(1);
-    controller->image.SetBuzzerLock(1);
-    controller->image.SetBatteryThreshold(30);
-    controller->image.SetClutchLimitFlags(3);
-    controller->image.SetToolId("gone");
-    ParameterBlock expected = cDialogMain::ConfigurationCopy(controller->image);
+    controller->PageImage().SetRlLock(1);
+    controller->PageImage().SetBuzzerLock(1);
+    controller->PageImage().SetBatteryThreshold(30);
+    controller->PageImage().SetClutchLimitFlags(3);
+    controller->PageImage().SetToolId("gone");
+    ParameterBlock expected = cDialogMain::ConfigurationCopy(controller->Image());
     const fs::path path = temp.path() / "round.bin";
     ui.saveFiles.push_back(path.string());
     ASSERT_TRUE(controller->SaveConfiguration());
-    controller->image = ParameterBlock::Default();
+    controller->PageImage() = ParameterBlock::Default();
     ui.openFiles.push_back(path.string());
     ASSERT_TRUE(controller->LoadConfiguration());
-    EXPECT_EQ(controller->image, expected);
+    EXPECT_EQ(controller->Image(), expected);
 }
 
 TEST_F(ControllerTest, LoadWithoutExpertModeEndsSetOneAtItsFifthStep) {
@@ -311,13 +309,14 @@ TEST_F(ControllerTest, LoadWithoutExpertModeEndsSetOneAtItsFifthStep) {
     file.Step(4).SetNextStep(5);
     const fs::path path = temp.path() / "plain.bin";
     ASSERT_EQ(cDialogMain::WriteConfigFile(path.string(), cDialogMain::ConfigurationCopy(file)), 0);
-    controller->setListEnabled = true;
+    controller->SetExpertMode(true);
+    sheet.calls.clear();
     ui.openFiles.push_back(path.string());
     ASSERT_TRUE(controller->LoadConfiguration());
-    EXPECT_FALSE(controller->expertChecked);
-    EXPECT_FALSE(controller->setListEnabled);
-    EXPECT_EQ(controller->image.Step(4).NextStep(), kNextStepLast);
-    EXPECT_EQ(controller->image.ModeFlags(), 0x01);
+    EXPECT_FALSE(controller->Controls().expertChecked);
+    EXPECT_FALSE(controller->Controls().setListEnabled);
+    EXPECT_EQ(controller->Image().Step(4).NextStep(), kNextStepLast);
+    EXPECT_EQ(controller->Image().ModeFlags(), 0x01);
     const auto calls = sheet.Take();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "SetForcedLast 4 1"), calls.end());
     EXPECT_NE(std::find(calls.begin(), calls.end(), "EnableExpertControls 0"), calls.end());

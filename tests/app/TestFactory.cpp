@@ -69,14 +69,13 @@ TEST(FactoryFile, ShippedFileIsSealedWithWriteMarkZeroAndNoMachineOfItsOwn) {
     EXPECT_EQ(f.SerialNr(), "");
     EXPECT_EQ(f.ElAssembly(), "");
     EXPECT_TRUE(FactoryIdentityMatches(f, Default()));
-    EXPECT_GE(cDialogMain::ParseFirmwareMajor(f), 4);
+    EXPECT_GE(FirmwareVersionOf(f).major, 4);
 }
 
 TEST_F(FactoryTest, RestorePutsBackTheFactoryImageAndKeepsTheMachinesIdentity) {
     UseMachine();
+    VerifyPassword("geheim");
     const ParameterBlock used = MachineImage();
-    ReadMachine();
-    controller->passwordVerified = true;
     controller->MarkChanged();
 
     ui.openFiles.push_back(ShippedFactoryFile().string());
@@ -104,11 +103,11 @@ TEST_F(FactoryTest, RestorePutsBackTheFactoryImageAndKeepsTheMachinesIdentity) {
     EXPECT_EQ(machine.WriteMark(), 0);
 
     // Read back: the editor shows the machine as it is now.
-    EXPECT_EQ(controller->image, machine);
-    EXPECT_EQ(controller->blockDigest, machine.Digest());
-    EXPECT_EQ(controller->dataOrigin, kDataOriginMachine);
-    EXPECT_FALSE(controller->passwordVerified);
-    EXPECT_FALSE(controller->settingsChanged);
+    EXPECT_EQ(controller->Image(), machine);
+    EXPECT_EQ(controller->BlockDigest(), machine.Digest());
+    EXPECT_EQ(controller->DataOrigin(), kDataOriginMachine);
+    EXPECT_FALSE(controller->PasswordVerified());
+    EXPECT_FALSE(controller->SettingsChanged());
 }
 
 TEST_F(FactoryTest, RefusedFilesAskNothingAndWriteNothing) {
@@ -234,28 +233,34 @@ TEST_F(FactoryTest, LinkFaultsEndTheRestoreWithTheirMessage) {
         EXPECT_EQ(ui.TakeMessages(), c.messages);
         EXPECT_EQ(ui.fileRequests.size(), c.fileAsked ? 1u : 0u);
         EXPECT_EQ(ControllerState::Of(*controller), before);
-        EXPECT_FALSE(controller->serialPort.IsOpen());
+        EXPECT_FALSE(controller->PortOpen());
     }
 }
 
 TEST_F(FactoryTest, TheRestoreShowsSet1FirstAndKeepsTheKindOfTheEditedImage) {
     ReadMachine();
     controller->OnParameterSetChanged(1);
-    controller->machineKind = 14; // as after loading a configuration of a kind-14 machine
+    // As after loading a configuration of a kind-14 machine.
+    ParameterBlock kind14 = MachineImage();
+    kind14.SetMachineType("TVX14-2000");
+    ASSERT_TRUE(controller->TakeConfiguration(kind14, "kind 14"));
+    ASSERT_EQ(controller->MachineKind(), 14);
+    controller->OnParameterSetChanged(1);
+    ui.TakeMessages();
     sheet.Take();
     sim->SetFault(SimFault::Silent);
     EXPECT_FALSE(controller->RestoreFactorySettings());
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("Verbindung fehlgeschlagen"));
-    EXPECT_EQ(controller->currentSet, 0);
-    EXPECT_EQ(controller->setListSelection, 0);
+    EXPECT_EQ(controller->CurrentSet(), 0);
+    EXPECT_EQ(controller->Controls().setListSelection, 0);
     // The pages follow the set, and stay on the page they were on.
     EXPECT_EQ(sheet.Last("BindPages"), "BindPages 0");
     EXPECT_EQ(sheet.Last("SetActivePage"), "");
-    EXPECT_EQ(controller->machineKind, 14);
+    EXPECT_EQ(controller->MachineKind(), 14);
 
     sim->SetFault(SimFault::None);
     ui.openFiles.push_back(ShippedFactoryFile().string());
     ui.answers.push_back(cUserInterface::Answer::Ok);
     EXPECT_TRUE(controller->RestoreFactorySettings());
-    EXPECT_EQ(controller->machineKind, 18);
+    EXPECT_EQ(controller->MachineKind(), 18);
 }

@@ -128,13 +128,13 @@ TEST_F(FirmwareTest, UpdateWritesTheFirmwareKeepsTheMachinesOwnDataAndReadsItBac
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         StartMachine(Options());
+        VerifyPassword();
         EditMachine([](ParameterBlock& b) {
             b.SetClutchLimitFlags(0x03);
             b.SetElAssembly("EL-4711");
         });
         const ParameterBlock machine = MachineImage();
         const fs::path file = c.file.empty() ? Put("fw.bin", c.firmware.File()) : c.file;
-        controller->passwordVerified = true;
         ui.openFiles = {file.string()};
         ui.answers = {cUserInterface::Answer::Ok};
 
@@ -154,9 +154,9 @@ TEST_F(FirmwareTest, UpdateWritesTheFirmwareKeepsTheMachinesOwnDataAndReadsItBac
         EXPECT_EQ(after.ElAssembly(), "EL-4711");
         EXPECT_EQ(after.ClutchLimitFlags(), 0x02);
         // The machine was read again: the editor shows the new firmware.
-        EXPECT_EQ(controller->image, after);
-        EXPECT_EQ(controller->dataOrigin, kDataOriginMachine);
-        EXPECT_FALSE(controller->passwordVerified);
+        EXPECT_EQ(controller->Image(), after);
+        EXPECT_EQ(controller->DataOrigin(), kDataOriginMachine);
+        EXPECT_FALSE(controller->PasswordVerified());
         EXPECT_EQ(sim->Counters().writeCommands, 1u);
     }
 }
@@ -325,7 +325,7 @@ TEST_F(FirmwareTest, InterruptedWriteFailsAndTheNextAttemptSucceeds) {
                 ? std::string(kWriteFailed) + "\n" + PortProblemText(PortProblem::Gone)
                 : std::string(kWriteFailed);
         EXPECT_EQ(ui.TakeMessages(), (Texts{kSettingsLost, failed}));
-        EXPECT_FALSE(controller->serialPort.IsOpen());
+        EXPECT_FALSE(controller->PortOpen());
 
         // The same machine, on its line again (a hung-up line comes back as a new device).
         if (fault == SimFault::HangupInWrite) {
@@ -341,7 +341,7 @@ TEST_F(FirmwareTest, InterruptedWriteFailsAndTheNextAttemptSucceeds) {
         // version, so no question about an outdated firmware comes.
         EXPECT_EQ(ui.TakeMessages(), (Texts{kSettingsLost, kWritten}));
         EXPECT_EQ(Area(), Expected(fw, machine, sim->EmulationStart() - kArea));
-        EXPECT_EQ(controller->image.SwVersion(), kSimFirmwareVersion);
+        EXPECT_EQ(controller->Image().SwVersion(), kSimFirmwareVersion);
     }
 }
 
@@ -458,8 +458,8 @@ TEST_F(FirmwareTest, AnUpdateCutWhileTheAreaWasErasedIsRecoveredFromTheFile) {
     expected.resize(sim->EmulationStart() - kArea);
     EXPECT_EQ(Area(), expected);
     EXPECT_EQ(MachineImage(), fw.block);
-    EXPECT_EQ(controller->image, fw.block);
-    EXPECT_EQ(controller->dataOrigin, kDataOriginMachine);
+    EXPECT_EQ(controller->Image(), fw.block);
+    EXPECT_EQ(controller->DataOrigin(), kDataOriginMachine);
 }
 
 TEST_F(FirmwareTest, RecoveryIsOfferedForEveryUnusableBlockArea) {
@@ -488,7 +488,7 @@ TEST_F(FirmwareTest, RecoveryIsOfferedForEveryUnusableBlockArea) {
         c.spoil(*sim);
         ui.answers = {cUserInterface::Answer::Cancel};
         EXPECT_FALSE(controller->OnFirmwareUpdate());
-        EXPECT_TRUE(controller->firmwareNeedsRecovery);
+        EXPECT_TRUE(controller->FirmwareNeedsRecovery());
         ASSERT_EQ(ui.messages.size(), 1u);
         EXPECT_EQ(ui.messages[0].buttons, cUserInterface::Buttons::OkCancel);
         ui.messages.clear();
@@ -518,7 +518,7 @@ TEST_F(FirmwareTest, OfferNamesTheNewestMatchingFile) {
     WriteAll(folder / "old" / "V03.09.000.bin", MakeFirmware("V03.09.000").File());
     fs::create_directories(folder / "SUPV");
     fs::copy_file(ShippedSupervisorFile(), folder / "SUPV" / "SUPV_V01.00.03.bin");
-    controller->folders.appFolder = app;
+    controller->SetAppFolder(app);
 
     const std::string named = controller->OfferNewerFirmware();
     EXPECT_EQ(named, (folder / "b_V04.02.000.bin").string());
@@ -529,17 +529,17 @@ TEST_F(FirmwareTest, OfferNamesTheNewestMatchingFile) {
     ui.messages.clear();
 
     // Nothing newer: nothing shown.
-    controller->image.SetSwVersion("V04.02.000");
+    controller->PageImage().SetSwVersion("V04.02.000");
     EXPECT_EQ(controller->OfferNewerFirmware(), "");
     EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(FirmwareTest, ReadOffersTheShippedFirmwareWhenTheMachineChanged) {
     int offers = 0;
-    controller->offerNewerFirmware = [&] {
+    controller->SetNewerFirmwareOffer([&] {
         ++offers;
         controller->OfferNewerFirmware();
-    };
+    });
     ASSERT_TRUE(controller->OnReadFromMachine());
     EXPECT_EQ(offers, 1);
     EXPECT_EQ(ui.TakeMessages(), (Texts{"Für diese Maschine liegt eine neuere Firmware vor:\n\n" +
@@ -641,7 +641,7 @@ TEST_F(FirmwareTest, DumpsHoldWhatTheMachineHolds) {
     EXPECT_EQ(ReadAll(emulation), sim->Peek(sim->EmulationStart(), sim->EmulationLength()));
     EXPECT_EQ(ui.fileRequests.back().proposedName, "eeEmulationDump.bin");
     EXPECT_EQ(ui.fileRequests.back().filter, "Dump Files (*.bin)|*.bin|");
-    EXPECT_EQ(controller->linkObject, nullptr);
+    EXPECT_EQ(controller->CurrentLink(), nullptr);
     // The edited image and the state of the editor stay.
     EXPECT_EQ(ControllerState::Of(*controller), before);
 

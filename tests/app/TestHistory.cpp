@@ -35,7 +35,7 @@ public:
         std::string notice, error;
         ASSERT_TRUE(journal.Open(temp.path() / "data", notice, error)) << error;
         EXPECT_EQ(notice, "");
-        controller->journal = &journal;
+        controller->SetJournal(&journal);
     }
     std::vector<HistoryEntry> Entries() {
         HistoryError error;
@@ -48,7 +48,7 @@ public:
     // Read, then an edit of step 1's time ready to be written with the password given.
     void EditAfterRead(uint16_t time) {
         ReadMachine();
-        controller->image.Step(0).SetTime(time);
+        controller->PageImage().Step(0).SetTime(time);
         controller->MarkChanged();
         ui.passwords = {SimMachine::kDefaultPassword};
     }
@@ -141,9 +141,9 @@ TEST_F(HistoryTest, RestoreTakesTheEntrysImageAsALoadedConfiguration) {
     const int64_t writeId = Entries()[0].id;
 
     ASSERT_TRUE(controller->RestoreFromHistory(writeId));
-    EXPECT_EQ(controller->image, before);
-    EXPECT_EQ(controller->dataOrigin, kDataOriginFile);
-    EXPECT_EQ(controller->configName, "Verlauf #" + std::to_string(writeId));
+    EXPECT_EQ(controller->Image(), before);
+    EXPECT_EQ(controller->DataOrigin(), kDataOriginFile);
+    EXPECT_EQ(controller->ConfigName(), "Verlauf #" + std::to_string(writeId));
     EXPECT_TRUE(ui.TakeMessages().empty());
 
     // Written with every check of "zur Maschine": the machine's steps are those of before.
@@ -165,14 +165,14 @@ TEST_F(HistoryTest, RestoreTakesTheEntrysImageAsALoadedConfiguration) {
     HistoryError error;
     const int64_t otherId = journal.store.Add(other, error);
     ReadMachine();
-    const ParameterBlock editor = controller->image;
+    const ParameterBlock editor = controller->Image();
     ui.answers = {cUserInterface::Answer::No};
     EXPECT_FALSE(controller->RestoreFromHistory(otherId));
     std::vector<std::string> shown = ui.TakeMessages();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_NE(shown[0].find("anderen Maschine"), std::string::npos);
     EXPECT_NE(shown[0].find("OTHER-77"), std::string::npos);
-    EXPECT_EQ(controller->image, editor);
+    EXPECT_EQ(controller->Image(), editor);
 }
 
 // Every write stores the machine's state before its first data frame (main controller) or its
@@ -195,8 +195,7 @@ TEST_F(HistoryTest, EveryWriteIsBackedUpBeforeItsFirstByte) {
          [](cDialogMain& c) { return c.OnChangePassword(); }},
         {"Werkseinstellung",
          [bin](HistoryTest& t) {
-             t.ReadMachine();
-             t.controller->passwordVerified = true;
+             t.VerifyPassword();
              t.ui.openFiles.push_back(
                  (bin / "factorySettings" / cDialogMain::ProposedFactoryName(t.MachineImage()))
                      .string());

@@ -38,21 +38,21 @@ TEST_F(ControllerTest, AMissingOrUnreadableLoaderIsNamedAndNothingIsRead) {
     for (Damage damage : {Damage::Missing, Damage::Unreadable}) {
         SCOPED_TRACE(damage == Damage::Missing ? "missing" : "unreadable");
         TempFolder tree;
-        controller->folders.appFolder = DamagedTree(tree.path(), "BL.hex", damage);
-        const ParameterBlock before = controller->image;
+        controller->SetAppFolder(DamagedTree(tree.path(), "BL.hex", damage));
+        const ParameterBlock before = controller->Image();
 
         EXPECT_FALSE(controller->OnReadFromMachine());
         const auto messages = ui.TakeMessages();
         ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
         EXPECT_NE(messages[0].find("Verbindung fehlgeschlagen"), std::string::npos);
-        EXPECT_NE(messages[0].find((controller->folders.appFolder / "BL.hex").string()),
+        EXPECT_NE(messages[0].find((controller->Folders().appFolder / "BL.hex").string()),
                   std::string::npos)
             << messages[0];
-        EXPECT_EQ(controller->image.bytes, before.bytes);
-        EXPECT_FALSE(controller->dataLoaded);
+        EXPECT_EQ(controller->Image().bytes, before.bytes);
+        EXPECT_FALSE(controller->DataLoaded());
     }
     // With the loader back the same controller reads: nothing was left half done.
-    controller->folders.appFolder = KELVANE_BIN_DIR;
+    controller->SetAppFolder(KELVANE_BIN_DIR);
     ReadMachine();
 }
 
@@ -61,12 +61,11 @@ TEST_F(ControllerTest, AMissingOrUnreadableCatalogIsNamedWhenTheWindowIsPrepared
         SCOPED_TRACE(damage == Damage::Missing ? "missing" : "unreadable");
         TempFolder tree;
         const fs::path app = DamagedTree(tree.path(), "Torvex Transmissions_R4.ini", damage);
-        controller->folders.appFolder = app;
-        controller->catalogFile = CatalogFile(app);
+        controller->SetAppFolder(app);
         sheet.calls.clear();
 
         controller->InitWindow();
-        EXPECT_TRUE(AnyNames(ui.TakeMessages(), controller->catalogFile.string()));
+        EXPECT_TRUE(AnyNames(ui.TakeMessages(), CatalogFile(app).string()));
         // The pages still get their limits (the built-in ones) and the window comes up.
         EXPECT_FALSE(sheet.Last("SetLimits").empty());
         EXPECT_TRUE(sheet.Locked());

@@ -43,16 +43,16 @@ TEST(PasswordFields, EveryUtf16UnitCountsAlsoHalfAPair) {
 
 TEST_F(ControllerTest, ChangeWritesTheNewDigestIntoTheMachine) {
     ReadMachine();
-    const ParameterBlock editorBefore = controller->image;
+    const ParameterBlock editorBefore = controller->Image();
     ui.changes.push_back(Change{"0000", "4321", "4321"});
     ASSERT_TRUE(controller->OnChangePassword());
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("Passwort wurde geändert"));
     const ParameterBlock machine = MachineImage();
     EXPECT_EQ(machine.PasswordDigest(), Digest("4321"));
     EXPECT_EQ(machine.WriteMark(), 1);
-    EXPECT_EQ(controller->blockDigest, machine.Digest());
+    EXPECT_EQ(controller->BlockDigest(), machine.Digest());
     // The editor's image is not touched by a password change.
-    EXPECT_EQ(controller->image, editorBefore);
+    EXPECT_EQ(controller->Image(), editorBefore);
 }
 
 TEST_F(ControllerTest, ChangeRefusalsSendNothing) {
@@ -90,11 +90,9 @@ TEST_F(ControllerTest, ChangeRefusalsSendNothing) {
          {"Passwort wurde nicht geändert"},
          true},
     };
-    ReadMachine();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        controller->passwordVerified = true;
-        controller->verifiedPasswordDigest = Digest("0000");
+        VerifyPassword();
         ControllerState expected = ControllerState::Of(*controller);
         if (c.forgetsPassword)
             expected.passwordVerified = false;
@@ -117,17 +115,17 @@ TEST_F(ControllerTest, ChangeAcceptsFourCharactersAndALongOldPassword) {
 }
 
 TEST_F(ControllerTest, ChangeWorksBeforeAnythingElseConnected) {
-    ASSERT_EQ(controller->linkObject, nullptr);
+    ASSERT_EQ(controller->CurrentLink(), nullptr);
     ui.changes.push_back(Change{"0000", "5678", "5678"});
     ASSERT_TRUE(controller->OnChangePassword());
     EXPECT_EQ(MachineImage().PasswordDigest(), Digest("5678"));
     // The editor follows no machine yet: its digest stays empty.
-    EXPECT_EQ(controller->blockDigest, ParameterBlock::DigestWords{});
+    EXPECT_EQ(controller->BlockDigest(), ParameterBlock::DigestWords{});
 }
 
 TEST_F(ControllerTest, ChangeOnAnotherMachineDoesNotMakeItLookLikeTheOneRead) {
     ReadMachine();
-    const auto digestBefore = controller->blockDigest;
+    const auto digestBefore = controller->BlockDigest();
     SimOptions o = Options();
     ParameterBlock other;
     other.bytes = SimMachine::DefaultImage();
@@ -136,7 +134,7 @@ TEST_F(ControllerTest, ChangeOnAnotherMachineDoesNotMakeItLookLikeTheOneRead) {
     StartMachine(o);
     ui.changes.push_back(Change{"0000", "5678", "5678"});
     ASSERT_TRUE(controller->OnChangePassword());
-    EXPECT_EQ(controller->blockDigest, digestBefore);
+    EXPECT_EQ(controller->BlockDigest(), digestBefore);
     ui.messages.clear();
     // So the edited image of the first machine is still refused here.
     EXPECT_FALSE(controller->OnWriteToMachine());
@@ -173,8 +171,7 @@ TEST_F(ControllerTest, ChangeFaultsAreReported) {
     for (const auto& c : cases) {
         SCOPED_TRACE(SimFaultName(c.fault));
         StartMachine(Options());
-        ReadMachine();
-        controller->passwordVerified = true;
+        VerifyPassword();
         ControllerState expected = ControllerState::Of(*controller);
         expected.passwordVerified = !c.written; // a failed write of the digest forgets it
         sim->SetFault(c.fault, c.skip, c.address);

@@ -26,67 +26,7 @@ using Strings = std::vector<std::string>;
     return ::testing::AssertionSuccess();
 }
 
-void SetFirmware(ParameterBlock& b, const std::string& text) {
-    b.SetSwVersion(text);
-}
-
 } // namespace
-
-// ---- firmware version text ----
-
-TEST(FirmwareVersion, NumbersAreReadAsAtoiFromTheirCharacters) {
-    struct Case {
-        const char* text;
-        int major, minor, third;
-    } cases[] = {
-        {"V04.02.005", 4, 2, 5},  {"V03.99.999", 3, 99, 999}, {"V12.34.567", 12, 34, 567},
-        {"Vab.cd.efg", 0, 0, 0},  {"V 4. 2.  7", 4, 2, 7},    {"V-1.+2.-03", -1, 2, -3},
-        {"V4x.1y.2zz", 4, 1, 2},  {"V04", 4, 0, 0},           {"", 0, 0, 0},
-        {"V0405.0067", 4, 5, 67}, // separators are never read
-    };
-    for (const auto& c : cases) {
-        ParameterBlock b;
-        SetFirmware(b, c.text);
-        int major = -9, minor = -9, third = -9;
-        EXPECT_EQ(cDialogMain::ParseFirmwareVersion(b, major, minor, third), c.third) << c.text;
-        EXPECT_EQ(major, c.major) << c.text;
-        EXPECT_EQ(minor, c.minor) << c.text;
-        EXPECT_EQ(third, c.third) << c.text;
-        EXPECT_EQ(cDialogMain::ParseFirmwareMajor(b), c.major) << c.text;
-    }
-}
-
-TEST(FirmwareVersion, AZeroByteEndsOnlyTheNumberItFallsInto) {
-    using namespace std::string_literals;
-    struct Case {
-        std::string text;
-        int major, minor, third;
-    } cases[] = {
-        {"\0"s
-         "04.02.005",
-         4, 2, 5}, // character 0 is not interpreted
-        {"V04\0"s
-         "02\0"s
-         "005",
-         4, 2, 5}, // nor are the separators
-        {"V0\0"s
-         ".02.005",
-         0, 2, 5}, // a zero inside the major ends it there
-        {"V04.02.0\0"s
-         "5",
-         4, 2, 0},
-    };
-    for (const auto& c : cases) {
-        ParameterBlock b;
-        std::copy(c.text.begin(), c.text.end(), b.bytes.begin() + ParameterBlock::kOffSwVersion);
-        int major = -9, minor = -9, third = -9;
-        cDialogMain::ParseFirmwareVersion(b, major, minor, third);
-        EXPECT_EQ(major, c.major) << c.text.substr(1);
-        EXPECT_EQ(minor, c.minor) << c.text.substr(1);
-        EXPECT_EQ(third, c.third) << c.text.substr(1);
-        EXPECT_EQ(cDialogMain::ParseFirmwareMajor(b), c.major) << c.text.substr(1);
-    }
-}
 
 // ---- result codes ----
 
@@ -123,18 +63,18 @@ TEST_F(ControllerTest, ReadTakesTheMachineImageAndRefreshesThePagesInOrder) {
     ASSERT_TRUE(controller->OnReadFromMachine());
     EXPECT_TRUE(ui.TakeMessages().empty());
     const ParameterBlock machine = MachineImage();
-    EXPECT_EQ(controller->image, machine);
-    EXPECT_EQ(controller->blockDigest, machine.Digest());
-    EXPECT_EQ(controller->fasteningCounter, 1234u);
-    EXPECT_TRUE(controller->dataLoaded);
-    EXPECT_EQ(controller->dataOrigin, kDataOriginMachine);
-    EXPECT_EQ(controller->machineKind, 18);
-    EXPECT_EQ(controller->configName, "von Maschine");
-    EXPECT_FALSE(controller->settingsChanged);
-    EXPECT_TRUE(controller->writeButtonEnabled);
-    EXPECT_TRUE(controller->expertBoxEnabled);
-    EXPECT_FALSE(controller->serialPort.IsOpen());
-    EXPECT_EQ(sheet.bound, &controller->image);
+    EXPECT_EQ(controller->Image(), machine);
+    EXPECT_EQ(controller->BlockDigest(), machine.Digest());
+    EXPECT_EQ(controller->FasteningCounter(), 1234u);
+    EXPECT_TRUE(controller->DataLoaded());
+    EXPECT_EQ(controller->DataOrigin(), kDataOriginMachine);
+    EXPECT_EQ(controller->MachineKind(), 18);
+    EXPECT_EQ(controller->ConfigName(), "von Maschine");
+    EXPECT_FALSE(controller->SettingsChanged());
+    EXPECT_TRUE(controller->Controls().writeButtonEnabled);
+    EXPECT_TRUE(controller->Controls().expertBoxEnabled);
+    EXPECT_FALSE(controller->PortOpen());
+    EXPECT_EQ(sheet.bound, &controller->PageImage());
 
     const Strings calls = sheet.Take();
     EXPECT_TRUE(
@@ -143,22 +83,27 @@ TEST_F(ControllerTest, ReadTakesTheMachineImageAndRefreshesThePagesInOrder) {
                         "BindPages 0", "SetClutchLimitRemoved 5 0", "RedrawStepOverview"}));
     // The limits of the catalog, in the order the pages take them.
     EXPECT_TRUE(InOrder(
-        calls, {"SetLimits " + std::to_string(controller->catalog.pageBatteryMaxSpeed) + " " +
-                    std::to_string(controller->catalog.pageMinSpeed) + " 101 170 15000",
+        calls, {"SetLimits " + std::to_string(controller->Catalog().pageBatteryMaxSpeed) + " " +
+                    std::to_string(controller->Catalog().pageMinSpeed) + " 101 170 15000",
                 "BindPages 0"}));
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "LockPages 1"), 0);
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "CommitSteps 5"), 0);
 }
 
 TEST_F(ControllerTest, ACounterThatCannotBeReadKeepsTheOneShown) {
-    controller->fasteningCounter = 77;
+    SimOptions counted = Options();
+    counted.fasteningCounter = 77;
+    StartMachine(counted);
+    ReadMachine();
+    ASSERT_EQ(controller->FasteningCounter(), 77u);
+    StartMachine(Options()); // the same machine, which now counts otherwise
     controller->OnParameterSetChanged(1);
     // Every command at the emulation area is refused; the block itself reads.
     sim->SetFault(SimFault::RefuseCommand, 0, sim->EmulationStart());
     ASSERT_TRUE(controller->OnReadFromMachine());
-    EXPECT_EQ(controller->image, MachineImage());
-    EXPECT_EQ(controller->fasteningCounter, 77u);
-    EXPECT_EQ(controller->currentSet, 0) << "a successful read shows set 1";
+    EXPECT_EQ(controller->Image(), MachineImage());
+    EXPECT_EQ(controller->FasteningCounter(), 77u);
+    EXPECT_EQ(controller->CurrentSet(), 0) << "a successful read shows set 1";
 
     // A read that fails leaves the image and the counter as they were; set 1 is shown, as
     // at the start of every read.
@@ -169,8 +114,8 @@ TEST_F(ControllerTest, ACounterThatCannotBeReadKeepsTheOneShown) {
     sim->SetFault(SimFault::RefuseCommand);
     EXPECT_FALSE(controller->OnReadFromMachine());
     EXPECT_EQ(ControllerState::Of(*controller), before);
-    EXPECT_EQ(controller->currentSet, 0);
-    EXPECT_EQ(controller->setListSelection, 0);
+    EXPECT_EQ(controller->CurrentSet(), 0);
+    EXPECT_EQ(controller->Controls().setListSelection, 0);
 }
 
 TEST_F(ControllerTest, ReadOfAMachineThatForbidsParameterisationLocksThePages) {
@@ -183,7 +128,7 @@ TEST_F(ControllerTest, ReadOfAMachineThatForbidsParameterisationLocksThePages) {
     StartMachine(o);
     ASSERT_TRUE(controller->OnReadFromMachine());
     EXPECT_TRUE(sheet.Locked());
-    EXPECT_FALSE(controller->expertBoxEnabled);
+    EXPECT_FALSE(controller->Controls().expertBoxEnabled);
 }
 
 TEST_F(ControllerTest, ReadRefusesOldFirmwareAndChangesNothing) {
@@ -200,7 +145,7 @@ TEST_F(ControllerTest, ReadRefusesOldFirmwareAndChangesNothing) {
         auto shown = ui.TakeMessages();
         EXPECT_EQ(ok, c.accepted) << c.version;
         if (c.accepted) {
-            EXPECT_EQ(controller->image.SwVersion(), c.version);
+            EXPECT_EQ(controller->Image().SwVersion(), c.version);
         } else {
             EXPECT_THAT(shown, ElementsAre("Falsche Firmware-Version")) << c.version;
             EXPECT_EQ(ControllerState::Of(*controller), before) << c.version;
@@ -210,19 +155,18 @@ TEST_F(ControllerTest, ReadRefusesOldFirmwareAndChangesNothing) {
 }
 
 TEST_F(ControllerTest, ReadOfChangedMachineDataForgetsThePassword) {
-    ReadMachine();
-    controller->passwordVerified = true;
+    VerifyPassword();
     // Same data: the password stays known.
     ReadMachine();
-    EXPECT_TRUE(controller->passwordVerified);
+    EXPECT_TRUE(controller->PasswordVerified());
     EditMachine([](ParameterBlock& b) { b.SetRestartLock(7); });
     ReadMachine();
-    EXPECT_FALSE(controller->passwordVerified);
+    EXPECT_FALSE(controller->PasswordVerified());
     // Bytes beyond the digest range do not count as a change.
-    controller->passwordVerified = true;
+    VerifyPassword();
     EditMachine([](ParameterBlock& b) { b.bytes[500] ^= 0xFF; });
     ReadMachine();
-    EXPECT_TRUE(controller->passwordVerified);
+    EXPECT_TRUE(controller->PasswordVerified());
 }
 
 TEST_F(ControllerTest, ReadFaultsAreReportedAndChangeNothing) {
@@ -254,13 +198,13 @@ TEST_F(ControllerTest, ReadFaultsAreReportedAndChangeNothing) {
         EXPECT_EQ(ui.TakeMessages(), c.messages) << SimFaultName(c.fault);
         EXPECT_EQ(ControllerState::Of(*controller), before) << SimFaultName(c.fault);
         EXPECT_TRUE(sheet.calls.empty()) << SimFaultName(c.fault);
-        EXPECT_FALSE(controller->serialPort.IsOpen()) << SimFaultName(c.fault);
+        EXPECT_FALSE(controller->PortOpen()) << SimFaultName(c.fault);
         sim->SetFault(SimFault::None);
     }
     // A wake-up answer that keeps the line slow still reads.
     sim->SetFault(SimFault::BadWakeup);
     ASSERT_TRUE(controller->OnReadFromMachine()) << ::testing::PrintToString(ui.TakeMessages());
-    EXPECT_EQ(controller->image.RestartLock(), 9);
+    EXPECT_EQ(controller->Image().RestartLock(), 9);
 }
 
 TEST_F(ControllerTest, ReadWithoutAPortEndsSilently) {
@@ -295,16 +239,16 @@ TEST_F(ControllerTest, WriteCommitsThePagesChecksThePasswordAndSendsTheImage) {
     const ParameterBlock machine = MachineImage();
     EXPECT_EQ(machine.Step(0).Speed(), 2000);
     EXPECT_EQ(machine.WriteMark(), 1);
-    EXPECT_EQ(controller->image.WriteMark(), 1);
-    EXPECT_EQ(controller->machineImage, machine);
-    EXPECT_EQ(controller->blockDigest, machine.Digest());
-    EXPECT_TRUE(controller->passwordVerified);
-    EXPECT_EQ(controller->verifiedPasswordDigest,
+    EXPECT_EQ(controller->Image().WriteMark(), 1);
+    EXPECT_EQ(controller->MachineImage(), machine);
+    EXPECT_EQ(controller->BlockDigest(), machine.Digest());
+    EXPECT_TRUE(controller->PasswordVerified());
+    EXPECT_EQ(controller->VerifiedPasswordDigest(),
               PasswordDigest(std::string_view(SimMachine::kDefaultPassword)));
-    EXPECT_FALSE(controller->settingsChanged);
+    EXPECT_FALSE(controller->SettingsChanged());
 
     // The second write to the same machine does not ask again.
-    controller->image.Step(0).SetSpeed(1900);
+    controller->PageImage().Step(0).SetSpeed(1900);
     ASSERT_TRUE(controller->OnWriteToMachine()) << ::testing::PrintToString(ui.TakeMessages());
     EXPECT_EQ(ui.passwordAsks, 1);
     EXPECT_EQ(MachineImage().Step(0).Speed(), 1900);
@@ -312,9 +256,9 @@ TEST_F(ControllerTest, WriteCommitsThePagesChecksThePasswordAndSendsTheImage) {
 
 TEST_F(ControllerTest, WriteOfAnImageReadFromTheMachineKeepsTheMachineOwnedFields) {
     ReadMachine();
-    controller->image.SetSerialNr("FORGED");
-    controller->image.SetSwVersion("V09.09.009");
-    controller->image.SetToolId("Station 7");
+    controller->PageImage().SetSerialNr("FORGED");
+    controller->PageImage().SetSwVersion("V09.09.009");
+    controller->PageImage().SetToolId("Station 7");
     EditMachine([](ParameterBlock& b) { b.bytes[500] = 0x42; }); // outside the digest range
     ui.passwords.push_back(std::string(SimMachine::kDefaultPassword));
     ASSERT_TRUE(controller->OnWriteToMachine());
@@ -322,7 +266,7 @@ TEST_F(ControllerTest, WriteOfAnImageReadFromTheMachineKeepsTheMachineOwnedField
     EXPECT_EQ(machine.SerialNr(), "SIM0000001");
     EXPECT_EQ(machine.SwVersion(), "V04.02.005");
     EXPECT_EQ(machine.ToolId(), "Station 7");
-    EXPECT_EQ(controller->image.SerialNr(), "SIM0000001");
+    EXPECT_EQ(controller->Image().SerialNr(), "SIM0000001");
 }
 
 TEST_F(ControllerTest, WriteRefusalsLeaveMachineImageAndStateAsTheyWere) {
@@ -361,13 +305,12 @@ TEST_F(ControllerTest, WriteRefusalsLeaveMachineImageAndStateAsTheyWere) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         StartMachine(Options());
-        ReadMachine();
-        controller->image.Step(0).SetSpeed(2500);
+        if (c.forgetsPassword)
+            VerifyPassword();
+        else
+            ReadMachine();
+        controller->PageImage().Step(0).SetSpeed(2500);
         controller->MarkChanged();
-        if (c.forgetsPassword) {
-            controller->passwordVerified = true;
-            controller->verifiedPasswordDigest = MachineImage().PasswordDigest();
-        }
         c.arrange(*this);
         const ControllerState before = ControllerState::Of(*controller);
         ControllerState expected = before;
@@ -398,7 +341,7 @@ TEST_F(ControllerTest, WriteToAnotherMachineOfTheSameIdentityIsRefused) {
     StartMachine(o);
     EXPECT_FALSE(controller->OnWriteToMachine());
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("ungültige Zielmaschine"));
-    EXPECT_FALSE(controller->passwordVerified);
+    EXPECT_FALSE(controller->PasswordVerified());
     EXPECT_EQ(MachineImage(), other);
 }
 
@@ -441,7 +384,7 @@ TEST_F(ControllerTest, WriteOfAConfigurationFromAFileChangesOnlyStepsAndSwitches
     ASSERT_EQ(cDialogMain::WriteConfigFile(path, cDialogMain::ConfigurationCopy(file)), 0);
     ui.openFiles.push_back(path);
     ASSERT_TRUE(controller->LoadConfiguration());
-    controller->image.SetToolId("not sent");
+    controller->PageImage().SetToolId("not sent");
 
     ParameterBlock expected = MachineImage();
     expected.bytes[108] = file.bytes[108];
@@ -485,7 +428,7 @@ TEST_F(ControllerTest, WriteFaultsAreReportedAsFailures) {
         SCOPED_TRACE(SimFaultName(c.fault));
         StartMachine(Options());
         ReadMachine();
-        controller->image.Step(0).SetSpeed(2222);
+        controller->PageImage().Step(0).SetSpeed(2222);
         controller->MarkChanged();
         const ControllerState before = ControllerState::Of(*controller);
         sim->SetFault(c.fault);
@@ -522,7 +465,7 @@ public:
         : inner(std::move(inner)), endResult(endResult) {}
     int Connect() override { return inner->Connect(); }
     int ReadParameterBlock(Block d) override { return inner->ReadParameterBlock(d); }
-    uint32_t GetMemorySize() override { return inner->GetMemorySize(); }
+    uint32_t GetMemorySize() const override { return inner->GetMemorySize(); }
     int ReadFasteningCounter(uint32_t& c) override { return inner->ReadFasteningCounter(c); }
     int DumpEmulationArea(const std::string& p) override { return inner->DumpEmulationArea(p); }
     int WriteBlockArea(ConstBlock s, int& end) override {
@@ -547,15 +490,14 @@ TEST_F(ControllerTest, AWriteWhoseEndFrameFailsIsJudgedByTheReadBack) {
     for (int code : {kResultRefused, kResultTimeout}) {
         SCOPED_TRACE(code);
         ReadMachine();
-        controller->image.Step(0).SetSpeed(2500);
+        controller->PageImage().Step(0).SetSpeed(2500);
         controller->MarkChanged();
-        controller->linkObject =
-            std::make_unique<FailingEndLink>(std::move(controller->linkObject), code);
+        controller->UseLink(std::make_unique<FailingEndLink>(controller->TakeLink(), code));
         ui.passwords.push_back(std::string(SimMachine::kDefaultPassword));
         EXPECT_TRUE(controller->OnWriteToMachine());
         EXPECT_THAT(ui.TakeMessages(), ElementsAre("Parameter wurden übertragen"));
         EXPECT_EQ(MachineImage().Step(0).Speed(), 2500);
-        controller->linkObject.reset();
+        controller->TakeLink();
     }
 }
 
@@ -587,6 +529,6 @@ TEST_F(ControllerTest, ABatteryThatCannotReachTheSpeedsIsChangedOnlyWhenConfirme
                         {"CheckBattery " + std::to_string(maxAt12), "CommitSteps 5",
                          "SetBattery 12 " + std::to_string(maxAt12),
                          "SetLimits " + std::to_string(maxAt12) + " " +
-                             std::to_string(controller->catalog.pageMinSpeed) + " 101 170 15000",
+                             std::to_string(controller->Catalog().pageMinSpeed) + " 101 170 15000",
                          "BindPages 0"}));
 }

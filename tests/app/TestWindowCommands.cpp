@@ -33,22 +33,21 @@ int IndexOf(const std::vector<std::string>& names, const std::string& name) {
 } // namespace
 
 TEST_F(ControllerTest, EachShowingPreparesTheWindowAndLocksThePages) {
-    controller->settingsChanged = true;
+    controller->MarkChanged();
     controller->InitWindow();
-    EXPECT_FALSE(controller->settingsChanged);
-    EXPECT_FALSE(controller->restartPending);
+    EXPECT_FALSE(controller->SettingsChanged());
+    EXPECT_FALSE(controller->RestartPending());
     EXPECT_TRUE(sheet.Locked());
     EXPECT_EQ(sheet.Last("BindPages"), "BindPages 0");
-    EXPECT_EQ(controller->titleVersionText, "Torvex Kelvane  Version " + GetProgramVersion());
+    EXPECT_EQ(controller->TitleVersionText(), "Torvex Kelvane  Version " + GetProgramVersion());
     // Sorted, so the menu does not depend on the file system's order.
-    EXPECT_THAT(controller->languageNames, ElementsAre("english", "german"));
+    EXPECT_THAT(controller->LanguageNames(), ElementsAre("english", "german"));
     // Nothing read yet: no write.
-    EXPECT_FALSE(controller->writeButtonEnabled);
+    EXPECT_FALSE(controller->Controls().writeButtonEnabled);
 
     ReadMachine();
-    controller->writeButtonEnabled = false; // a new window starts with the button off
     controller->InitWindow();
-    EXPECT_TRUE(controller->writeButtonEnabled);
+    EXPECT_TRUE(controller->Controls().writeButtonEnabled);
     EXPECT_TRUE(sheet.Locked()) << "locked again until the next read or load";
 }
 
@@ -79,17 +78,17 @@ TEST(LanguageFiles, CaseDoesNotCountAndTheUsersEntriesAreNoLanguage) {
 
 TEST_F(ControllerTest, ALanguageChoiceRestartsOnceAndKeepsTheEdits) {
     controller->InitWindow();
-    const int english = IndexOf(controller->languageNames, "english");
+    const int english = IndexOf(controller->LanguageNames(), "english");
     ASSERT_GE(english, 0);
-    controller->currentSet = 1;
-    controller->settingsChanged = true;
+    controller->OnParameterSetChanged(1);
+    controller->MarkChanged();
     sheet.calls.clear();
 
     EXPECT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + english));
-    EXPECT_TRUE(controller->restartPending);
-    EXPECT_EQ(controller->currentSet, 0);
-    EXPECT_EQ(controller->settings.languageName, "english");
-    EXPECT_EQ(SettingOf(controller->settingsFile, "SETTINGS", "SPRACHE"), "english");
+    EXPECT_TRUE(controller->RestartPending());
+    EXPECT_EQ(controller->CurrentSet(), 0);
+    EXPECT_EQ(controller->CurrentSettings().languageName, "english");
+    EXPECT_EQ(SettingOf(controller->SettingsPath(), "SETTINGS", "SPRACHE"), "english");
     const auto calls = sheet.Take();
     for (const char* commit :
          {"CommitHeader", "CommitSteps 5", "CommitMaintenance", "CommitExpert"})
@@ -100,14 +99,14 @@ TEST_F(ControllerTest, ALanguageChoiceRestartsOnceAndKeepsTheEdits) {
 
     // The window shown again keeps the change flag.
     controller->InitWindow();
-    EXPECT_TRUE(controller->settingsChanged);
-    EXPECT_FALSE(controller->restartPending);
+    EXPECT_TRUE(controller->SettingsChanged());
+    EXPECT_FALSE(controller->RestartPending());
 
     // The same entry again does nothing; entries outside the menu neither.
     EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + english));
     EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + 99));
     EXPECT_FALSE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase - 1));
-    EXPECT_FALSE(controller->restartPending);
+    EXPECT_FALSE(controller->RestartPending());
 }
 
 TEST_F(ControllerTest, TheActiveConfigurationFollowsEachLanguageChange) {
@@ -126,16 +125,17 @@ TEST_F(ControllerTest, TheActiveConfigurationFollowsEachLanguageChange) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.german);
         ASSERT_TRUE(SetLanguage("german").Ok());
-        controller->languageIndex = -1;
-        controller->configName = c.german;
+        // An image in the editor under the program's own name.
+        ASSERT_TRUE(controller->TakeConfiguration(MachineImage(), c.german));
         controller->InitWindow();
-        EXPECT_EQ(controller->configName, c.shownGerman);
-        for (const char* language : {"english", "german", "english"}) {
-            const int index = IndexOf(controller->languageNames, language);
+        EXPECT_EQ(controller->ConfigName(), c.shownGerman);
+        // Each case ends in German, so its first choice is a change.
+        for (const char* language : {"english", "german"}) {
+            const int index = IndexOf(controller->LanguageNames(), language);
             ASSERT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase + index));
             ASSERT_TRUE(SetLanguage(language).Ok());
             controller->InitWindow();
-            EXPECT_EQ(controller->configName,
+            EXPECT_EQ(controller->ConfigName(),
                       std::string(language) == "english" ? c.shownEnglish : c.shownGerman)
                 << language;
         }
@@ -143,10 +143,10 @@ TEST_F(ControllerTest, TheActiveConfigurationFollowsEachLanguageChange) {
 }
 
 TEST_F(ControllerTest, ClosingWithUnsavedChangesAsksOnce) {
-    controller->settingsChanged = true;
+    controller->MarkChanged();
     ui.answers = {Answer::No};
     EXPECT_FALSE(controller->OnCloseRequest());
-    EXPECT_TRUE(controller->settingsChanged);
+    EXPECT_TRUE(controller->SettingsChanged());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].buttons, cUserInterface::Buttons::YesNo);
     EXPECT_EQ(ui.messages[0].text,
@@ -154,7 +154,7 @@ TEST_F(ControllerTest, ClosingWithUnsavedChangesAsksOnce) {
 
     ui.answers = {Answer::Yes};
     EXPECT_TRUE(controller->OnCloseRequest());
-    EXPECT_FALSE(controller->settingsChanged);
+    EXPECT_FALSE(controller->SettingsChanged());
     ui.messages.clear();
     EXPECT_TRUE(controller->OnCloseRequest()); // the flag is gone: no second question
     EXPECT_TRUE(ui.messages.empty());
@@ -168,17 +168,17 @@ TEST_F(ControllerTest, ReportNeedsDataThenWritesAndOpensIt) {
 
     ReadMachine();
     std::vector<std::string> pictures;
-    controller->writePicture = [&](const std::string& path, int, int, const std::vector<StepShape>&,
-                                   const StepDrawContext&) {
+    controller->SetPictureWriter([&](const std::string& path, int, int,
+                                     const std::vector<StepShape>&, const StepDrawContext&) {
         pictures.push_back(fs::path(path).filename().string());
         return true;
-    };
+    });
     // The first run copies the templates; this data folder is bare.
-    fs::create_directories(controller->folders.dataFolder / "templates");
+    fs::create_directories(controller->Folders().dataFolder / "templates");
     fs::copy_file(fs::path(KELVANE_BIN_DIR) / "templates" / "Torvex.html",
-                  controller->folders.dataFolder / "templates" / "Torvex.html");
+                  controller->Folders().dataFolder / "templates" / "Torvex.html");
     ASSERT_TRUE(controller->OnReportOutput()) << ::testing::PrintToString(ui.TakeMessages());
-    const fs::path out = controller->folders.documentsFolder / "Torvex.html";
+    const fs::path out = controller->Folders().documentsFolder / "Torvex.html";
     EXPECT_THAT(ui.opened, ElementsAre(out));
     EXPECT_THAT(pictures, ElementsAre("programSteps1.jpg", "programSteps2.jpg"));
     std::string bytes;
@@ -189,28 +189,28 @@ TEST_F(ControllerTest, ReportNeedsDataThenWritesAndOpensIt) {
 
 TEST_F(ControllerTest, AReportFromAMissingTemplateWritesNothingAndOpensNothing) {
     ReadMachine();
-    controller->settings.templatePath = (temp.path() / "nowhere.html").string();
+    controller->UseTemplate((temp.path() / "nowhere.html").string());
     EXPECT_FALSE(controller->OnReportOutput());
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("ungültige Druckvorlage"));
     EXPECT_TRUE(ui.opened.empty());
-    EXPECT_FALSE(fs::exists(controller->folders.documentsFolder / "Torvex.html"));
+    EXPECT_FALSE(fs::exists(controller->Folders().documentsFolder / "Torvex.html"));
 }
 
 TEST_F(ControllerTest, ChoosingATemplateStoresItsFullPath) {
     ui.openFiles = {std::nullopt};
     EXPECT_FALSE(controller->OnChooseTemplate());
     ASSERT_EQ(ui.fileRequests.size(), 1u);
-    EXPECT_EQ(ui.fileRequests[0].folder, controller->folders.dataFolder / "templates");
+    EXPECT_EQ(ui.fileRequests[0].folder, controller->Folders().dataFolder / "templates");
     EXPECT_EQ(ui.fileRequests[0].proposedName, "Torvex.html");
     EXPECT_EQ(ui.fileRequests[0].filter, "Template Files (*.html)|*.html|");
     EXPECT_EQ(ui.fileRequests[0].defaultExtension, "html");
-    EXPECT_EQ(controller->settings.templatePath, "Torvex.html");
+    EXPECT_EQ(controller->CurrentSettings().templatePath, "Torvex.html");
 
     const std::string chosen = (temp.path() / "mine" / "Short.html").string();
     ui.openFiles = {chosen};
     EXPECT_TRUE(controller->OnChooseTemplate());
-    EXPECT_EQ(controller->settings.templatePath, chosen);
-    EXPECT_EQ(SettingOf(controller->settingsFile, "SETTINGS", "TEMPLATE"), chosen);
+    EXPECT_EQ(controller->CurrentSettings().templatePath, chosen);
+    EXPECT_EQ(SettingOf(controller->SettingsPath(), "SETTINGS", "TEMPLATE"), chosen);
 
     // The next dialog starts in the chosen template's folder.
     ui.openFiles = {std::nullopt};
@@ -221,17 +221,17 @@ TEST_F(ControllerTest, ChoosingATemplateStoresItsFullPath) {
 
 TEST_F(ControllerTest, ASettingThatCannotBeStoredIsSaid) {
     // A folder where the settings file should be: nothing can be written there.
-    fs::create_directories(controller->settingsFile);
+    fs::create_directories(controller->SettingsPath());
     const std::string chosen = (temp.path() / "Short.html").string();
     ui.openFiles = {chosen};
     EXPECT_TRUE(controller->OnChooseTemplate());
-    EXPECT_EQ(controller->settings.templatePath, chosen); // this run uses it anyway
+    EXPECT_EQ(controller->CurrentSettings().templatePath, chosen); // this run uses it anyway
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("Die Einstellung konnte nicht gespeichert werden"));
 
     controller->InitWindow();
     ui.TakeMessages();
     ASSERT_TRUE(controller->OnLanguageChosen(cDialogMain::kLanguageCommandBase +
-                                             IndexOf(controller->languageNames, "english")));
+                                             IndexOf(controller->LanguageNames(), "english")));
     EXPECT_THAT(ui.TakeMessages(), ElementsAre("Die Einstellung konnte nicht gespeichert werden"));
 }
 
@@ -241,8 +241,9 @@ TEST_F(ControllerTest, TheManualIsOpenedFromTheProgramFolder) {
 }
 
 TEST_F(ControllerTest, TheOverviewDrawsTheSetThatIsShown) {
+    ReadMachine(); // a kind-18 machine
     // Both sets end at their first step; the others link on to the end.
-    ParameterBlock& image = controller->image;
+    ParameterBlock& image = controller->PageImage();
     for (size_t set : {0u, 5u}) {
         for (size_t i = 0; i < 5; ++i) {
             image.Step(set + i).SetSpeed(300);
@@ -252,7 +253,6 @@ TEST_F(ControllerTest, TheOverviewDrawsTheSetThatIsShown) {
     }
     image.Step(5).SetSpeed(700); // tells set 2 from set 1
     image.SetParameterSet12(true);
-    controller->machineKind = 18;
     auto profileEnd = [](const DrawList& l) {
         int maxX = 0;
         bool first = true;
@@ -278,15 +278,15 @@ TEST_F(ControllerTest, TheOverviewDrawsTheSetThatIsShown) {
 
 TEST_F(ControllerTest, ReportPicturesTakeTheOverviewsCurrentSize) {
     ReadMachine();
-    fs::create_directories(controller->folders.dataFolder / "templates");
+    fs::create_directories(controller->Folders().dataFolder / "templates");
     fs::copy_file(fs::path(KELVANE_BIN_DIR) / "templates" / "Torvex.html",
-                  controller->folders.dataFolder / "templates" / "Torvex.html");
+                  controller->Folders().dataFolder / "templates" / "Torvex.html");
     std::vector<std::pair<int, int>> sizes;
-    controller->writePicture = [&](const std::string&, int w, int h, const std::vector<StepShape>&,
-                                   const StepDrawContext&) {
+    controller->SetPictureWriter([&](const std::string&, int w, int h,
+                                     const std::vector<StepShape>&, const StepDrawContext&) {
         sizes.emplace_back(w, h);
         return true;
-    };
+    });
     struct Case {
         std::optional<std::pair<int, int>> strip; // nullopt: no window
         std::pair<int, int> picture;
@@ -297,9 +297,9 @@ TEST_F(ControllerTest, ReportPicturesTakeTheOverviewsCurrentSize) {
     };
     for (const Case& c : cases) {
         sizes.clear();
-        controller->overviewSize = nullptr;
+        controller->SetOverviewSize(nullptr);
         if (c.strip)
-            controller->overviewSize = [&c] { return *c.strip; };
+            controller->SetOverviewSize([&c] { return *c.strip; });
         ASSERT_TRUE(controller->OnReportOutput());
         EXPECT_THAT(sizes, ElementsAre(c.picture, c.picture));
     }

@@ -49,12 +49,12 @@ class WriteRoadTest : public ControllerTest {
 public:
     void SetUp() override {
         ControllerTest::SetUp();
-        controller->journal = &journal;
+        controller->SetJournal(&journal);
     }
     // Read, edit step 1's speed, and answer the password dialog of the write.
     void PrepareWrite(uint16_t speed = 2222) {
         ReadMachine();
-        controller->image.Step(0).SetSpeed(speed);
+        controller->PageImage().Step(0).SetSpeed(speed);
         controller->MarkChanged();
         ui.passwords.push_back(std::string(SimMachine::kDefaultPassword));
     }
@@ -129,7 +129,7 @@ TEST_F(WriteRoadTest, TheReadBackAndNotTheEndFrameDecides) {
         if (c.written) {
             EXPECT_THAT(ui.TakeMessages(), ElementsAre(kWritten));
             EXPECT_EQ(MachineImage().Step(0).Speed(), 2222);
-            EXPECT_EQ(controller->blockDigest, MachineImage().Digest());
+            EXPECT_EQ(controller->BlockDigest(), MachineImage().Digest());
             EXPECT_EQ(event.result, 0);
             EXPECT_EQ(event.after, MachineImage());
         } else {
@@ -230,7 +230,7 @@ TEST_F(WriteRoadTest, AMachineSwappedBeforeTheWriteGetsNothing) {
         EXPECT_EQ(WriteCommands(), 0u);
         EXPECT_EQ(sim->Counters().dataFrames, 0u);
         EXPECT_EQ(MachineImage().SerialNr(), "SIM0000777");
-        EXPECT_FALSE(controller->passwordVerified);
+        EXPECT_FALSE(controller->PasswordVerified());
         const auto records = journal.Of(command.name);
         ASSERT_EQ(records.size(), 1u);
         EXPECT_NE(records[0].second.result, 0);
@@ -241,12 +241,12 @@ TEST_F(WriteRoadTest, AMachineSwappedBeforeTheWriteGetsNothing) {
 
 TEST_F(WriteRoadTest, AFindingOfTheCheckStopsEveryWriteAndNamesTheFields) {
     std::vector<ParameterBlock> checked;
-    controller->writeCheck = [&](const ParameterBlock& outgoing, const ParameterBlock&,
-                                 const MachineCatalog&, uint16_t) {
+    controller->SetWriteCheck([&](const ParameterBlock& outgoing, const ParameterBlock&,
+                                  const MachineCatalog&, uint16_t) {
         checked.push_back(outgoing);
         return std::vector<WriteFinding>{{"Drehzahl", "außerhalb des erlaubten Bereichs", 0, 124},
                                          {"Maschinentyp", "anders als in der Maschine", -1, 3}};
-    };
+    });
     for (auto& command : Commands()) {
         SCOPED_TRACE(command.name);
         StartMachine(Options());
@@ -266,14 +266,16 @@ TEST_F(WriteRoadTest, AFindingOfTheCheckStopsEveryWriteAndNamesTheFields) {
 }
 
 TEST_F(WriteRoadTest, TheBackupIsMadeBeforeTheFirstWrittenByte) {
+    SimOptions counted = Options();
+    counted.fasteningCounter = 4321;
+    StartMachine(counted);
     PrepareWrite();
     const ParameterBlock machineBefore = MachineImage();
-    controller->fasteningCounter = 1234;
     ASSERT_TRUE(controller->OnWriteToMachine());
     ASSERT_EQ(journal.backups.size(), 1u);
     EXPECT_EQ(journal.backups[0].command, "zur Maschine");
     EXPECT_EQ(journal.backups[0].before, machineBefore);
-    EXPECT_EQ(journal.backups[0].fasteningCounter, 1234u);
+    EXPECT_EQ(journal.backups[0].fasteningCounter, 4321u);
     const auto records = journal.Of("zur Maschine");
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].first, 1);

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -128,6 +130,33 @@ TEST_F(CliFirmware, SupervisorWritesTheShippedFileAndRefusesAnOlderOne) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "kelvane-cli: Falsche Firmware-Version\n");
     EXPECT_EQ(sim->SupervisorCounters().records, 0u);
+}
+
+// The update changes the line's speed back and forth; a trace that missed a change would name
+// the speed of later bytes wrongly, and a replay would then misread them.
+TEST_F(CliFirmware, TheSupervisorUpdatesTraceHoldsEverySpeedChange) {
+    CliResult r = Run("supervisor", {"--trace", File("s.trace"), kSupvFile});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::ifstream in(File("s.trace"));
+    std::string line;
+    int triggers = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        double ms = 0;
+        std::string what, rest;
+        int baud = 0;
+        fields >> ms >> what >> baud;
+        std::getline(fields, rest);
+        // Only the wake-up sends the byte F8 (the loader gets text records): at 9600 baud.
+        if (what == ">" && rest.find("F8") != std::string::npos) {
+            ++triggers;
+            EXPECT_EQ(baud, 9600) << line;
+        }
+    }
+    // The read before, the reconnect, the one inside programming, the read-back.
+    EXPECT_GE(triggers, 4);
 }
 
 TEST_F(CliFirmware, SupervisorThatAnswersWronglyIsNotWritten) {

@@ -304,22 +304,7 @@ TEST(ParameterBlock, FlagBits) {
     }
 }
 
-TEST(ParameterBlock, FirmwareVersionAndKind) {
-    struct Case {
-        std::string swVersion;
-        FirmwareVersionNumbers numbers;
-    } cases[] = {
-        {"V04.01.001", {4, 1, 1}}, {"V03.09.999", {3, 9, 999}}, {"X12.34.567", {12, 34, 567}},
-        {"V4.1.1", {-1, -1, -1}},  {"V 4.01.001", {-1, 1, 1}},  {"", {-1, -1, -1}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.swVersion);
-        ParameterBlock b;
-        b.SetSwVersion(c.swVersion);
-        EXPECT_EQ(b.FirmwareVersion(), c.numbers);
-        EXPECT_EQ(b.FirmwareMajor(), c.numbers.major);
-    }
-
+TEST(ParameterBlock, MachineKind) {
     struct {
         const char* type;
         int kind;

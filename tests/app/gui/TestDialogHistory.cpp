@@ -76,10 +76,10 @@ private slots:
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         sheet->SetHost(controller.get());
-        controller->portSelection.SetReportCount(false);
+        controller->Ports().SetReportCount(false);
         controller->SetPauseFunction([](int) {});
         controller->DiscoverAdapters();
-        controller->journal = &journal;
+        controller->SetJournal(&journal);
     }
 
     void cleanup() {
@@ -93,8 +93,8 @@ private slots:
 
     void showsDifferencesComparesAndRestores() {
         QVERIFY(controller->OnReadFromMachine());
-        const ParameterBlock before = controller->image;
-        controller->image.Step(1).SetTime(640);
+        const ParameterBlock before = controller->Image();
+        controller->PageImage().Step(1).SetTime(640);
         controller->MarkChanged();
         ui->passwords = {"0000"};
         QVERIFY(controller->OnWriteToMachine());
@@ -151,16 +151,16 @@ private slots:
         d.EntryList()->topLevelItem(0)->setSelected(true);
         d.RestoreButton()->click();
         QCOMPARE(d.result(), int(QDialog::Accepted));
-        QVERIFY(controller->image == before);
-        QCOMPARE(controller->dataOrigin, kDataOriginFile);
-        QVERIFY(QString::fromStdString(controller->configName).startsWith("Verlauf #"));
+        QVERIFY(controller->Image() == before);
+        QCOMPARE(controller->DataOrigin(), kDataOriginFile);
+        QVERIFY(QString::fromStdString(controller->ConfigName()).startsWith("Verlauf #"));
     }
 
     // Each entry is shown in the units of its own machine, whatever the editor holds: two reads
     // that differ in a speed compare alike before anything was read and after.
     void entriesShowTheirOwnMachinesUnits() {
         QVERIFY(controller->OnReadFromMachine());
-        StepRecord step = controller->image.Step(0);
+        StepRecord step = controller->PageImage().Step(0);
         step.SetControlled(1);
         step.SetCondition(kCondAngle);
         step.SetSpeed(step.Speed() == 300 ? 400 : 300);
@@ -181,7 +181,7 @@ private slots:
             return Rows(d.DifferenceList());
         };
         CMainSheet freshSheet;
-        cDialogMain fresh(*ui, freshSheet, controller->folders, [this] {
+        cDialogMain fresh(*ui, freshSheet, controller->Folders(), [this] {
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         const QStringList unread = compareReads(fresh);

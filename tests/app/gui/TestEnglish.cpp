@@ -406,7 +406,7 @@ private slots:
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         sheet.SetHost(&controller);
-        controller.portSelection.SetReportCount(false);
+        controller.Ports().SetReportCount(false);
         controller.SetPauseFunction([](int) {});
         controller.InitWindow();
 
@@ -433,7 +433,7 @@ private slots:
             {"silent machine",
              [&] {
                  sim.SetFault(SimFault::Silent);
-                 c.linkObject.reset();
+                 c.TakeLink();
              },
              [&] { return c.OnReadFromMachine(); }, true},
             {"bad checksum",
@@ -468,7 +468,7 @@ private slots:
             {"configuration not saved", [&] { ui.files = {unwritable}; },
              [&] { return c.SaveConfiguration(); }, true},
             {"invalid template",
-             [&] { c.settings.templatePath = (temp->path() + "/missing.html").toStdString(); },
+             [&] { c.UseTemplate((temp->path() + "/missing.html").toStdString()); },
              [&] { return c.OnReportOutput(); }, true},
             {"firmware file missing",
              [&] { ui.files = {(temp->path() + "/missing.bin").toStdString()}; },
@@ -487,8 +487,8 @@ private slots:
                  ui.answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::Ok};
              },
              [&] { return c.OnSupervisorUpdate(); }, true},
-            {"closing with changes", [&] { c.settingsChanged = true; },
-             [&] { return c.OnCloseRequest(); }, true},
+            {"closing with changes", [&] { c.MarkChanged(); }, [&] { return c.OnCloseRequest(); },
+             true},
         };
         for (const Step& s : steps) {
             sim.SetFault(SimFault::None);
@@ -506,8 +506,8 @@ private slots:
         QVERIFY2(status.contains("Transferring to machine"), qPrintable(status.join(" | ")));
         QVERIFY2(status.contains("Transferring from machine"), qPrintable(status.join(" | ")));
         QVERIFY2(GermanOf(status).isEmpty(), qPrintable(Listed(GermanOf(status))));
-        QVERIFY(GermanOf({QString::fromStdString(c.configName)}).isEmpty());
-        c.settingsChanged = false;
+        QVERIFY(GermanOf({QString::fromStdString(c.ConfigName())}).isEmpty());
+        c.ForgetChanges();
         sheet.SetHost(nullptr);
 
         // A port that cannot be opened.
@@ -518,7 +518,7 @@ private slots:
                 {"NORKSIM2", (temp->path() + "/no-such-device").toStdString()}};
         });
         otherSheet.SetHost(&other);
-        other.portSelection.SetReportCount(false);
+        other.Ports().SetReportCount(false);
         other.SetPauseFunction([](int) {});
         other.InitWindow();
         other.OnReadFromMachine();

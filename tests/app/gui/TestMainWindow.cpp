@@ -100,7 +100,7 @@ private slots:
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         sheet->SetHost(controller.get());
-        controller->portSelection.SetReportCount(false);
+        controller->Ports().SetReportCount(false);
         controller->SetPauseFunction([](int) {});
     }
 
@@ -139,7 +139,7 @@ private slots:
         cMainWindow w(*controller, *sheet, "/dev/ttyS77");
         QCOMPARE(w.PortList()->count(), 2);
         QCOMPARE(w.PortList()->currentText(), QString("/dev/ttyS77"));
-        QCOMPARE(controller->portSelection.SelectedPort(), std::string("/dev/ttyS77"));
+        QCOMPARE(controller->Ports().SelectedPort(), std::string("/dev/ttyS77"));
     }
 
     void reportPicturesTakeTheStripsSize() {
@@ -150,13 +150,13 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             auto* strip = w.findChild<cStepGraphicWnd*>();
             QVERIFY(strip);
-            QVERIFY(controller->overviewSize);
-            const auto [width, height] = controller->overviewSize();
+            QVERIFY(controller->OverviewSize());
+            const auto [width, height] = *controller->OverviewSize();
             QCOMPARE(width, strip->contentsRect().width());
             QCOMPARE(height, strip->contentsRect().height());
             QVERIFY(width > 600);
         }
-        QVERIFY(!controller->overviewSize); // no window, no size to ask for
+        QVERIFY(!controller->OverviewSize()); // no window, no size to ask for
     }
 
     void readEditWriteAndReadAgainShowsTheEdit() {
@@ -164,37 +164,37 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.ReadButton()->click();
-        QVERIFY2(controller->dataLoaded, ui->messages.empty() ? "" : ui->messages[0].c_str());
+        QVERIFY2(controller->DataLoaded(), ui->messages.empty() ? "" : ui->messages[0].c_str());
         QCOMPARE(w.ConfigBox()->text(), QString("von Maschine"));
         QVERIFY(w.WriteButton()->isEnabled());
-        QVERIFY(!controller->settingsChanged);
+        QVERIFY(!controller->SettingsChanged());
 
         // Step page 1: type a new speed.
         w.Sheet()->setCurrentIndex(1);
         auto* speed = w.Sheet()->widget(1)->findChild<CNumEdit*>("c1003");
         QVERIFY(speed);
         QVERIFY(speed->isEnabled());
-        const uint16_t before = controller->image.Step(0).Speed();
+        const uint16_t before = controller->Image().Step(0).Speed();
         speed->setFocus();
         speed->selectAll();
         QTest::keyClicks(speed, "40");
-        QVERIFY(controller->settingsChanged);
+        QVERIFY(controller->SettingsChanged());
         // Leaving the page stores the value.
         w.Sheet()->setCurrentIndex(0);
-        const uint16_t edited = controller->image.Step(0).Speed();
+        const uint16_t edited = controller->Image().Step(0).Speed();
         QVERIFY(edited != before);
 
         ui->passwords = {"0000"};
         w.WriteButton()->click();
-        QVERIFY2(!controller->settingsChanged,
+        QVERIFY2(!controller->SettingsChanged(),
                  ui->messages.empty() ? "" : ui->messages.back().c_str());
         ParameterBlock machine;
         machine.bytes = sim->ParameterImage();
         QCOMPARE(machine.Step(0).Speed(), edited);
 
-        controller->image.Step(0).SetSpeed(before); // forget it here: the read must bring it
+        controller->PageImage().Step(0).SetSpeed(before); // forget it here: the read must bring it
         w.ReadButton()->click();
-        QCOMPARE(controller->image.Step(0).Speed(), edited);
+        QCOMPARE(controller->Image().Step(0).Speed(), edited);
         w.Sheet()->setCurrentIndex(1);
         QCOMPARE(speed->text(), QString("40"));
         Screenshot(&w, "main-german");
@@ -207,11 +207,11 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.ReadButton()->click();
-        QVERIFY(controller->dataLoaded);
+        QVERIFY(controller->DataLoaded());
         w.Sheet()->setCurrentIndex(1);
         auto* speed = w.Sheet()->widget(1)->findChild<CNumEdit*>("c1003");
         QVERIFY(speed && speed->isEnabled());
-        if (!controller->image.Step(0).Controlled())
+        if (!controller->Image().Step(0).Controlled())
             w.Sheet()->widget(1)->findChild<QCheckBox*>("c1009")->click();
         speed->setFocus();
         speed->selectAll();
@@ -220,7 +220,7 @@ private slots:
         QCOMPARE(speed->text(), QString("751"));
         QCOMPARE(w.StatusPane()->text(), QString("nächster speicherbarer Wert: 751 1/Min"));
         Screenshot(&w, "notice");
-        controller->settingsChanged = false;
+        controller->ForgetChanges();
     }
 
     // Read, every page of both sets shown and left, written back without an edit: the machine
@@ -245,7 +245,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.ReadButton()->click();
-        QVERIFY2(controller->dataLoaded, ui->messages.empty() ? "" : ui->messages[0].c_str());
+        QVERIFY2(controller->DataLoaded(), ui->messages.empty() ? "" : ui->messages[0].c_str());
         for (int set : {0, 1, 0}) {
             w.SetList()->setCurrentIndex(set);
             QCoreApplication::processEvents();
@@ -259,7 +259,7 @@ private slots:
                     }
             }
         }
-        QVERIFY(!controller->settingsChanged);
+        QVERIFY(!controller->SettingsChanged());
         ui->passwords = {"0000"};
         w.WriteButton()->click();
         ParameterBlock written;
@@ -280,17 +280,17 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->ReadButton()->click();
-        QVERIFY(controller->dataLoaded);
+        QVERIFY(controller->DataLoaded());
         const int clutchLimit = sheet->Step(1).V().clutchLimit;
         // An edit still on its page: the language change must commit it.
         w->Sheet()->setCurrentIndex(2);
         auto* speed = w->Sheet()->widget(2)->findChild<CNumEdit*>("c1003");
         QVERIFY(speed);
-        const uint16_t before = controller->image.Step(1).Speed();
+        const uint16_t before = controller->Image().Step(1).Speed();
         speed->setFocus();
         speed->selectAll();
         QTest::keyClicks(speed, "35");
-        QVERIFY(controller->settingsChanged);
+        QVERIFY(controller->SettingsChanged());
 
         QAction* english = nullptr;
         for (QAction* a : w->LanguageMenu()->actions())
@@ -298,21 +298,21 @@ private slots:
                 english = a;
         QVERIFY(english);
         english->trigger();
-        QVERIFY(controller->restartPending);
+        QVERIFY(controller->RestartPending());
         QVERIFY(!w->isVisible());
         QVERIFY(ui->messages.empty()); // the close asked nothing
-        QVERIFY(controller->image.Step(1).Speed() != before);
-        const auto image = controller->image.bytes;
+        QVERIFY(controller->Image().Step(1).Speed() != before);
+        const auto image = controller->Image().bytes;
         w.reset();
 
         // What the application's loop does next.
-        SetLanguage(controller->settings.languageName);
+        SetLanguage(controller->CurrentSettings().languageName);
         w = std::make_unique<cMainWindow>(*controller, *sheet);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        QVERIFY(!controller->restartPending);
-        QVERIFY(controller->settingsChanged);
-        QVERIFY(controller->image.bytes == image);
+        QVERIFY(!controller->RestartPending());
+        QVERIFY(controller->SettingsChanged());
+        QVERIFY(controller->Image().bytes == image);
         QCOMPARE(sheet->Step(1).V().clutchLimit, clutchLimit); // one rule, whatever came last
         QCOMPARE(w->ReadButton()->text(), QString::fromStdString(Translate("von Maschine")));
         QVERIFY(w->ReadButton()->text() != "von Maschine");
@@ -326,7 +326,7 @@ private slots:
             w->Sheet()->setCurrentIndex(tab);
             Screenshot(w.get(), QString("main-english-tab%1").arg(tab));
         }
-        controller->settingsChanged = false;
+        controller->ForgetChanges();
     }
 
     // English and back to German in one run: no English text is left in the window.
@@ -339,9 +339,9 @@ private slots:
                     entry = a;
             QVERIFY(entry);
             entry->trigger();
-            QVERIFY(controller->restartPending);
+            QVERIFY(controller->RestartPending());
             w.reset();
-            SetLanguage(controller->settings.languageName);
+            SetLanguage(controller->CurrentSettings().languageName);
             w = std::make_unique<cMainWindow>(*controller, *sheet);
             w->show();
             QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -355,34 +355,34 @@ private slots:
         cMainWindow w(*controller, *sheet);
         w.show();
         w.ReadButton()->click();
-        QVERIFY(controller->dataLoaded);
-        const uint16_t speed = controller->image.Step(0).Speed();
+        QVERIFY(controller->DataLoaded());
+        const uint16_t speed = controller->Image().Step(0).Speed();
         const std::string file = (temp->path() + "/mine.bin").toStdString();
         ui->files = {file};
         w.findChild<QAction*>("save")->trigger();
         QVERIFY2(QFile::exists(QString::fromStdString(file)),
                  ui->messages.empty() ? "" : ui->messages.back().c_str());
 
-        controller->image.Step(0).SetSpeed(uint16_t(speed + 100));
-        controller->settingsChanged = true;
+        controller->PageImage().Step(0).SetSpeed(uint16_t(speed + 100));
+        controller->MarkChanged();
         ui->files = {file};
         ui->answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::Ok};
         w.findChild<QAction*>("load")->trigger();
-        QCOMPARE(controller->image.Step(0).Speed(), speed);
+        QCOMPARE(controller->Image().Step(0).Speed(), speed);
         QCOMPARE(w.ConfigBox()->text(), QString("mine"));
-        QVERIFY(!controller->settingsChanged);
+        QVERIFY(!controller->SettingsChanged());
         QVERIFY(!sheet->Step(0).ReadOnly()); // a load unlocks the pages
     }
 
     void closingWithUnsavedChangesAsksOnce() {
         cMainWindow w(*controller, *sheet);
         w.show();
-        controller->settingsChanged = true;
+        controller->MarkChanged();
         ui->answers = {cUserInterface::Answer::No};
         w.ExitButton()->click();
         QVERIFY(w.isVisible());
         QCOMPARE(ui->messages.size(), size_t(1));
-        QVERIFY(controller->settingsChanged);
+        QVERIFY(controller->SettingsChanged());
 
         ui->answers = {cUserInterface::Answer::Yes};
         QTest::keyClick(&w, Qt::Key_Escape);
@@ -401,22 +401,22 @@ private slots:
         cMainWindow w(*controller, *sheet);
         w.show();
         w.ReadButton()->click();
-        QVERIFY(controller->dataLoaded);
+        QVERIFY(controller->DataLoaded());
         QVERIFY(w.ExpertBox()->isEnabled()); // the simulated machine allows parameterisation
         w.ExpertBox()->click();
-        QVERIFY(controller->image.ExpertMode());
+        QVERIFY(controller->Image().ExpertMode());
         QVERIFY(w.SetList()->isEnabled());
         w.SetList()->setCurrentIndex(1);
-        QCOMPARE(controller->currentSet, 1);
+        QCOMPARE(controller->CurrentSet(), 1);
         QCOMPARE(w.Sheet()->currentIndex(), 1);
 
         w.ExpertBox()->click(); // off again while set 2 is shown
-        QVERIFY(!controller->image.ExpertMode());
-        QCOMPARE(controller->currentSet, 0);
+        QVERIFY(!controller->Image().ExpertMode());
+        QCOMPARE(controller->CurrentSet(), 0);
         QCOMPARE(w.SetList()->currentIndex(), 0);
         QVERIFY(!w.SetList()->isEnabled());
-        QCOMPARE(int(controller->image.Step(4).NextStep()), 0xFF);
-        controller->settingsChanged = false;
+        QCOMPARE(int(controller->Image().Step(4).NextStep()), 0xFF);
+        controller->ForgetChanges();
     }
 
     void aClickOnTheOverviewOpensThatStepsPage() {
@@ -445,7 +445,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.ReadButton()->click();
-        QVERIFY(controller->dataLoaded);
+        QVERIFY(controller->DataLoaded());
         w.Overview()->installEventFilter(&counter);
         for (int tab : {2, CSheet::kMaintenancePage, 2, CSheet::kHeaderPage}) {
             w.Sheet()->setCurrentIndex(tab);
@@ -459,16 +459,16 @@ private slots:
 
     void withoutAnAdapterTheStatusBarSaysSo() {
         device.clear(); // the lister finds nothing
-        cDialogMain bare(*ui, *sheet, controller->folders,
+        cDialogMain bare(*ui, *sheet, controller->Folders(),
                          [] { return std::vector<AdapterRecord>{}; });
-        bare.portSelection.SetReportCount(false);
+        bare.Ports().SetReportCount(false);
         sheet->SetHost(&bare);
         {
             cMainWindow w(bare, *sheet);
             w.show();
             QVERIFY(!w.PortList()->isEnabled());
             w.ReadButton()->click();
-            QVERIFY(!bare.dataLoaded);
+            QVERIFY(!bare.DataLoaded());
             QVERIFY(ui->messages.empty()); // no box, as before
             QCOMPARE(w.StatusPane()->text(), QString("Kein Adapter gefunden"));
         }
@@ -486,7 +486,7 @@ private slots:
         cMainWindow w(*controller, *sheet);
         w.show();
         w.ReadButton()->click();
-        QVERIFY(!controller->dataLoaded);
+        QVERIFY(!controller->DataLoaded());
         const std::string reason = PortProblemText(PortProblem::NotSerial);
         QCOMPARE(ui->messages, std::vector<std::string>{"com-port not opend\n" + reason});
         QVERIFY(!ui->statusTexts.empty());
@@ -512,12 +512,12 @@ private slots:
         const QString old = QString::fromStdString(PortProblemText(PortProblem::Gone));
         w.StatusPane()->setText(old);
         w.ReadButton()->click();
-        QVERIFY(controller->dataLoaded);
+        QVERIFY(controller->DataLoaded());
         QVERIFY(w.StatusPane()->text() != old);
         w.StatusPane()->setText(old);
         w.ExpertBox()->click();
         QVERIFY(w.StatusPane()->text() != old);
-        controller->settingsChanged = false;
+        controller->ForgetChanges();
     }
 
     void aboutBoxShowsTitleAndVersion() {

@@ -84,7 +84,7 @@ private slots:
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         sheet.SetHost(&controller);
-        controller.portSelection.SetReportCount(false);
+        controller.Ports().SetReportCount(false);
 
         cMainWindow w(controller, sheet);
         w.show();
@@ -94,7 +94,7 @@ private slots:
         {
             Probe probe(w);
             w.ReadButton()->click();
-            QVERIFY2(controller.dataLoaded, ui.messages.empty() ? "" : ui.messages[0].c_str());
+            QVERIFY2(controller.DataLoaded(), ui.messages.empty() ? "" : ui.messages[0].c_str());
             QVERIFY2(probe.samples > 5,
                      qPrintable(QString("only %1 looks during the read").arg(probe.samples)));
             QCOMPARE(probe.secondRefused, probe.samples);
@@ -111,7 +111,7 @@ private slots:
                  qPrintable(probe.statusTexts.join("|")));
         QVERIFY(!w.Progress()->isVisible());
         QVERIFY(!w.Busy());
-        controller.settingsChanged = false;
+        controller.ForgetChanges();
         sheet.SetHost(nullptr);
     }
 };

@@ -4,6 +4,7 @@
 #include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
+#include "cli/FleetCli.h"
 
 #include <cstdio>
 
@@ -38,6 +39,7 @@ int RunRead(cli::Args& args) {
     }
     std::printf("fastening counter: %u\n", unsigned(c.FasteningCounter()));
     std::printf("image written to %s\n", out.c_str());
+    std::fputs(ComplianceAfterRead(c.image).c_str(), stdout);
     return 0;
 }
 

@@ -16,14 +16,6 @@ std::string Text(const ParameterBlock& b, size_t offset, size_t width) {
     return s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
-// The bytes a configuration carries to the machine, as SettingsDiffer compares them.
-bool Carried(size_t offset) {
-    return offset == P::kOffRestartLock ||
-           (offset >= P::kOffSteps &&
-            offset < P::kOffSteps + P::kStepCount * StepRecordView::kSize) ||
-           (offset >= P::kOffRlLock && offset <= P::kOffBlinkNio);
-}
-
 } // namespace
 
 std::string MachineTypeOf(const ParameterBlock& image) {
@@ -37,21 +29,25 @@ std::string SerialOf(const ParameterBlock& image) {
 Compliance::State ComplianceState(const ParameterBlock& machine, const ParameterBlock& approved) {
     if (MachineTypeOf(machine) != MachineTypeOf(approved))
         return Compliance::OtherType;
-    return SettingsDiffer(approved, machine) ? Compliance::Deviates : Compliance::Compliant;
+    return GroupDiffers(FieldGroup::Configuration, approved, machine) ? Compliance::Deviates
+                                                                      : Compliance::Compliant;
 }
 
-Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved) {
+Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved,
+                           const ConversionContext* given) {
     Compliance c;
     if (MachineTypeOf(machine) != MachineTypeOf(approved)) {
         c.state = Compliance::OtherType;
         return c;
     }
-    if (!SettingsDiffer(approved, machine))
+    if (!GroupDiffers(FieldGroup::Configuration, approved, machine))
         return c;
     ConversionContext ctx;
     ctx.machineKind = machine.MachineKindFromModel();
+    if (given)
+        ctx = *given;
     for (auto& d : DiffImages(approved, machine, ctx))
-        if (Carried(d.offset))
+        if (d.field && d.field->group == FieldGroup::Configuration)
             c.differences.push_back(std::move(d));
     c.state = Compliance::Deviates;
     return c;

@@ -1,5 +1,5 @@
-// Whether a machine holds its approved configuration: only the parts a configuration carries
-// count (the steps and switches); identity and maintenance data never do.
+// Whether a machine holds its approved configuration: only the fields of the configuration
+// group count (the steps and switches); identity, maintenance and settings never do.
 #pragma once
 
 #include "model/ImageDiff.h"
@@ -15,7 +15,10 @@ struct Compliance {
     std::vector<FieldDifference> differences;
 };
 
-Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved);
+// ctx converts the step values of the named differences (the machine's gear ratio); without
+// it only the machine kind is known.
+Compliance CheckCompliance(const ParameterBlock& machine, const ParameterBlock& approved,
+                           const ConversionContext* ctx = nullptr);
 // The same without naming the differences.
 Compliance::State ComplianceState(const ParameterBlock& machine, const ParameterBlock& approved);
 

@@ -1,6 +1,7 @@
 #include "fleet/DueDates.h"
 
 #include "base/CalendarDate.h"
+#include "model/IniFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +23,8 @@ ServiceState ServiceDue(std::optional<uint32_t> counter, uint32_t due, uint32_t 
 uint32_t CalibrationDueLimit(std::time_t now, const DueSettings& settings) {
     std::tm t{};
     localtime_r(&now, &t);
-    // The same local date and time the interval's months ago, counted as calDate counts.
+    // The same local date and time the interval's months ago (a day past the month's end
+    // rolls over into the next month).
     const int64_t month = int64_t(t.tm_year + 1900) * 12 + t.tm_mon - settings.calibrationMonths;
     return CalDateFromDateTime({int(month / 12), unsigned(month % 12 + 1), unsigned(t.tm_mday),
                                 unsigned(t.tm_hour), unsigned(t.tm_min)});
@@ -89,4 +91,18 @@ const char* ServiceStateName(ServiceState s) {
     default:
         return "unknown";
     }
+}
+
+DueSettings LoadDueSettings(const std::filesystem::path& settingsFile) {
+    DueSettings s;
+    IniFile ini;
+    if (settingsFile.empty() || !ini.Load(settingsFile.string()))
+        return s;
+    const double margin = ini.GetDouble("FLEET", "SERVICE_MARGIN", 5.0);
+    if (margin >= 0 && margin <= 100)
+        s.serviceMargin = margin / 100.0;
+    const int months = ini.GetInt("FLEET", "CALIBRATION_MONTHS", 12);
+    if (months >= 1 && months <= 120)
+        s.calibrationMonths = months;
+    return s;
 }

@@ -22,16 +22,14 @@ enum class CalibrationState { Ok, Due };
 ServiceState ServiceDue(std::optional<uint32_t> fasteningCounter, uint32_t serviceDueCounter,
                         uint32_t serviceResetCounter, const DueSettings& settings);
 
-// Due when calDate is 0 (never calibrated) or lies at or before the same local time the
-// interval's months before now.
+// Due when calDate is 0 (never calibrated) or lies at or before the same local date and time
+// the interval's months before now (calDate counts local wall-clock minutes: base/CalendarDate).
 CalibrationState CalibrationDue(uint32_t calDate, std::time_t now, const DueSettings& settings);
 // The newest calDate that is due at now (computed once for many machines).
 uint32_t CalibrationDueLimit(std::time_t now, const DueSettings& settings);
 inline CalibrationState CalibrationDue(uint32_t calDate, uint32_t limit) {
     return calDate == 0 || calDate <= limit ? CalibrationState::Due : CalibrationState::Ok;
 }
-
-// calDate as text and from a moment: base/CalendarDate.h.
 
 // A firmware version "V04.02.005" as one comparable number; nullopt when it does not read.
 std::optional<uint32_t> FirmwareRank(const std::string& swVersion);
@@ -42,3 +40,8 @@ std::string NewestShippedFirmware(const std::filesystem::path& folder,
 bool FirmwareOlder(const std::string& swVersion, const std::string& newest);
 
 const char* ServiceStateName(ServiceState s); // "ok", "soon", "due", "unknown"
+
+// [FLEET] SERVICE_MARGIN (percent of the interval, 0..100, default 5) and
+// [FLEET] CALIBRATION_MONTHS (1..120, default 12) of the settings file; a missing file or a
+// value out of range keeps the default.
+DueSettings LoadDueSettings(const std::filesystem::path& settingsFile);

@@ -4,6 +4,7 @@
 #include "files/ConfigFile.h"
 #include "history/HistoryStore.h"
 
+#include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -312,6 +313,61 @@ bool cFleetStore::Assign(const std::string& serialNr, const LibraryRef& ref, boo
     return true;
 }
 
+bool cFleetStore::RecordRollout(const RolloutStep& step, std::string& error) {
+    if (!db_ || readOnly_) {
+        error = db_ ? "the history cannot be written" : Error();
+        return false;
+    }
+    // The outcome as a small JSON object in the record's note.
+    const nlohmann::json note = {{"rollout", step.rolloutId}, {"result", step.result},
+                                 {"reason", step.reason},     {"before", step.before},
+                                 {"after", step.after},       {"entry", step.entryId}};
+    Statement s(db_, "INSERT INTO fleet_record(time_ms, kind, user, name, version, serial_nr, "
+                     "note, digest) VALUES(?1, 'rollout', ?2, ?3, ?4, ?5, ?6, ?7)");
+    s.Int(1, NowMs());
+    s.Text(2, CurrentUser());
+    s.Text(3, step.approval.name);
+    step.approval.version ? s.Int(4, *step.approval.version) : s.Null(4);
+    s.Text(5, step.serialNr);
+    s.Text(6, note.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    s.Text(7, step.rolloutId);
+    if (s.Step() != SQLITE_DONE) {
+        error = Error();
+        return false;
+    }
+    return true;
+}
+
+std::vector<cFleetStore::RolloutStep> cFleetStore::Rollout(const std::string& rolloutId,
+                                                           std::string& error) {
+    std::vector<RolloutStep> out;
+    if (!db_) {
+        error = Error();
+        return out;
+    }
+    Statement s(db_, "SELECT name, version, serial_nr, note FROM fleet_record "
+                     "WHERE kind = 'rollout' AND digest = ?1 ORDER BY id");
+    s.Text(1, rolloutId);
+    while (s.Step() == SQLITE_ROW) {
+        RolloutStep r;
+        r.rolloutId = rolloutId;
+        r.approval.name = s.ColText(0);
+        if (!s.ColNull(1))
+            r.approval.version = int(s.ColInt(1));
+        r.serialNr = s.ColText(2);
+        const nlohmann::json note = nlohmann::json::parse(s.ColText(3), nullptr, false);
+        if (note.is_object()) {
+            r.result = note.value("result", "");
+            r.reason = note.value("reason", "");
+            r.before = note.value("before", "");
+            r.after = note.value("after", "");
+            r.entryId = note.value("entry", int64_t(0));
+        }
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
 std::optional<Assignment> cFleetStore::AssignmentOf(const std::string& serialNr,
                                                     std::string& error) {
     if (!db_) {
@@ -336,7 +392,8 @@ std::optional<Assignment> cFleetStore::AssignmentOf(const std::string& serialNr,
     return a;
 }
 
-cFleetStore::Check cFleetStore::CheckMachine(const ParameterBlock& image, std::string& error) {
+cFleetStore::Check cFleetStore::CheckMachine(const ParameterBlock& image, std::string& error,
+                                             const ConversionContext* ctx) {
     Check c;
     auto a = AssignmentOf(SerialOf(image), error);
     if (!a || a->ref.name.empty())
@@ -344,7 +401,7 @@ cFleetStore::Check cFleetStore::CheckMachine(const ParameterBlock& image, std::s
     c.approved = Find(a->ref, error);
     if (!c.approved)
         return c;
-    c.compliance = CheckCompliance(image, c.approved->image);
+    c.compliance = CheckCompliance(image, c.approved->image, ctx);
     c.state =
         c.compliance.state == Compliance::Compliant ? FleetCompliance::Yes : FleetCompliance::No;
     return c;

@@ -102,13 +102,26 @@ public:
                 std::string& error, int64_t timeMs = 0);
     std::optional<Assignment> AssignmentOf(const std::string& serialNr, std::string& error);
 
+    // One machine of a rollout: which approval, the outcome, the digests of the machine's
+    // image before and after, and the history entry of the write (0: none).
+    struct RolloutStep {
+        std::string rolloutId;
+        LibraryRef approval;
+        std::string serialNr, result, reason, before, after;
+        int64_t entryId = 0;
+    };
+    bool RecordRollout(const RolloutStep& step, std::string& error);
+    // The steps of one rollout, in order.
+    std::vector<RolloutStep> Rollout(const std::string& rolloutId, std::string& error);
+
     // What a machine's image says against its assignment; NoneAssigned without one.
     struct Check {
         FleetCompliance state = FleetCompliance::NoneAssigned;
         std::optional<LibraryVersion> approved;
         Compliance compliance;
     };
-    Check CheckMachine(const ParameterBlock& image, std::string& error);
+    Check CheckMachine(const ParameterBlock& image, std::string& error,
+                       const ConversionContext* ctx = nullptr);
 
     // Every machine the history knows (and every assigned serial), by serial number.
     std::vector<FleetMachine> Overview(const FleetOptions& options, std::string& error);

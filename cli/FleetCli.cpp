@@ -1,0 +1,125 @@
+#include "cli/FleetCli.h"
+
+#include "app/Folders.h"
+#include "base/CalendarDate.h"
+#include "cli/Cli.h"
+#include "cli/HistoryCli.h"
+#include "lang/Language.h"
+
+namespace {
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    if (size_t at = text.find(what); at != std::string::npos)
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+} // namespace
+
+bool OpenFleet(cHistoryStore& history, cFleetStore& fleet) {
+    if (!OpenHistoryStore(history))
+        return false;
+    std::string error;
+    if (!fleet.Open(history, error)) {
+        cli::Fail("cannot open the fleet's records in " + history.File().string() + ": " + error);
+        return false;
+    }
+    return true;
+}
+
+FleetOptions FleetOptionsOfProgram() {
+    FleetOptions o;
+    o.due = LoadDueSettings(SettingsFile(DataFolder()));
+    o.firmwareFolder = AppFolder() / "firmware";
+    o.now = std::time(nullptr);
+    return o;
+}
+
+nlohmann::json FleetMachineJson(const FleetMachine& m) {
+    using nlohmann::json;
+    auto text = [](const std::string& s) { return s.empty() ? json(nullptr) : json(s); };
+    json j;
+    j["serialNr"] = m.serialNr;
+    j["machineType"] = text(m.machineType);
+    j["swVersion"] = text(m.swVersion);
+    j["firmwareOutdated"] = m.newestFirmware.empty() ? json(nullptr) : json(m.firmwareOld);
+    j["place"] = m.HasImage() ? json(m.place) : json(nullptr);
+    j["lastSeen"] = m.lastSeenMs ? json(cHistoryStore::LocalTime(*m.lastSeenMs)) : json(nullptr);
+    j["lastSeenBy"] = nullptr; // the local history does not name who
+    j["counter"] = m.counter ? json(*m.counter) : json(nullptr);
+    j["serviceDue"] =
+        m.service == ServiceState::Unknown ? json(nullptr) : json(m.service == ServiceState::Due);
+    j["serviceSoon"] =
+        m.service == ServiceState::Unknown ? json(nullptr) : json(m.service == ServiceState::Soon);
+    j["calibrationDue"] = m.calibrationDue ? json(*m.calibrationDue) : json(nullptr);
+    j["calibrationDate"] = m.calDate ? json(CalDateIso(m.calDate)) : json(nullptr);
+    j["assigned"] = text(m.assigned);
+    switch (m.compliance) {
+    case FleetCompliance::Yes:
+        j["compliant"] = true;
+        break;
+    case FleetCompliance::No:
+        j["compliant"] = false;
+        break;
+    default:
+        j["compliant"] = nullptr;
+    }
+    j["compliance"] = FleetComplianceName(m.compliance);
+    j["historyEntry"] = m.imageEntryId ? json(m.imageEntryId) : json(nullptr);
+    return j;
+}
+
+nlohmann::json LibraryVersionJson(const LibraryVersion& v) {
+    return {{"name", v.name},
+            {"version", v.version},
+            {"time", cHistoryStore::LocalTime(v.timeMs)},
+            {"timeMs", v.timeMs},
+            {"user", v.user},
+            {"note", v.note},
+            {"digest", v.digest},
+            {"machineType", MachineTypeOf(v.image)}};
+}
+
+std::string ComplianceText(const cFleetStore::Check& check) {
+    if (!check.approved)
+        return "";
+    const std::string name = check.approved->name;
+    const std::string version = std::to_string(check.approved->version);
+    std::string text;
+    switch (check.compliance.state) {
+    case Compliance::Compliant:
+        text = Translate("entspricht Freigabe %s v%d");
+        break;
+    case Compliance::Deviates:
+        text = Translate("weicht ab von Freigabe %s v%d: %d Felder");
+        break;
+    case Compliance::OtherType:
+        text = Translate("Freigabe %s v%d gilt für einen anderen Maschinentyp");
+        break;
+    }
+    // The version first, then the number of fields.
+    return Replace(Replace(Replace(text, "%s", name), "%d", version), "%d",
+                   std::to_string(check.compliance.differences.size()));
+}
+
+std::string ComplianceAfterRead(const ParameterBlock& image) {
+    cHistoryStore history;
+    HistoryNotice notice;
+    HistoryError herr;
+    const std::filesystem::path folder = DataFolder();
+    if (folder.empty() || !history.Open(folder / cHistoryStore::kFileName, notice, herr))
+        return "";
+    cFleetStore fleet;
+    std::string error;
+    if (!fleet.Open(history, error))
+        return "";
+    const ConversionContext ctx = ContextFor(image);
+    const cFleetStore::Check check = fleet.CheckMachine(image, error, &ctx);
+    std::string text = ComplianceText(check);
+    if (text.empty())
+        return "";
+    text = "approval: " + text + "\n";
+    for (const FieldDifference& d : check.compliance.differences)
+        text += "  " + d.name + ": " + d.oldValue + " -> " + d.newValue + "\n";
+    return text;
+}

@@ -156,6 +156,29 @@ private slots:
         QVERIFY(QString::fromStdString(controller->ConfigName()).startsWith("Verlauf #"));
     }
 
+    // In English the window speaks English: captions, headers, results.
+    void speaksTheWindowsLanguage() {
+        QVERIFY(controller->OnReadFromMachine());
+        controller->image.Step(1).SetTime(640);
+        controller->MarkChanged();
+        ui->passwords = {"0000"};
+        QVERIFY(controller->OnWriteToMachine());
+        struct BackToGerman {
+            ~BackToGerman() { SetLanguage("German"); }
+        } backToGerman;
+        QVERIFY(SetLanguage("english").Ok());
+        cDialogHistory d(*controller, journal.store);
+        d.show();
+        QCOMPARE(d.MachineList()->headerItem()->text(4), QString("Fastening counter"));
+        QCOMPARE(d.EntryList()->topLevelItem(0)->text(2), QString("OK"));
+        QCOMPARE(Fields(d.DifferenceList()), QStringList({"writeMark", "set1.step2.time"}));
+        QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(0),
+                 QString("Parameter set 1 › Program step 2 › Time"));
+        const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            QVERIFY(d.grab().save(dir + "/history-english.png"));
+    }
+
     // Each entry is shown in the units of its own machine, whatever the editor holds: two reads
     // that differ in a speed compare alike before anything was read and after.
     void entriesShowTheirOwnMachinesUnits() {

@@ -72,7 +72,6 @@ const std::set<std::string> kSameInEnglish = {"Torvex Kelvane Rev.4",
                                               "[A]",
                                               "Reset",
                                               "Set",
-                                              "Bytes",
                                               "Firmware"};
 
 bool HasGermanLetter(const QString& text) {

@@ -127,6 +127,14 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
+size_t Utf8SequenceLength(std::string_view text, size_t i) {
+    if (i >= text.size())
+        return 0;
+    const size_t start = i;
+    char32_t cp;
+    return DecodeUtf8(text, i, cp) ? i - start : 0;
+}
+
 std::u16string Windows1252ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());

@@ -11,6 +11,8 @@ std::u16string Utf8ToUtf16(std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 bool IsValidUtf8(std::string_view text);
+// Bytes of the well-formed UTF-8 sequence that starts at text[i] (1 for ASCII); 0 when none does.
+size_t Utf8SequenceLength(std::string_view text, size_t i);
 // Windows-1252 (bytes 0x80..0x9F as that code page has them, the rest as Latin-1).
 std::u16string Windows1252ToUtf16(std::string_view text);
 // 8-bit text from a file: UTF-8 when it is valid UTF-8, else Windows-1252.

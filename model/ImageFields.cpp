@@ -1,6 +1,7 @@
 #include "model/ImageFields.h"
 
 #include "base/CalendarDate.h"
+#include "base/TextCodec.h"
 #include "model/FirmwareVersion.h"
 
 #include <nlohmann/json.hpp>
@@ -466,39 +467,6 @@ std::string FieldCaption(const ImageField& f, const Translator& translate) {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at s[i] (shortest form, no surrogates), 0 when none.
-size_t Utf8Length(std::string_view s, size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t n = 0;
-    uint32_t cp = 0;
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (size_t k = 1; k < n; ++k) {
-        const auto t = static_cast<unsigned char>(s[i + k]);
-        if ((t & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (t & 0x3F);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-        return 0;
-    return n;
-}
-
 void AppendEscape(std::string& out, unsigned value) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "\\x%02X", value & 0xFF);
@@ -512,7 +480,7 @@ std::string ShownText(std::string_view s) {
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = Utf8Length(s, i);
+        const size_t n = Utf8SequenceLength(s, i);
         if (n == 0) {
             AppendEscape(out, c);
             ++i;
@@ -538,7 +506,7 @@ std::string JsonText(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
-        const size_t n = Utf8Length(s, i);
+        const size_t n = Utf8SequenceLength(s, i);
         if (n == 0) {
             out += Latin1ToUtf8(s.substr(i, 1));
             ++i;

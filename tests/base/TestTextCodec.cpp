@@ -85,6 +85,13 @@ TEST(TextCodec, IllFormedInputBecomesReplacementCharacters) {
         EXPECT_EQ(IsValidUtf8(c.utf8), c.expected.find(u'\uFFFD') == std::u16string::npos)
             << c.what;
     }
+    const std::pair<std::string, size_t> lengths[] = {
+        {"A", 1},        {"\xC3\x9Cx", 2},    {"\xE2\x82\xAC", 3}, {"\xF0\x9F\x98\x80", 4},
+        {"\xC0\xAF", 0}, {"\xED\xA0\x80", 0}, {"\xC3", 0},         {"", 0},
+    };
+    for (const auto& [text, length] : lengths)
+        EXPECT_EQ(Utf8SequenceLength(text, 0), length) << text;
+    EXPECT_EQ(Utf8SequenceLength("ab", 2), 0u);
     // Unpaired surrogates, either half, anywhere.
     EXPECT_EQ(Utf16ToUtf8(u"a\xD800"), "a\xEF\xBF\xBD");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDC00, u'b'}), "\xEF\xBF\xBD"

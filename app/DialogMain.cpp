@@ -47,6 +47,7 @@ cDialogMain::cDialogMain(cUserInterface& ui, CSheet& sheet, FolderSet folderSet,
 }
 
 cDialogMain::~cDialogMain() {
+    MarkWriteRunning(false);
     linkObject.reset();
     serialPort.Close();
 }

@@ -329,6 +329,16 @@ public:
     // Records the outcome of a command that reached a machine; a failure to store is shown in
     // the status bar, never stops the command.
     void RecordCommand(int64_t backupId, const MachineEvent& event);
+    // From the backup to the record a write is running: a signal then lets it finish (or stop
+    // between frames) instead of ending the program in the middle.
+    bool writeRunning = false;
+    void MarkWriteRunning(bool running);
+    // After a read at a command's start: writes to this machine whose entries stayed open
+    // (the program killed, the power lost) are told with what repairs them and closed as cut.
+    // usable: the block names the machine (else open firmware updates of any machine count).
+    void ReportCutWrites(const ParameterBlock& machine, bool usable);
+    // After a read that found the block area unusable: how to bring the machine back.
+    void ShowRecoveryHint(bool usable);
     // "Wiederherstellen" in the history: the entry's image (the state before a write, else the
     // image read) taken into the editor as a loaded configuration; then "zur Maschine" writes
     // it with every check. An entry of another machine than the one in the editor is asked

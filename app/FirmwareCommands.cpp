@@ -166,6 +166,7 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
         ShowLinkError(result);
         return false;
     }
+    ReportCutWrites(machine, usable);
     write.recovery = !usable;
     firmwareNeedsRecovery = write.recovery;
     if (write.recovery) {

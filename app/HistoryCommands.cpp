@@ -1,11 +1,13 @@
 // The controller's side of the service history: a backup before every write, a record of every
 // command that reached a machine, restore from an entry, and the settings brought back after a
 // firmware update.
+#include "app/CutWrites.h"
 #include "app/DialogMain.h"
 #include "app/HistoryJournal.h"
 
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
+#include "link/WriteStop.h"
 #include "model/ImageDiff.h"
 
 namespace fs = std::filesystem;
@@ -115,11 +117,15 @@ int64_t cHistoryJournal::Backup(const MachineEvent& event, std::string& error) {
         if (store.ReplaceDamaged(moved, failure))
             id = store.Add(e, failure);
         error = NoticeText(moved);
-        if (id > 0)
+        if (id > 0) {
+            RunningWrites::Hold(store.File(), id);
             return id;
+        }
     }
     if (id == 0)
         error = error.empty() ? ErrorText(failure) : error + "\n" + ErrorText(failure);
+    else
+        RunningWrites::Hold(store.File(), id);
     return id;
 }
 
@@ -130,10 +136,11 @@ bool cHistoryJournal::Record(int64_t backupId, const MachineEvent& event, std::s
     }
     HistoryError failure;
     bool ok;
-    if (backupId > 0)
+    if (backupId > 0) {
         ok = store.Complete(backupId, event.result, event.message, event.after,
                             event.fasteningCounter, failure);
-    else
+        RunningWrites::Release(backupId);
+    } else
         ok = store.Add(EntryOf(event), failure) > 0;
     if (!ok)
         error = ErrorText(failure);
@@ -162,28 +169,43 @@ bool cHistoryJournal::Find(int64_t id, MachineEvent& event, std::string& error) 
 
 bool cDialogMain::BackupBeforeWrite(MachineEvent event, int64_t& backupId) {
     backupId = 0;
-    if (!journal)
+    if (!journal) {
+        MarkWriteRunning(true);
         return true;
+    }
     std::string error;
     backupId = journal->Backup(event, error);
     if (backupId > 0) {
         // Stored, but something about the history is worth knowing (a file moved aside).
         if (!error.empty())
             ui.ShowMessage(error, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
+        MarkWriteRunning(true);
         return true;
     }
     // Nothing has been written yet: the user decides whether the write may go on unguarded.
-    return ui.ConfirmWithoutBackup(
+    const bool goOn = ui.ConfirmWithoutBackup(
         Translate("Die Sicherung des Maschinenzustands konnte nicht gespeichert werden:") + "\n" +
         error + "\n\n" + Translate("Ohne Sicherung fortfahren?"));
+    MarkWriteRunning(goOn);
+    return goOn;
+}
+
+void cDialogMain::MarkWriteRunning(bool running) {
+    if (running != writeRunning)
+        WriteStop::writing += running ? 1 : -1;
+    if (running)
+        WriteStop::wrote = true;
+    writeRunning = running;
 }
 
 void cDialogMain::RecordCommand(int64_t backupId, const MachineEvent& event) {
-    if (!journal)
-        return;
-    std::string error;
-    if (!journal->Record(backupId, event, error))
-        ui.ShowStatus(Translate("Verlauf: Eintrag nicht gespeichert:") + " " + error);
+    if (journal) {
+        std::string error;
+        if (!journal->Record(backupId, event, error))
+            ui.ShowStatus(Translate("Verlauf: Eintrag nicht gespeichert:") + " " + error);
+    }
+    // The write's outcome is stored: from here a signal ends the program again.
+    MarkWriteRunning(false);
 }
 
 void cDialogMain::RecordRead(const char* command, int result, const char* germanMessage,

@@ -90,6 +90,8 @@ std::vector<std::string> cHistoryModel::MachineColumns(const HistoryMachine& m) 
 std::string cHistoryModel::ResultText(const HistoryEntry& e) {
     if (!e.result)
         return Translate("offen");
+    if (*e.result == kResultCut)
+        return Translate("abgebrochen");
     if (*e.result == kResultOk)
         return Translate("OK");
     // The code stays visible for a failure: it is what a service report asks for.

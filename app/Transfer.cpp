@@ -23,6 +23,13 @@ void cDialogMain::ShowLinkError(int code) {
         Message("Die Maschine hat den Befehl abgelehnt.");
 }
 
+void cDialogMain::ShowRecoveryHint(bool usable) {
+    // As the firmware command says it: only an update with recovery brings such a machine back.
+    if (!usable)
+        Message("Der Parameterbereich der Maschine ist nicht lesbar.\n\nWiederherstellung: "
+                "Firmware Update mit Wiederherstellung (kelvane-cli firmware --recover DATEI)");
+}
+
 int cDialogMain::ReadFromMachine(ParameterBlock& destination) {
     if (OpenSelectedPort() != kResultOk)
         return kResultPortFailed;
@@ -67,13 +74,19 @@ bool cDialogMain::OnReadFromMachine() {
     }
     ClosePort();
 
+    // An erased or damaged block area (a cut firmware update) names no machine.
+    const bool usable = BlockAreaUsable(result, block);
+    if (result == kResultOk || !usable)
+        ReportCutWrites(block, usable);
     if (result != kResultOk) {
         ShowLinkError(result);
+        ShowRecoveryHint(usable);
         RecordRead("von Maschine", result, nullptr, nullptr, std::nullopt);
         return false;
     }
     if (FirmwareVersionOf(block).major <= 3) {
         Message("Falsche Firmware-Version");
+        ShowRecoveryHint(usable);
         RecordRead("von Maschine", result, "Falsche Firmware-Version", &block, counter);
         return false;
     }
@@ -166,6 +179,7 @@ bool cDialogMain::OnWriteToMachine() {
         return false;
     }
     machineImage = machine;
+    ReportCutWrites(machine, BlockAreaUsable(result, machine));
     const ParameterBlock::DigestWords machineDigest = machine.Digest();
 
     if (dataOrigin != kDataOriginMachine && !machine.ParameterisationAllowed()) {
@@ -221,6 +235,11 @@ bool cDialogMain::OnWriteToMachine() {
         return false;
     case WriteOutcome::End::Failed:
         Message("Fehler bei Datenübertagung");
+        // Stopped between frames: the machine may hold part of each image.
+        if (lastWriteResult == kResultStopped && lastBackupId > 0)
+            ui.ShowMessage(Translate("Stand vor dem Schreiben zurückschreiben:") +
+                               " kelvane-cli restore " + std::to_string(lastBackupId),
+                           cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
         return false;
     default:
         return false;

@@ -1,8 +1,10 @@
 // kelvane-cli history [--serial S] [--json]: the machines of the service history, or one
 // machine's entries. kelvane-cli history show ID [--json]: one entry with its images and what
 // the command changed.
+#include "app/CutWrites.h"
 #include "cli/Cli.h"
 #include "cli/HistoryCli.h"
+#include "link/ResultCodes.h"
 
 #include <cstdio>
 #include <iostream>
@@ -10,7 +12,9 @@
 namespace {
 
 std::string ResultText(const HistoryEntry& e) {
-    return e.result ? std::to_string(*e.result) : "open";
+    if (!e.result)
+        return "open";
+    return *e.result == kResultCut ? "cut" : std::to_string(*e.result);
 }
 
 std::string Counter(std::optional<uint32_t> c) {
@@ -116,6 +120,13 @@ int RunHistory(cli::Args& args) {
         return cli::Fail(error.detail);
     if (entries.empty() && !json)
         std::cerr << "kelvane-cli: no entries for serial number '" << ShownText(serial) << "'\n";
+    // Listing changes nothing: a cut write is closed by the next command that reads the machine.
+    for (const HistoryEntry& e : entries)
+        if (!e.result && !RunningWrites::HeldElsewhere(store.File(), e.id))
+            std::cerr << "kelvane-cli: entry " << e.id << " (" << ShownText(e.command) << ", "
+                      << cHistoryStore::LocalTime(e.timeMs)
+                      << ") was never finished: the machine may hold neither image; the next "
+                         "read of it (kelvane-cli read) says what it holds and what repairs it\n";
     if (json) {
         nlohmann::json list = nlohmann::json::array();
         for (const HistoryEntry& e : entries)

@@ -20,13 +20,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Ctrl-C while the link writes to the machine: a write cut in one frame leaves the machine
-// with half an area, so the first one only says the write finishes; a second one within two
-// seconds stops it between frames. Outside a write Ctrl-C ends the program as always.
+// Ctrl-C while a write to the machine runs (from its backup to its record): a write cut in one
+// frame leaves the machine with half an area, so the first one only says the write finishes; a
+// second one within two seconds stops it between frames. A closed terminal, a logout or `kill`
+// (SIGHUP, SIGTERM, SIGQUIT) count as the first one: the write finishes and is recorded.
+// Outside a write every one of them ends the program as always.
 // Texts are translated before, the handler only copies them.
 char gFinishesFirst[512];
 char gStopping[512];
 std::atomic<long long> gFirstInterruptMs{-1};
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 long long MonotonicMs() {
     timespec t{};
@@ -34,21 +37,25 @@ long long MonotonicMs() {
     return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-void OnInterrupt(int) {
+void OnEndSignal(int signal) {
     const int saved = errno;
-    if (WriteStop::writing.load() <= 0) {
-        std::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
+    // After a write the command still tells its outcome; a signal then waits for that too.
+    if (WriteStop::writing.load() <= 0 && !WriteStop::wrote.load()) {
+        std::signal(signal, SIG_DFL);
+        ::raise(signal);
         errno = saved;
         return;
     }
+    // The terminal or the session may be gone: what is said afterwards must not end us.
+    if (signal != SIGINT)
+        std::signal(SIGPIPE, SIG_IGN);
     const long long now = MonotonicMs();
     const long long first = gFirstInterruptMs.load();
     const char* text = gFinishesFirst;
-    if (first >= 0 && now - first <= 2000) {
+    if (signal == SIGINT && first >= 0 && now - first <= 2000) {
         WriteStop::requested = true;
         text = gStopping;
-    } else {
+    } else if (signal == SIGINT) {
         gFirstInterruptMs = now;
     }
     ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
@@ -69,10 +76,13 @@ void CatchInterruptDuringWrites() {
     CopyText(gStopping, sizeof gStopping,
              Translate("Die Übertragung wird nach dem laufenden Block angehalten"));
     struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
+    sa.sa_handler = OnEndSignal;
     sigemptyset(&sa.sa_mask);
+    for (int signal : kEndSignals)
+        sigaddset(&sa.sa_mask, signal);
     sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
+    for (int signal : kEndSignals)
+        ::sigaction(signal, &sa, nullptr);
 }
 
 } // namespace

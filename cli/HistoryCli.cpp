@@ -4,6 +4,7 @@
 #include "app/HistoryJournal.h"
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
+#include "link/ResultCodes.h"
 #include "model/ImageListing.h"
 
 #include <iostream>
@@ -52,6 +53,11 @@ nlohmann::json EntryJson(const HistoryEntry& e) {
     j["time"] = cHistoryStore::LocalTime(e.timeMs);
     j["command"] = JsonText(e.command);
     j["result"] = e.result ? nlohmann::json(*e.result) : nullptr;
+    // "open": no outcome yet (running, or cut and not yet found); "cut": found cut afterwards.
+    j["state"] = !e.result                 ? "open"
+                 : *e.result == kResultCut ? "cut"
+                 : *e.result == 0          ? "ok"
+                                           : "failed";
     j["message"] = JsonText(e.message);
     j["machineType"] = Latin1ToUtf8(e.machineType);
     j["serialNr"] = Latin1ToUtf8(e.serialNr);

@@ -644,6 +644,31 @@ std::optional<HistoryEntry> cHistoryStore::LastBackup(const std::string& serialN
     return std::nullopt;
 }
 
+std::vector<HistoryEntry> cHistoryStore::OpenEntries(const std::optional<std::string>& serialNr,
+                                                     HistoryError& error) {
+    error = {};
+    std::vector<HistoryEntry> out;
+    if (!db_) {
+        error = {HistoryError::Other, "no history open"};
+        return out;
+    }
+    const std::string sql = std::string("SELECT ") + kEntryColumns +
+                            ", image_before, image_after, extra FROM entry WHERE result IS NULL" +
+                            (serialNr ? " AND serial_nr = ?" : "") + " ORDER BY id";
+    Statement s(db_, sql.c_str());
+    if (s.rc != SQLITE_OK) {
+        error = ErrorOf(s.rc);
+        return out;
+    }
+    if (serialNr)
+        s.Text(1, *serialNr);
+    while (s.Step() == SQLITE_ROW)
+        out.push_back(ReadEntry(s, true));
+    if (s.rc != SQLITE_DONE)
+        error = ErrorOf(s.rc);
+    return out;
+}
+
 bool cHistoryStore::LimitPages(int pages) {
     if (!db_)
         return false;

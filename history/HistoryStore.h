@@ -122,6 +122,11 @@ public:
     std::optional<HistoryEntry> LastBackup(const std::string& serialNr, const std::string& command,
                                            HistoryError& error);
 
+    // Entries still open (backed up, never completed), oldest first, with images: those of one
+    // machine, or of every machine when serialNr is nullopt.
+    std::vector<HistoryEntry> OpenEntries(const std::optional<std::string>& serialNr,
+                                          HistoryError& error);
+
     // Limits the database's size in pages (a full disk in tests); 0 lifts it.
     bool LimitPages(int pages);
 

@@ -389,6 +389,9 @@ int cQVX_18::ReadArea(uint32_t address, std::span<uint8_t> destination,
                       const std::function<void(int)>& progress) {
     const size_t total = destination.size();
     for (size_t done = 0; done < total;) {
+        // The read-back of a write the user stopped: what it would tell is no longer asked.
+        if (done > 0 && WriteStop::requested)
+            return kResultStopped;
         const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(kReadPiece, total - done));
         int r = ReadMemory(address + static_cast<uint32_t>(done), piece, destination.data() + done);
         if (r != kResultOk)

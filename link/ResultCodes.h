@@ -12,6 +12,7 @@ constexpr int kResultLineSetting = -101;  // RTS, DTR or baud rate could not be 
 constexpr int kResultPortFailed = -102;   // OpenSelectedPort failed inside a read or write
 constexpr int kResultWrongTrigger = -103; // supervisor did not answer the trigger
 constexpr int kResultStopped = -104;      // the user stopped a write between two frames
+constexpr int kResultCut = -105;          // found later: the write never ended (killed, power lost)
 
 inline constexpr const char kMessageComPortError[] = "COM-Port Fehler";
 inline constexpr const char kMessageTimeout[] = "Timeout";

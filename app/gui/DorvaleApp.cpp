@@ -11,11 +11,48 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 #include <QTranslator>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// A closed terminal, a logout, `kill` or Ctrl-C: the handler only writes to a pipe; the window
+// hears it from its event loop, lets a running command (a write) finish, then closes.
+int gSignalPipe[2] = {-1, -1};
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void OnEndSignal(int signal) {
+    const int saved = errno;
+    const char byte = static_cast<char>(signal);
+    ssize_t ignored = ::write(gSignalPipe[1], &byte, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+bool CatchEndSignals() {
+    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction sa {};
+    sa.sa_handler = OnEndSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int signal : kEndSignals)
+        ::sigaction(signal, &sa, nullptr);
+    // The terminal may be gone: a message to it must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+} // namespace
 
 QString CDorvaleApp::QtLanguageCode(const std::string& languageName) {
     static const std::pair<const char*, const char*> kCodes[] = {
@@ -143,6 +180,27 @@ int CDorvaleApp::Run(const Options& options) {
                            cUserInterface::Icon::Warning);
     }
 
+    bool ending = false;
+    cMainWindow* shown = nullptr;
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    QTimer closeWhenIdle;
+    closeWhenIdle.setInterval(100);
+    QObject::connect(&closeWhenIdle, &QTimer::timeout, [&] {
+        // Between two windows (a language change) the loop below ends by itself.
+        if (shown && shown->CloseWithoutAsking())
+            closeWhenIdle.stop();
+    });
+    if (CatchEndSignals()) {
+        signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
+            char bytes[16];
+            while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            ending = true;
+            closeWhenIdle.start();
+        });
+    }
+
     // The same controller is shown again after a language change, so the edited image and
     // the change flag survive it; only the window is made anew.
     bool first = true;
@@ -172,8 +230,11 @@ int CDorvaleApp::Run(const Options& options) {
             });
         }
         first = false;
+        shown = &window;
         window.exec();
-    } while (controller.RestartPending());
+        shown = nullptr;
+    } while (controller.RestartPending() && !ending);
+    closeWhenIdle.stop();
     sheet.SetHost(nullptr);
     return 0;
 }

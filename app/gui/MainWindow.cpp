@@ -377,6 +377,14 @@ void cMainWindow::reject() {
     QDialog::reject();
 }
 
+bool cMainWindow::CloseWithoutAsking() {
+    if (busy)
+        return false;
+    closing = true;
+    QDialog::reject();
+    return true;
+}
+
 void cMainWindow::closeEvent(QCloseEvent* event) {
     if (busy) {
         event->ignore();

@@ -55,6 +55,9 @@ public:
     QLabel* StatusPane() const { return statusPane; }
     QProgressBar* Progress() const { return progress; }
     bool Busy() const { return busy; }
+    // Ends the window without the question about unsaved changes (the session is going away);
+    // false while a command runs, which is left to finish.
+    bool CloseWithoutAsking();
 
     // "Verlauf": the history dialog. True when an entry was taken into the editor.
     bool ShowHistory();

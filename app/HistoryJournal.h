@@ -4,6 +4,7 @@
 
 #include "app/MachineJournal.h"
 #include "history/HistoryStore.h"
+#include "history/ServerHistory.h"
 
 #include <filesystem>
 #include <string>
@@ -28,3 +29,14 @@ public:
     cHistoryStore store;
     std::string openError; // why the history is not open (translated)
 };
+
+// The history's settings ("SETTINGS" section): "HistoryServer" (a libpq connection string or
+// service name, never a password; "" none) and "Technician" (default: the login name).
+struct HistorySettings {
+    std::string server;
+    std::string technician;
+};
+HistorySettings LoadHistorySettings(const std::filesystem::path& settingsFile);
+
+// The user's words for a failed sync (translated), with the server's own words after them.
+std::string SyncErrorText(const ServerError& error);

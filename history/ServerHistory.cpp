@@ -31,7 +31,7 @@ struct ResultFree {
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
-// The server keeps text as UTF-8 and refuses anything else: a machine's bytes that are not
+// The server keeps text as UTF-8 and refuses anything else: a message's bytes that are not
 // UTF-8 become U+FFFD (the images keep the bytes as they are).
 std::string Utf8(const std::string& s) {
     std::string out;
@@ -60,6 +60,42 @@ std::string Utf8(const std::string& s) {
             if (c != 0)
                 out += "\xEF\xBF\xBD";
             ++i;
+        }
+    }
+    return out;
+}
+
+// A machine's identity texts are its image's bytes (Latin-1): each byte one character on the
+// server, and the same bytes back on the laptop, so a machine keeps its serial number.
+std::string FromLatin1(const std::string& s) {
+    std::string out;
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == 0)
+            continue;
+        if (c < 0x80) {
+            out += ch;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string ToLatin1(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out += s[i];
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < s.size()) {
+            out +=
+                static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(s[++i]) & 0x3F));
+        } else {
+            out += '?'; // not from an image
+            while (i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80)
+                ++i;
         }
     }
     return out;
@@ -97,10 +133,10 @@ HistoryEntry ReadRow(const PGresult* r, int row, bool withImages) {
     if (!null(3))
         e.result = std::stoi(text(3));
     e.message = text(4);
-    e.machineType = text(5);
-    e.serialNr = text(6);
-    e.elAssembly = text(7);
-    e.swVersion = text(8);
+    e.machineType = ToLatin1(text(5));
+    e.serialNr = ToLatin1(text(6));
+    e.elAssembly = ToLatin1(text(7));
+    e.swVersion = ToLatin1(text(8));
     if (!null(9))
         e.fasteningCounter = static_cast<uint32_t>(std::stoll(text(9)));
     e.uuid = text(10);
@@ -386,10 +422,10 @@ bool cServerHistory::Insert(const std::vector<HistoryEntry>& entries, const std:
         text(Utf8(e.command));
         e.result ? text(std::to_string(*e.result)) : null();
         text(Utf8(e.message));
-        text(Utf8(e.machineType));
-        text(Utf8(e.serialNr));
-        text(Utf8(e.elAssembly));
-        text(Utf8(e.swVersion));
+        text(FromLatin1(e.machineType));
+        text(FromLatin1(e.serialNr));
+        text(FromLatin1(e.elAssembly));
+        text(FromLatin1(e.swVersion));
         e.fasteningCounter ? text(std::to_string(*e.fasteningCounter)) : null();
         image(e.before);
         image(e.after);
@@ -577,7 +613,7 @@ std::vector<HistoryEntry> cServerHistory::Entries(const std::string& serialNr, H
     std::string where = "WHERE serial_nr = $1 AND kind = 'machine' ORDER BY time_ms DESC, seq DESC";
     if (limit > 0)
         where += " LIMIT " + std::to_string(limit);
-    return Select(where, {Utf8(serialNr)}, withImages, error);
+    return Select(where, {FromLatin1(serialNr)}, withImages, error);
 }
 
 std::optional<HistoryEntry> cServerHistory::Entry(int64_t id, HistoryError& error) {
@@ -609,7 +645,7 @@ std::optional<HistoryEntry> cServerHistory::LastBackup(const std::string& serial
     std::vector<HistoryEntry> found =
         Select("WHERE serial_nr = $1 AND command = $2 AND kind = 'machine' AND image_before IS "
                "NOT NULL ORDER BY time_ms DESC, seq DESC LIMIT 1",
-               {Utf8(serialNr), Utf8(command)}, true, error);
+               {FromLatin1(serialNr), Utf8(command)}, true, error);
     if (found.empty())
         return std::nullopt;
     return found[0];

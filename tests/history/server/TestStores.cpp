@@ -192,6 +192,23 @@ TEST_P(Stores, TableOfChanges) {
     }
 }
 
+// A machine's identity is its image's bytes: what is not UTF-8 comes back byte for byte, so the
+// machine keeps its serial number in every store.
+TEST_P(Stores, MachineTextKeepsItsBytes) {
+    const std::string serial = "SN-\xE4\xFF\x1B";
+    HistoryEntry r = Read("SN-A", 1, 100);
+    r.serialNr = serial;
+    r.machineType = "TVX\xB5";
+    HistoryError error;
+    ASSERT_GT(H().Add(r, error), 0) << error.detail;
+    const std::vector<HistoryMachine> machines = H().Machines(error);
+    ASSERT_EQ(machines.size(), 1u) << error.detail;
+    EXPECT_EQ(machines[0].serialNr, serial);
+    const std::vector<HistoryEntry> entries = H().Entries(serial, error);
+    ASSERT_EQ(entries.size(), 1u) << error.detail;
+    EXPECT_EQ(entries[0].machineType, "TVX\xB5");
+}
+
 // Another kind than a machine command (the fleet's approved configurations): listed apart,
 // with its payload, never as a machine.
 TEST_P(Stores, RecordsOfAnotherKind) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 class cHistoryJournal : public cMachineJournal {
 public:
@@ -26,8 +27,22 @@ public:
     // The entry a command makes of an event.
     static HistoryEntry EntryOf(const MachineEvent& event);
 
+    // The team's server ("" none). The window sets it: after every recorded command a sync
+    // runs in the background (kelvane-cli syncs once its command ended, by itself).
+    std::string server;
+    // Starts one sync in a process of its own and returns at once; false without a server or
+    // when it cannot be started.
+    bool SyncSoon();
+    // A sync started here still runs.
+    bool Syncing();
+    // "Zu senden: 3, letzte Synchronisation: ..." for the status bar (translated).
+    std::string SyncStatusText();
+
     cHistoryStore store;
     std::string openError; // why the history is not open (translated)
+
+private:
+    std::vector<int> syncPids; // started here, not yet collected
 };
 
 // The history's settings ("SETTINGS" section): "HistoryServer" (a libpq connection string or

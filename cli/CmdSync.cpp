@@ -34,6 +34,8 @@ int Status(cHistoryStore& store, bool json) {
 int RunSync(cli::Args& args) {
     const bool json = args.Flag("--json");
     const bool status = args.Flag("--status");
+    // Started by the window after a command: no output, nothing to tell anyone.
+    const bool background = args.Flag("--background");
     const std::string server = HistoryServer(args);
     const std::vector<std::string> rest = args.Positional();
     if (args.HasError())
@@ -56,6 +58,8 @@ int RunSync(cli::Args& args) {
     SyncCounts counts;
     ServerError error;
     const bool ok = SyncHistory(store, server, counts, error);
+    if (background)
+        return ok ? 0 : 1;
     if (json) {
         nlohmann::json j;
         j["pushed"] = counts.pushed;

@@ -49,7 +49,7 @@ void SyncInBackground(const fs::path& historyFile, const std::string& conninfo) 
         ::dup2(null, 2);
     }
     cSyncLock lock;
-    if (lock.Take(historyFile, false)) {
+    if (lock.Take(historyFile, true)) {
         cHistoryStore store;
         HistoryNotice notice;
         HistoryError error;

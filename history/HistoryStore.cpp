@@ -51,8 +51,7 @@ const char* const kMigrations[] = {
     "ALTER TABLE entry ADD COLUMN pulled INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE entry ADD COLUMN pushed INTEGER NOT NULL DEFAULT 0;"
     "CREATE UNIQUE INDEX entry_by_uuid ON entry(uuid);"
-    "DROP INDEX entry_by_machine;"
-    "CREATE INDEX entry_by_machine ON entry(serial_nr, time_ms, id);"
+    "CREATE INDEX entry_by_machine_time ON entry(serial_nr, time_ms, id);"
     "CREATE INDEX entry_waiting ON entry(id) WHERE pushed = 0 AND pulled = 0;"
     "CREATE INDEX entry_by_kind ON entry(kind, time_ms) WHERE kind <> 'machine';"
     "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);",
@@ -826,6 +825,25 @@ bool cHistoryStore::SetMeta(const std::string& key, const std::string& value, Hi
         return false;
     }
     return true;
+}
+
+bool cHistoryStore::SetMetas(const std::vector<std::pair<std::string, std::string>>& values,
+                             HistoryError& error) {
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
+        return false;
+    for (const auto& [key, value] : values) {
+        Statement s(db_, "INSERT INTO meta(key, value) VALUES(?, ?) "
+                         "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+        s.Text(1, key);
+        s.Text(2, value);
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            HistoryError ignored;
+            Exec("ROLLBACK", ignored);
+            return false;
+        }
+    }
+    return Exec("COMMIT", error);
 }
 
 bool cHistoryStore::StartWithServer(const std::string& instance, HistoryError& error) {

@@ -84,7 +84,7 @@ public:
     // Entries made here that the server has not confirmed, oldest first, at most limit. An
     // open backup waits until its command reported back.
     std::vector<HistoryEntry> Unpushed(int limit, HistoryError& error);
-    // How many entries wait to be sent.
+    // How many entries wait to be sent (an open backup not yet).
     int64_t Waiting(HistoryError& error);
     bool MarkPushed(const std::vector<int64_t>& ids, HistoryError& error);
     // The team's entries, stored with the server's position they were read up to, in one
@@ -94,6 +94,9 @@ public:
     // Small values the sync keeps (server instance, position, last sync); "" when absent.
     std::string Meta(const std::string& key);
     bool SetMeta(const std::string& key, const std::string& value, HistoryError& error);
+    // Several in one transaction.
+    bool SetMetas(const std::vector<std::pair<std::string, std::string>>& values,
+                  HistoryError& error);
     // Another server than the last one: everything made here is sent again and the team's
     // entries are read from its beginning.
     bool StartWithServer(const std::string& instance, HistoryError& error);

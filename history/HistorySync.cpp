@@ -78,12 +78,12 @@ bool SyncHistory(cHistoryStore& local, const std::string& conninfo, SyncCounts& 
     error = {};
     const bool ok = Run(local, conninfo, counts, error, batch);
     HistoryError ignored;
-    if (ok) {
-        local.SetMeta("last_sync_ms", std::to_string(cHistoryStore::NowMs()), ignored);
-        local.SetMeta("last_error", "", ignored);
-    } else if (error.kind != ServerError::Local) {
-        local.SetMeta("last_error", error.detail, ignored);
-    }
+    if (ok)
+        local.SetMetas(
+            {{"last_sync_ms", std::to_string(cHistoryStore::NowMs())}, {"last_error", ""}},
+            ignored);
+    else if (error.kind != ServerError::Local)
+        local.SetMetas({{"last_error", error.detail}}, ignored);
     return ok;
 }
 

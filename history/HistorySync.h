@@ -25,7 +25,7 @@ struct SyncStatus {
 // One sync of local against the server conninfo. False with error (Local when the laptop's
 // own history failed); counts holds what was done before it.
 bool SyncHistory(cHistoryStore& local, const std::string& conninfo, SyncCounts& counts,
-                 ServerError& error, int batch = 1000);
+                 ServerError& error, int batch = 5000);
 
 SyncStatus SyncStatusOf(cHistoryStore& local);
 

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -123,9 +124,10 @@ std::optional<ParameterBlock> Image(const PGresult* r, int row, int col) {
     return block;
 }
 
-HistoryEntry ReadRow(const PGresult* r, int row, bool withImages) {
-    auto text = [&](int col) { return std::string(PQgetvalue(r, row, col)); };
-    auto null = [&](int col) { return PQgetisnull(r, row, col) != 0; };
+// The entry's columns start at column `at` of the row.
+HistoryEntry ReadRow(const PGresult* r, int row, bool withImages, int at = 0) {
+    auto text = [&](int col) { return std::string(PQgetvalue(r, row, at + col)); };
+    auto null = [&](int col) { return PQgetisnull(r, row, at + col) != 0; };
     HistoryEntry e;
     e.id = std::stoll(text(0));
     e.timeMs = std::stoll(text(1));
@@ -145,10 +147,10 @@ HistoryEntry ReadRow(const PGresult* r, int row, bool withImages) {
     e.host = text(13);
     e.fromHere = false;
     if (withImages) {
-        e.before = Image(r, row, 14);
-        e.after = Image(r, row, 15);
-        e.extra = Bytea(r, row, 16);
-        e.payload = Bytea(r, row, 17);
+        e.before = Image(r, row, at + 14);
+        e.after = Image(r, row, at + 15);
+        e.extra = Bytea(r, row, at + 16);
+        e.payload = Bytea(r, row, at + 17);
     }
     return e;
 }
@@ -373,18 +375,42 @@ bool cServerHistory::Insert(const std::vector<HistoryEntry>& entries, const std:
     }
     if (entries.empty())
         return true;
+    if (!Exec("BEGIN", error))
+        return false;
+    auto fail = [&] {
+        ServerError ignored;
+        if (PQstatus(conn_) == CONNECTION_OK)
+            Exec("ROLLBACK", ignored);
+        return false;
+    };
+    if (!Exec(kInsertLock, error))
+        return fail();
+    // One statement carries at most this many rows (the protocol's limit is 65535 values).
+    constexpr size_t kRowsAStatement = 1000;
+    for (size_t first = 0; first < entries.size(); first += kRowsAStatement) {
+        const size_t end = std::min(entries.size(), first + kRowsAStatement);
+        if (!InsertRows(entries, first, end, source, skipKnown, error))
+            return fail();
+    }
+    if (!Exec("COMMIT", error))
+        return fail();
+    return true;
+}
+
+bool cServerHistory::InsertRows(const std::vector<HistoryEntry>& entries, size_t first, size_t end,
+                                const std::string& source, bool skipKnown, ServerError& error) {
     std::string sql = "INSERT INTO kelvane.entry(uuid, source, kind, time_ms, command, result, "
                       "message, machine_type, serial_nr, el_assembly, sw_version, counter, "
                       "image_before, image_after, extra, payload, technician, host) VALUES ";
     std::vector<std::string> texts;
     std::vector<const char*> values;
     std::vector<int> lengths, formats;
-    texts.reserve(entries.size() * kInsertColumns);
-    values.reserve(entries.size() * kInsertColumns);
+    texts.reserve((end - first) * kInsertColumns);
+    values.reserve((end - first) * kInsertColumns);
     int n = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = first; i < end; ++i) {
         const HistoryEntry& e = entries[i];
-        sql += i ? ",(" : "(";
+        sql += i > first ? ",(" : "(";
         for (int c = 0; c < kInsertColumns; ++c) {
             sql += (c ? ",$" : "$") + std::to_string(++n);
             if (c == 0 || c == 1)
@@ -440,24 +466,12 @@ bool cServerHistory::Insert(const std::vector<HistoryEntry>& entries, const std:
         if (lengths[i] >= 0)
             values[i] = texts[i].c_str();
 
-    if (!Exec("BEGIN", error))
-        return false;
-    auto fail = [&] {
-        ServerError ignored;
-        if (PQstatus(conn_) == CONNECTION_OK)
-            Exec("ROLLBACK", ignored);
-        return false;
-    };
-    if (!Exec(kInsertLock, error))
-        return fail();
     Result r(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
                           values.data(), lengths.data(), formats.data(), 0));
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
         error = ErrorOf(conn_, r.get());
-        return fail();
+        return false;
     }
-    if (!Exec("COMMIT", error))
-        return fail();
     return true;
 }
 
@@ -477,39 +491,28 @@ bool cServerHistory::Pull(int64_t afterSeq, const std::string& source, int limit
         error = {ServerError::Unreachable, "not connected"};
         return false;
     }
-    // One snapshot: every row up to its highest seq is in it (inserts commit in seq order).
-    if (!Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", error))
-        return false;
-    auto fail = [&] {
-        ServerError ignored;
-        if (PQstatus(conn_) == CONNECTION_OK)
-            Exec("ROLLBACK", ignored);
-        return false;
-    };
-    Result top(PQexec(conn_, "SELECT coalesce(max(seq), 0) FROM kelvane.entry"));
-    if (!top || PQresultStatus(top.get()) != PGRES_TUPLES_OK) {
-        error = ErrorOf(conn_, top.get());
-        return fail();
-    }
-    const int64_t highest = std::stoll(PQgetvalue(top.get(), 0, 0));
-    const std::string after = std::to_string(afterSeq), hi = std::to_string(highest),
-                      count = std::to_string(limit);
-    const char* params[] = {after.c_str(), hi.c_str(), source.c_str(), count.c_str()};
-    const std::string sql = std::string("SELECT ") + kColumns + kImageColumns +
-                            " FROM kelvane.entry WHERE seq > $1 AND seq <= $2 AND source <> "
-                            "$3::uuid ORDER BY seq LIMIT $4";
-    Result r(PQexecParams(conn_, sql.c_str(), 4, nullptr, params, nullptr, nullptr, 0));
+    // One statement, one snapshot: every row up to its highest seq is in it (inserts commit in
+    // seq order), so nothing below that position can still arrive.
+    const std::string after = std::to_string(afterSeq), count = std::to_string(limit);
+    const char* params[] = {after.c_str(), source.c_str(), count.c_str()};
+    const std::string sql =
+        std::string("SELECT top.hi, e.* FROM (SELECT coalesce(max(seq), 0) AS hi FROM "
+                    "kelvane.entry) top LEFT JOIN LATERAL (SELECT ") +
+        kColumns + kImageColumns +
+        " FROM kelvane.entry WHERE seq > $1 AND seq <= top.hi AND source <> $2::uuid ORDER BY "
+        "seq LIMIT $3) e ON true";
+    Result r(PQexecParams(conn_, sql.c_str(), 3, nullptr, params, nullptr, nullptr, 0));
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         error = ErrorOf(conn_, r.get());
-        return fail();
+        return false;
     }
     const int rows = PQntuples(r.get());
+    const int64_t highest = rows > 0 ? std::stoll(PQgetvalue(r.get(), 0, 0)) : afterSeq;
     for (int i = 0; i < rows; ++i)
-        entries.push_back(ReadRow(r.get(), i, true));
-    if (!Exec("COMMIT", error))
-        return fail();
-    more = rows == limit;
-    nextSeq = more ? entries.back().id : highest;
+        if (!PQgetisnull(r.get(), i, 1))
+            entries.push_back(ReadRow(r.get(), i, true, 1));
+    more = static_cast<int>(entries.size()) == limit;
+    nextSeq = more ? entries.back().id : std::max(highest, afterSeq);
     return true;
 }
 
@@ -596,9 +599,9 @@ std::vector<HistoryMachine> cServerHistory::Machines(HistoryError& error) {
     }
     for (int i = 0; i < PQntuples(r.get()); ++i) {
         HistoryMachine m;
-        m.serialNr = PQgetvalue(r.get(), i, 0);
-        m.machineType = PQgetvalue(r.get(), i, 1);
-        m.swVersion = PQgetvalue(r.get(), i, 2);
+        m.serialNr = ToLatin1(PQgetvalue(r.get(), i, 0));
+        m.machineType = ToLatin1(PQgetvalue(r.get(), i, 1));
+        m.swVersion = ToLatin1(PQgetvalue(r.get(), i, 2));
         m.lastSeenMs = std::stoll(PQgetvalue(r.get(), i, 3));
         if (!PQgetisnull(r.get(), i, 4))
             m.fasteningCounter = static_cast<uint32_t>(std::stoll(PQgetvalue(r.get(), i, 4)));

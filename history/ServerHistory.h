@@ -98,6 +98,8 @@ public:
 private:
     bool Insert(const std::vector<HistoryEntry>& entries, const std::string& source, bool skipKnown,
                 ServerError& error);
+    bool InsertRows(const std::vector<HistoryEntry>& entries, size_t first, size_t end,
+                    const std::string& source, bool skipKnown, ServerError& error);
     std::vector<HistoryEntry> Select(const std::string& where,
                                      const std::vector<std::string>& params, bool withImages,
                                      HistoryError& error);

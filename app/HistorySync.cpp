@@ -1,8 +1,17 @@
-// The history's settings and the words for a failed sync.
+// The history's settings, the sync in the background and the words for a failed sync.
 #include "app/HistoryJournal.h"
 
+#include "app/Folders.h"
+#include "history/HistorySync.h"
 #include "lang/Language.h"
 #include "model/IniFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 HistorySettings LoadHistorySettings(const std::filesystem::path& settingsFile) {
     HistorySettings s;
@@ -59,4 +68,56 @@ std::string SyncErrorText(const ServerError& error) {
         break;
     }
     return error.detail.empty() ? text : text + " (" + error.detail + ")";
+}
+
+bool cHistoryJournal::SyncSoon() {
+    if (server.empty() || !store.IsOpen())
+        return false;
+    Syncing(); // collects one that ended
+    // kelvane-cli beside the program: a process of its own, so neither a slow network nor a
+    // cut one holds the window up, and a sync cut by closing the window is safe.
+    const std::string exe = (AppFolder() / "kelvane-cli").string();
+    std::vector<std::string> args = {exe, "sync", "--background", "--server", server};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const bool started =
+        ::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!started)
+        return false;
+    syncPids.push_back(pid);
+    return true;
+}
+
+bool cHistoryJournal::Syncing() {
+    std::vector<int> running;
+    for (const int pid : syncPids) {
+        pid_t r;
+        do
+            r = ::waitpid(pid, nullptr, WNOHANG);
+        while (r < 0 && errno == EINTR);
+        if (r == 0)
+            running.push_back(pid);
+    }
+    syncPids = running;
+    return !syncPids.empty();
+}
+
+std::string cHistoryJournal::SyncStatusText() {
+    if (!store.IsOpen())
+        return {};
+    const SyncStatus status = SyncStatusOf(store);
+    std::string text =
+        Translate("Zu senden:") + " " + std::to_string(status.waiting) + ", " +
+        Translate("letzte Synchronisation:") + " " +
+        (status.lastSyncMs ? cHistoryStore::LocalTime(*status.lastSyncMs) : Translate("noch nie"));
+    return text;
 }

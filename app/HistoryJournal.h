@@ -31,8 +31,9 @@ public:
     // runs in the background (kelvane-cli syncs once its command ended, by itself).
     std::string server;
     // Starts one sync in a process of its own and returns at once; false without a server or
-    // when it cannot be started.
-    bool SyncSoon();
+    // when it cannot be started. Unless the user asked for it, not right after the server was
+    // found unreachable.
+    bool SyncSoon(bool asked = false);
     // A sync started here still runs.
     bool Syncing();
     // "Zu senden: 3, letzte Synchronisation: ..." for the status bar (translated).

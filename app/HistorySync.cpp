@@ -70,8 +70,8 @@ std::string SyncErrorText(const ServerError& error) {
     return error.detail.empty() ? text : text + " (" + error.detail + ")";
 }
 
-bool cHistoryJournal::SyncSoon() {
-    if (server.empty() || !store.IsOpen())
+bool cHistoryJournal::SyncSoon(bool asked) {
+    if (server.empty() || !store.IsOpen() || (!asked && !BackgroundSyncDue(store)))
         return false;
     Syncing(); // collects one that ended
     // kelvane-cli beside the program: a process of its own, so neither a slow network nor a

@@ -101,9 +101,9 @@ int RunHistory(cli::Args& args) {
         return 1;
     // The team's newest entries arrive for the next listing, without holding this one up.
     struct SyncAfter {
-        const cHistoryStore& store;
+        cHistoryStore& store;
         const std::string& server;
-        ~SyncAfter() { SyncInBackground(store.File(), server); }
+        ~SyncAfter() { SyncInBackground(store, server); }
     } syncAfter{store, server};
     if (show)
         return ShowEntry(store, rest[1], json);

@@ -257,8 +257,7 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
 }
 
 cControllerSession::~cControllerSession() {
-    if (history.store.IsOpen())
-        SyncInBackground(history.store.File(), server);
+    SyncInBackground(history.store, server);
 }
 
 int cControllerSession::Finish(bool ok, const std::string& what) {

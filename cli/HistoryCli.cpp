@@ -23,9 +23,10 @@ std::string HistoryServer(cli::Args& args) {
     return folder.empty() ? std::string() : LoadHistorySettings(SettingsFile(folder)).server;
 }
 
-void SyncInBackground(const fs::path& historyFile, const std::string& conninfo) {
-    if (conninfo.empty() || historyFile.empty())
+void SyncInBackground(cHistoryStore& store, const std::string& conninfo) {
+    if (conninfo.empty() || !store.IsOpen() || store.IsReadOnly() || !BackgroundSyncDue(store))
         return;
+    const fs::path historyFile = store.File();
     std::cout.flush();
     std::cerr.flush();
     const pid_t child = ::fork();

@@ -19,9 +19,10 @@ bool OpenHistoryStore(cHistoryStore& store);
 // "" when none is configured.
 std::string HistoryServer(cli::Args& args);
 
-// One sync of the history file with the server in a detached process, so the command that
-// wrote the history ends at once. Nothing when conninfo is empty or a sync already runs.
-void SyncInBackground(const std::filesystem::path& historyFile, const std::string& conninfo);
+// One sync of the history with the server in a detached process, so the command that wrote
+// the history ends at once. Nothing when conninfo is empty or the server was found unreachable
+// moments ago.
+void SyncInBackground(cHistoryStore& store, const std::string& conninfo);
 
 // "12" or "@12" -> 12; nullopt for anything else.
 std::optional<int64_t> ParseEntryId(const std::string& text);

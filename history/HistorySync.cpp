@@ -83,8 +83,19 @@ bool SyncHistory(cHistoryStore& local, const std::string& conninfo, SyncCounts& 
             {{"last_sync_ms", std::to_string(cHistoryStore::NowMs())}, {"last_error", ""}},
             ignored);
     else if (error.kind != ServerError::Local)
-        local.SetMetas({{"last_error", error.detail}}, ignored);
+        local.SetMetas({{"last_error", error.detail},
+                        {"unreachable_ms", error.kind == ServerError::Unreachable
+                                               ? std::to_string(cHistoryStore::NowMs())
+                                               : ""}},
+                       ignored);
+    if (ok && !local.Meta("unreachable_ms").empty())
+        local.SetMetas({{"unreachable_ms", ""}}, ignored);
     return ok;
+}
+
+bool BackgroundSyncDue(cHistoryStore& local) {
+    const std::string since = local.Meta("unreachable_ms");
+    return since.empty() || cHistoryStore::NowMs() - std::stoll(since) > 30000;
 }
 
 SyncStatus SyncStatusOf(cHistoryStore& local) {

@@ -29,6 +29,11 @@ bool SyncHistory(cHistoryStore& local, const std::string& conninfo, SyncCounts& 
 
 SyncStatus SyncStatusOf(cHistoryStore& local);
 
+// Whether a sync in the background is worth starting: not within half a minute after one
+// found the server unreachable (a laptop on the line would otherwise try after every command).
+// A sync the user asks for always runs.
+bool BackgroundSyncDue(cHistoryStore& local);
+
 // One sync at a time per history file: a lock on "<file>.sync" beside it, released when the
 // holder ends however it ends.
 class cSyncLock {

@@ -135,7 +135,7 @@ void cDialogHistory::FillMachines() {
 
 void cDialogHistory::Sync() {
     auto* journal = dynamic_cast<cHistoryJournal*>(controller.journal);
-    if (!journal || !journal->SyncSoon()) {
+    if (!journal || !journal->SyncSoon(true)) {
         differenceTitle->setText(Q(Translate("Fehler auf dem Server")));
         return;
     }

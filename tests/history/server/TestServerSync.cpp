@@ -1,8 +1,8 @@
 // Laptops (local SQLite histories) syncing with one server: both ways, idempotent, cut by
 // SIGKILL at random moments, many at once; and what the server lets a technician do.
 #include "history/HistorySync.h"
+#include "tests/TempDir.h"
 #include "tests/history/server/PgServer.h"
-#include "tests/model/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // SQLite file and the team's PostgreSQL server.
 #include "history/HistoryStore.h"
 #include "history/ServerHistory.h"
+#include "tests/TempDir.h"
 #include "tests/history/server/PgServer.h"
-#include "tests/model/TempDir.h"
 
 #include <gtest/gtest.h>
 

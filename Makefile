@@ -11,7 +11,8 @@ PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchm
             qt6-base-dev libgl-dev openssl libssl-dev binutils clang libclang-rt-14-dev \
             fonts-dejavu-core xauth xvfb qt6-translations-l10n \
             dpkg-dev librsvg2-bin lintian desktop-file-utils appstream man-db \
-            bash-completion libsqlite3-dev nlohmann-json3-dev
+            bash-completion libsqlite3-dev nlohmann-json3-dev \
+            postgresql postgresql-common libpq-dev
 
 .PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual deb
 

@@ -45,6 +45,7 @@ std::string cHistoryJournal::ErrorText(const HistoryError& error) {
     case HistoryError::NotFound:
         text = Translate("Der Eintrag existiert nicht");
         break;
+    case HistoryError::Duplicate:
     case HistoryError::Other:
         text = Translate("Fehler im Verlauf");
         break;

@@ -4,9 +4,11 @@
 
 #include "app/MachineJournal.h"
 #include "history/HistoryStore.h"
+#include "history/ServerHistory.h"
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 class cHistoryJournal : public cMachineJournal {
 public:
@@ -25,6 +27,32 @@ public:
     // The entry a command makes of an event.
     static HistoryEntry EntryOf(const MachineEvent& event);
 
+    // The team's server ("" none). The window sets it: after every recorded command a sync
+    // runs in the background (kelvane-cli syncs once its command ended, by itself).
+    std::string server;
+    // Starts one sync in a process of its own and returns at once; false without a server or
+    // when it cannot be started. Unless the user asked for it, not right after the server was
+    // found unreachable.
+    bool SyncSoon(bool asked = false);
+    // A sync started here still runs.
+    bool Syncing();
+    // "Zu senden: 3, letzte Synchronisation: ..." for the status bar (translated).
+    std::string SyncStatusText();
+
     cHistoryStore store;
     std::string openError; // why the history is not open (translated)
+
+private:
+    std::vector<int> syncPids; // started here, not yet collected
 };
+
+// The history's settings ("SETTINGS" section): "HistoryServer" (a libpq connection string or
+// service name, never a password; "" none) and "Technician" (default: the login name).
+struct HistorySettings {
+    std::string server;
+    std::string technician;
+};
+HistorySettings LoadHistorySettings(const std::filesystem::path& settingsFile);
+
+// The user's words for a failed sync (translated), with the server's own words after them.
+std::string SyncErrorText(const ServerError& error);

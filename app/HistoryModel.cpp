@@ -1,6 +1,7 @@
 #include "app/HistoryModel.h"
 
 #include "app/HistoryJournal.h"
+#include "history/HistoryStore.h"
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
 #include "model/ImageListing.h"
@@ -97,4 +98,8 @@ std::string cHistoryModel::ResultText(const HistoryEntry& e) {
     // The code stays visible for a failure: it is what a service report asks for.
     const char* message = ResultMessage(*e.result);
     return Translate(message ? message : "Fehler") + " (" + std::to_string(*e.result) + ")";
+}
+
+std::string cHistoryModel::HostText(const HistoryEntry& e) {
+    return e.fromHere ? e.host : e.host + " (" + Translate("Team") + ")";
 }

@@ -3,7 +3,7 @@
 // draws these lists and passes the user's choices back.
 #pragma once
 
-#include "history/HistoryStore.h"
+#include "history/History.h"
 #include "model/ImageDiff.h"
 
 #include <optional>
@@ -13,7 +13,7 @@
 class cHistoryModel {
 public:
     // catalogFile: the catalog beside the program, which names each entry's machine.
-    explicit cHistoryModel(cHistoryStore& store, std::string catalogFile = {})
+    explicit cHistoryModel(cHistory& store, std::string catalogFile = {})
         : store(store), catalogFile(std::move(catalogFile)) {}
 
     // Reads the machine list again; the chosen machine's entries are forgotten. False with a
@@ -47,11 +47,13 @@ public:
     static std::vector<std::string> MachineColumns(const HistoryMachine& m);
     // "OK", "offen", or the result code's message with the code: "Timeout (-7)" (translated).
     static std::string ResultText(const HistoryEntry& e);
+    // Who and on which computer; an entry of the team's says so.
+    static std::string HostText(const HistoryEntry& e);
 
 private:
     const ParameterBlock* ImageOf(int entry, std::string& error, bool afterCommand = false) const;
 
-    cHistoryStore& store;
+    cHistory& store;
     std::string catalogFile;
     std::vector<HistoryMachine> machines;
     std::vector<HistoryEntry> entries;

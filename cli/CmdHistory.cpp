@@ -1,6 +1,6 @@
-// kelvane-cli history [--serial S] [--json]: the machines of the service history, or one
-// machine's entries. kelvane-cli history show ID [--json]: one entry with its images and what
-// the command changed.
+// kelvane-cli history [--serial S [--limit N]] [--json] [--server C]: the machines of the
+// service history (the team's entries pulled included), or one machine's entries. kelvane-cli
+// history show ID [--json]: one entry with its images and what the command changed.
 #include "app/CutWrites.h"
 #include "cli/Cli.h"
 #include "cli/HistoryCli.h"
@@ -62,6 +62,9 @@ int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
               << "elAssembly = " << ShownLatin1(e->elAssembly) << "\n"
               << "swVersion = " << ShownLatin1(e->swVersion) << "\n"
               << "fasteningCounter = " << Counter(e->fasteningCounter) << "\n"
+              << "uuid = " << e->uuid << "\n"
+              << "technician = " << ShownText(e->technician) << "\n"
+              << "host = " << ShownText(e->host) << (e->fromHere ? "" : " (from the team)") << "\n"
               << "before = " << (e->before ? "512 bytes" : "none") << "\n"
               << "after = " << (e->after ? "512 bytes" : "none") << "\n"
               << "extra = " << e->extra.size() << " bytes\n";
@@ -77,18 +80,35 @@ int RunHistory(cli::Args& args) {
     const bool json = args.Flag("--json");
     std::string serial;
     const bool bySerial = args.Option("--serial", serial);
+    std::string limitText;
+    const bool limited = args.Option("--limit", limitText);
+    const std::string server = HistoryServer(args);
     const std::vector<std::string> rest = args.Positional();
     if (args.HasError())
         return 2;
+    int limit = 0;
+    if (limited) {
+        if (limitText.empty() || limitText.size() > 9 ||
+            limitText.find_first_not_of("0123456789") != std::string::npos ||
+            (limit = std::stoi(limitText)) <= 0)
+            return cli::Fail("not a number of entries: '" + limitText + "'", 2);
+    }
     const bool show = !rest.empty() && rest[0] == "show";
-    if ((show && rest.size() != 2) || (!show && !rest.empty()) || (show && bySerial))
-        return cli::Fail("usage: kelvane-cli history [--serial S] [--json] | history show ID "
-                         "[--json]",
+    if ((show && rest.size() != 2) || (!show && !rest.empty()) || (show && bySerial) ||
+        (limited && !bySerial))
+        return cli::Fail("usage: kelvane-cli history [--serial S [--limit N]] [--json] | history "
+                         "show ID [--json]",
                          2);
 
     cHistoryStore store;
     if (!OpenHistoryStore(store))
         return 1;
+    // The team's newest entries arrive for the next listing, without holding this one up.
+    struct SyncAfter {
+        cHistoryStore& store;
+        const std::string& server;
+        ~SyncAfter() { SyncInBackground(store, server); }
+    } syncAfter{store, server};
     if (show)
         return ShowEntry(store, rest[1], json);
 
@@ -115,7 +135,7 @@ int RunHistory(cli::Args& args) {
         return 0;
     }
 
-    const std::vector<HistoryEntry> entries = store.Entries(serial, error);
+    const std::vector<HistoryEntry> entries = store.Entries(serial, error, false, limit);
     if (error)
         return cli::Fail(error.detail);
     if (entries.empty() && !json)
@@ -134,20 +154,24 @@ int RunHistory(cli::Args& args) {
         std::cout << DumpJson(list) << "\n";
         return 0;
     }
-    std::printf("%8s  %-19s  %-22s %6s  %s\n", "ID", "TIME", "COMMAND", "RESULT", "MESSAGE");
+    std::printf("%8s  %-19s  %-22s %6s  %-12s %-16s %s\n", "ID", "TIME", "COMMAND", "RESULT",
+                "TECHNICIAN", "HOST", "MESSAGE");
     for (const HistoryEntry& e : entries) {
         std::string message = e.message;
         for (char& c : message)
             if (c == '\n')
                 c = ' ';
-        std::printf("%8lld  %-19s  %-22s %6s  %s\n", static_cast<long long>(e.id),
+        std::printf("%8lld  %-19s  %-22s %6s  %-12s %-16s %s\n", static_cast<long long>(e.id),
                     cHistoryStore::LocalTime(e.timeMs).c_str(), ShownText(e.command).c_str(),
-                    ResultText(e).c_str(), ShownText(message).c_str());
+                    ResultText(e).c_str(), ShownText(e.technician).c_str(),
+                    ShownText(e.host).c_str(), ShownText(message).c_str());
     }
     return 0;
 }
 
 } // namespace
 
-KELVANE_CLI_COMMAND("history", "history [--serial S] [--json] | history show ID [--json]",
+KELVANE_CLI_COMMAND("history",
+                    "history [--serial S [--limit N]] [--json] | history show ID [--json] "
+                    "[--server CONNINFO]",
                     RunHistory);

@@ -39,7 +39,7 @@ int RunRead(cli::Args& args) {
     }
     std::printf("fastening counter: %u\n", unsigned(c.FasteningCounter()));
     std::printf("image written to %s\n", out.c_str());
-    std::fputs(ComplianceAfterRead(c.image).c_str(), stdout);
+    std::fputs(ComplianceAfterRead(c.Image()).c_str(), stdout);
     return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "cli/ControllerUi.h"
+#include "cli/HistoryCli.h"
 
 #include "app/Folders.h"
 #include "app/Settings.h"
@@ -209,6 +210,7 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     std::string language;
     const bool chosen = args.Option("--language", language);
     args.Option("--port", port);
+    server = HistoryServer(args);
     if (args.Flag("--quiet"))
         ui.progressBar = false;
     std::string tracePath;
@@ -252,6 +254,7 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     }
     // Without a history every write asks (and is refused unless --no-backup).
     std::string notice, error;
+    history.store.SetTechnician(LoadHistorySettings(SettingsFile(folders.dataFolder)).technician);
     history.Open(folders.dataFolder, notice, error);
     if (!notice.empty())
         std::cerr << "kelvane-cli: " << notice << "\n";
@@ -260,6 +263,10 @@ bool cControllerSession::Start(cli::Args& args, std::vector<std::string>& rest) 
     CatchInterruptDuringWrites();
     rest = args.Positional();
     return !args.HasError();
+}
+
+cControllerSession::~cControllerSession() {
+    SyncInBackground(history.store, server);
 }
 
 int cControllerSession::Finish(bool ok, const std::string& what) {

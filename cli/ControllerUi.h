@@ -52,9 +52,13 @@ private:
 };
 
 // What every machine command shares: --port PATH (bypasses discovery), --language NAME,
-// --no-backup, the language tables, the folders, the service history and the controller.
+// --no-backup, --server CONNINFO, the language tables, the folders, the service history and
+// the controller.
 class cControllerSession {
 public:
+    // With a server configured, the history is synced in the background once the command ended.
+    ~cControllerSession();
+
     // Takes --port and --language from args, then the arguments left in rest (the command
     // takes its own flags first). False (message shown) on a bad language or a usage error.
     bool Start(cli::Args& args, std::vector<std::string>& rest);
@@ -72,7 +76,8 @@ public:
     CNullSheet sheet;
     cHistoryJournal history; // DataFolder/history.sqlite, the controller's journal
     std::unique_ptr<cDialogMain> controller;
-    std::string port; // --port, "" when discovered
+    std::string port;   // --port, "" when discovered
+    std::string server; // --server, else the settings' HistoryServer; "" none
 
 private:
     bool readBarOpen = false;

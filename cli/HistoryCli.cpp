@@ -7,14 +7,69 @@
 #include "link/ResultCodes.h"
 #include "model/ImageListing.h"
 
+#include "history/HistorySync.h"
+
+#include <fcntl.h>
 #include <iostream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
+
+std::string HistoryServer(cli::Args& args) {
+    std::string server;
+    if (args.Option("--server", server))
+        return server;
+    const fs::path folder = DataFolder();
+    return folder.empty() ? std::string() : LoadHistorySettings(SettingsFile(folder)).server;
+}
+
+void SyncInBackground(cHistoryStore& store, const std::string& conninfo) {
+    if (conninfo.empty() || !store.IsOpen() || store.IsReadOnly() || !BackgroundSyncDue(store))
+        return;
+    const fs::path historyFile = store.File();
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t child = ::fork();
+    if (child < 0)
+        return;
+    if (child > 0) {
+        // The middle process ends at once; the grandchild is nobody's to wait for.
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        return;
+    }
+    ::setsid();
+    if (::fork() != 0)
+        ::_exit(0);
+    // Detached: no terminal to write to, no signal of the shell that started the command.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+    }
+    cSyncLock lock;
+    if (lock.Take(historyFile, true)) {
+        cHistoryStore store;
+        HistoryNotice notice;
+        HistoryError error;
+        if (store.Open(historyFile, notice, error) && !notice) {
+            SyncCounts counts;
+            ServerError failure;
+            SyncHistory(store, conninfo, counts, failure);
+        }
+    }
+    ::_exit(0);
+}
 
 bool OpenHistoryStore(cHistoryStore& store) {
     HistoryNotice notice;
     HistoryError error{HistoryError::Other, "no data folder (HOME is not set)"};
     const fs::path folder = DataFolder();
+    if (!folder.empty())
+        store.SetTechnician(LoadHistorySettings(SettingsFile(folder)).technician);
     const bool ok = !folder.empty() && store.Open(folder / cHistoryStore::kFileName, notice, error);
     if (notice)
         std::cerr << "kelvane-cli: " << cHistoryJournal::NoticeText(notice) << "\n";
@@ -64,6 +119,12 @@ nlohmann::json EntryJson(const HistoryEntry& e) {
     j["elAssembly"] = Latin1ToUtf8(e.elAssembly);
     j["swVersion"] = Latin1ToUtf8(e.swVersion);
     j["fasteningCounter"] = e.fasteningCounter ? nlohmann::json(*e.fasteningCounter) : nullptr;
+    j["uuid"] = e.uuid;
+    j["technician"] = JsonText(e.technician);
+    j["host"] = JsonText(e.host);
+    j["fromHere"] = e.fromHere;
+    if (!e.IsMachineCommand())
+        j["kind"] = JsonText(e.kind);
     return j;
 }
 

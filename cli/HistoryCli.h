@@ -2,6 +2,7 @@
 // forms, and the operands of "diff" (files, @ID, machine).
 #pragma once
 
+#include "cli/Cli.h"
 #include "history/HistoryStore.h"
 #include "model/ImageDiff.h"
 
@@ -10,9 +11,18 @@
 #include <optional>
 #include <string>
 
-// Opens DataFolder/history.sqlite; a file moved aside is told on standard error. False with
-// the message shown.
+// Opens DataFolder/history.sqlite with the settings' technician; a file moved aside is told on
+// standard error. False with the message shown.
 bool OpenHistoryStore(cHistoryStore& store);
+
+// The team's server: --server CONNINFO (taken from args), else the settings' "HistoryServer";
+// "" when none is configured.
+std::string HistoryServer(cli::Args& args);
+
+// One sync of the history with the server in a detached process, so the command that wrote
+// the history ends at once. Nothing when conninfo is empty or the server was found unreachable
+// moments ago.
+void SyncInBackground(cHistoryStore& store, const std::string& conninfo);
 
 // "12" or "@12" -> 12; nullopt for anything else.
 std::optional<int64_t> ParseEntryId(const std::string& text);

@@ -41,6 +41,20 @@ const char* const kMigrations[] = {
     " SELECT serial_nr, machine_type, sw_version, max(time_ms), counter, count(*)"
     " FROM entry GROUP BY serial_nr;"
     "CREATE INDEX machine_by_time ON machine(last_seen_ms);",
+    // 2 -> 3: global identity, who and where, records of other kinds, the team's entries.
+    // GiveUuids then names every existing entry.
+    "ALTER TABLE entry ADD COLUMN uuid TEXT;"
+    "ALTER TABLE entry ADD COLUMN kind TEXT NOT NULL DEFAULT 'machine';"
+    "ALTER TABLE entry ADD COLUMN payload BLOB;"
+    "ALTER TABLE entry ADD COLUMN technician TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE entry ADD COLUMN host TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE entry ADD COLUMN pulled INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE entry ADD COLUMN pushed INTEGER NOT NULL DEFAULT 0;"
+    "CREATE UNIQUE INDEX entry_by_uuid ON entry(uuid);"
+    "CREATE INDEX entry_by_machine_time ON entry(serial_nr, time_ms, id);"
+    "CREATE INDEX entry_waiting ON entry(id) WHERE pushed = 0 AND pulled = 0;"
+    "CREATE INDEX entry_by_kind ON entry(kind, time_ms) WHERE kind <> 'machine';"
+    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);",
 };
 static_assert(std::size(kMigrations) == cHistoryStore::kSchemaVersion);
 
@@ -110,7 +124,8 @@ public:
 
 constexpr const char* kEntryColumns =
     "id, time_ms, command, result, message, machine_type, serial_nr, el_assembly, sw_version, "
-    "counter";
+    "counter, uuid, kind, technician, host, pulled";
+constexpr const char* kImageColumns = ", image_before, image_after, extra, payload";
 
 HistoryEntry ReadEntry(Statement& s, bool withImages) {
     HistoryEntry e;
@@ -126,10 +141,16 @@ HistoryEntry ReadEntry(Statement& s, bool withImages) {
     e.swVersion = s.ColText(8);
     if (!s.ColNull(9))
         e.fasteningCounter = static_cast<uint32_t>(s.ColInt(9));
+    e.uuid = s.ColText(10);
+    e.kind = s.ColText(11);
+    e.technician = s.ColText(12);
+    e.host = s.ColText(13);
+    e.fromHere = s.ColInt(14) == 0;
     if (withImages) {
-        e.before = s.ColImage(10);
-        e.after = s.ColImage(11);
-        e.extra = s.ColBytes(12);
+        e.before = s.ColImage(15);
+        e.after = s.ColImage(16);
+        e.extra = s.ColBytes(17);
+        e.payload = s.ColBytes(18);
     }
     return e;
 }
@@ -194,6 +215,9 @@ HistoryError cHistoryStore::ErrorOf(int code) const {
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
         e.kind = HistoryError::Damaged;
+        break;
+    case SQLITE_CONSTRAINT: // the only unique key beside the row id is the UUID
+        e.kind = HistoryError::Duplicate;
         break;
     default:
         e.kind = HistoryError::Other;
@@ -346,6 +370,7 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
             Close();
             return Opened::Failed;
         }
+        storeId_ = Meta("store_id");
         return Opened::Ok;
     }
     // A backup must survive a power loss during the write that follows it.
@@ -353,7 +378,35 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
         Close();
         return Opened::Failed;
     }
+    storeId_ = Meta("store_id");
     return Opened::Ok;
+}
+
+// Entries of an older schema were all made on this computer, by its user as far as we know.
+bool cHistoryStore::GiveUuids(HistoryError& error) {
+    std::vector<int64_t> ids;
+    {
+        Statement s(db_, "SELECT id FROM entry WHERE uuid IS NULL");
+        while (s.Step() == SQLITE_ROW)
+            ids.push_back(s.ColInt(0));
+        if (s.rc != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            return false;
+        }
+    }
+    Statement s(db_, "UPDATE entry SET uuid = ?, technician = ?, host = ? WHERE id = ?");
+    for (int64_t id : ids) {
+        sqlite3_reset(s.st);
+        s.Text(1, NewUuid());
+        s.Text(2, technician_);
+        s.Text(3, host_);
+        s.Int(4, id);
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool cHistoryStore::Migrate(HistoryError& error) {
@@ -366,7 +419,7 @@ bool cHistoryStore::Migrate(HistoryError& error) {
             version = s.ColInt(0);
     }
     for (int64_t v = version; v < kSchemaVersion; ++v) {
-        if (!Exec(kMigrations[v], error)) {
+        if (!Exec(kMigrations[v], error) || (v == 2 && !GiveUuids(error))) {
             HistoryError ignored;
             Exec("ROLLBACK", ignored);
             return false;
@@ -378,6 +431,17 @@ bool cHistoryStore::Migrate(HistoryError& error) {
         Exec("ROLLBACK", error);
         return true;
     }
+    {
+        // The database's own identity, made once with the schema that needs it.
+        Statement s(db_, "INSERT OR IGNORE INTO meta(key, value) VALUES('store_id', ?)");
+        s.Text(1, NewUuid());
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            HistoryError ignored;
+            Exec("ROLLBACK", ignored);
+            return false;
+        }
+    }
     if (!Exec(stamp.c_str(), error) || !Exec("COMMIT", error)) {
         HistoryError ignored;
         Exec("ROLLBACK", ignored);
@@ -386,10 +450,15 @@ bool cHistoryStore::Migrate(HistoryError& error) {
     return true;
 }
 
-int64_t cHistoryStore::Insert(const HistoryEntry& e, HistoryError& error) {
-    Statement s(db_, "INSERT INTO entry(time_ms, command, result, message, machine_type, "
-                     "serial_nr, el_assembly, sw_version, counter, image_before, image_after, "
-                     "extra) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+int64_t cHistoryStore::Insert(const HistoryEntry& e, HistoryError& error, bool pulled) {
+    Statement s(db_, pulled ? "INSERT OR IGNORE INTO entry(time_ms, command, result, message, "
+                              "machine_type, serial_nr, el_assembly, sw_version, counter, "
+                              "image_before, image_after, extra, uuid, kind, payload, technician, "
+                              "host, pulled, pushed) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,1,1)"
+                            : "INSERT INTO entry(time_ms, command, result, message, machine_type, "
+                              "serial_nr, el_assembly, sw_version, counter, image_before, "
+                              "image_after, extra, uuid, kind, payload, technician, host) "
+                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (s.rc != SQLITE_OK) {
         error = ErrorOf(s.rc);
         return 0;
@@ -406,14 +475,26 @@ int64_t cHistoryStore::Insert(const HistoryEntry& e, HistoryError& error) {
     s.Image(10, e.before);
     s.Image(11, e.after);
     s.Bytes(12, e.extra);
+    s.Text(13, e.uuid.empty() ? NewUuid() : e.uuid);
+    s.Text(14, e.kind);
+    s.Bytes(15, e.payload);
+    s.Text(16, e.technician.empty() ? technician_ : e.technician);
+    s.Text(17, e.host.empty() ? host_ : e.host);
     if (s.Step() != SQLITE_DONE) {
         error = ErrorOf(s.rc);
+        if (error.kind == HistoryError::Duplicate)
+            error.detail = "UUID " + e.uuid;
         return 0;
     }
+    // A pulled entry already here is no change.
+    if (pulled && sqlite3_changes(db_) == 0)
+        return -1;
     return sqlite3_last_insert_rowid(db_);
 }
 
 bool cHistoryStore::TouchMachine(const HistoryEntry& e, HistoryError& error) {
+    if (!e.IsMachineCommand())
+        return true;
     Statement s(db_,
                 "INSERT INTO machine(serial_nr, machine_type, sw_version, last_seen_ms, counter, "
                 "entries) VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(serial_nr) DO UPDATE SET "
@@ -438,17 +519,21 @@ bool cHistoryStore::TouchMachine(const HistoryEntry& e, HistoryError& error) {
     return true;
 }
 
-int64_t cHistoryStore::Add(const HistoryEntry& entry, HistoryError& error) {
+bool cHistoryStore::Writable(HistoryError& error) {
     error = {};
     if (!db_) {
         error = {HistoryError::Other, "no history open"};
-        return 0;
+        return false;
     }
     if (readOnly_) {
         error = {HistoryError::ReadOnly, file_.string()};
-        return 0;
+        return false;
     }
-    if (!Exec("BEGIN IMMEDIATE", error))
+    return true;
+}
+
+int64_t cHistoryStore::Add(const HistoryEntry& entry, HistoryError& error) {
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
         return 0;
     HistoryEntry e = entry;
     e.id = 0;
@@ -464,12 +549,7 @@ int64_t cHistoryStore::Add(const HistoryEntry& entry, HistoryError& error) {
 }
 
 bool cHistoryStore::AddAll(const std::vector<HistoryEntry>& entries, HistoryError& error) {
-    error = {};
-    if (!db_ || readOnly_) {
-        error = {db_ ? HistoryError::ReadOnly : HistoryError::Other, file_.string()};
-        return false;
-    }
-    if (!Exec("BEGIN IMMEDIATE", error))
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
         return false;
     for (HistoryEntry e : entries) {
         e.id = 0;
@@ -492,12 +572,7 @@ bool cHistoryStore::AddAll(const std::vector<HistoryEntry>& entries, HistoryErro
 bool cHistoryStore::Complete(int64_t id, int result, const std::string& message,
                              const std::optional<ParameterBlock>& after,
                              std::optional<uint32_t> counter, HistoryError& error) {
-    error = {};
-    if (!db_ || readOnly_) {
-        error = {db_ ? HistoryError::ReadOnly : HistoryError::Other, file_.string()};
-        return false;
-    }
-    if (!Exec("BEGIN IMMEDIATE", error))
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
         return false;
     auto fail = [&] {
         HistoryError ignored;
@@ -506,8 +581,10 @@ bool cHistoryStore::Complete(int64_t id, int result, const std::string& message,
     };
     HistoryEntry e;
     {
-        Statement s(db_,
-                    (std::string("SELECT ") + kEntryColumns + " FROM entry WHERE id = ?").c_str());
+        // Only an open entry made here: what the team shares is never changed.
+        Statement s(db_, (std::string("SELECT ") + kEntryColumns +
+                          " FROM entry WHERE id = ? AND pulled = 0 AND pushed = 0")
+                             .c_str());
         s.Int(1, id);
         const int step = s.Step();
         if (step == SQLITE_DONE) {
@@ -582,23 +659,24 @@ std::vector<HistoryMachine> cHistoryStore::Machines(HistoryError& error) {
     return out;
 }
 
-std::vector<HistoryEntry> cHistoryStore::Entries(const std::string& serialNr, HistoryError& error,
-                                                 bool withImages) {
+std::vector<HistoryEntry> cHistoryStore::Select(const std::string& where,
+                                                const std::vector<std::string>& texts,
+                                                bool withImages, HistoryError& error) {
     error = {};
     std::vector<HistoryEntry> out;
     if (!db_) {
         error = {HistoryError::Other, "no history open"};
         return out;
     }
-    std::string sql = std::string("SELECT ") + kEntryColumns +
-                      (withImages ? ", image_before, image_after, extra" : "") +
-                      " FROM entry WHERE serial_nr = ? ORDER BY id DESC";
+    const std::string sql = std::string("SELECT ") + kEntryColumns +
+                            (withImages ? kImageColumns : "") + " FROM entry " + where;
     Statement s(db_, sql.c_str());
     if (s.rc != SQLITE_OK) {
         error = ErrorOf(s.rc);
         return out;
     }
-    s.Text(1, serialNr);
+    for (size_t i = 0; i < texts.size(); ++i)
+        s.Text(static_cast<int>(i) + 1, texts[i]);
     while (s.Step() == SQLITE_ROW)
         out.push_back(ReadEntry(s, withImages));
     if (s.rc != SQLITE_DONE)
@@ -606,42 +684,188 @@ std::vector<HistoryEntry> cHistoryStore::Entries(const std::string& serialNr, Hi
     return out;
 }
 
+std::vector<HistoryEntry> cHistoryStore::Entries(const std::string& serialNr, HistoryError& error,
+                                                 bool withImages, int limit) {
+    std::string where = "WHERE serial_nr = ?1 AND kind = 'machine' ORDER BY time_ms DESC, id DESC";
+    if (limit > 0)
+        where += " LIMIT " + std::to_string(limit);
+    return Select(where, {serialNr}, withImages, error);
+}
+
 std::optional<HistoryEntry> cHistoryStore::Entry(int64_t id, HistoryError& error) {
-    error = {};
-    if (!db_) {
-        error = {HistoryError::Other, "no history open"};
-        return std::nullopt;
-    }
-    Statement s(db_, (std::string("SELECT ") + kEntryColumns +
-                      ", image_before, image_after, extra FROM entry WHERE id = ?")
-                         .c_str());
-    s.Int(1, id);
-    const int step = s.Step();
-    if (step == SQLITE_ROW)
-        return ReadEntry(s, true);
-    error = step == SQLITE_DONE ? HistoryError{HistoryError::NotFound, "#" + std::to_string(id)}
-                                : ErrorOf(step);
+    std::vector<HistoryEntry> found = Select("WHERE id = ?1", {std::to_string(id)}, true, error);
+    if (!found.empty())
+        return found[0];
+    if (!error)
+        error = {HistoryError::NotFound, "#" + std::to_string(id)};
+    return std::nullopt;
+}
+
+std::optional<HistoryEntry> cHistoryStore::EntryByUuid(const std::string& uuid,
+                                                       HistoryError& error) {
+    std::vector<HistoryEntry> found = Select("WHERE uuid = ?1", {uuid}, true, error);
+    if (!found.empty())
+        return found[0];
+    if (!error)
+        error = {HistoryError::NotFound, uuid};
     return std::nullopt;
 }
 
 std::optional<HistoryEntry> cHistoryStore::LastBackup(const std::string& serialNr,
                                                       const std::string& command,
                                                       HistoryError& error) {
-    error = {};
-    if (!db_)
+    std::vector<HistoryEntry> found =
+        Select("WHERE serial_nr = ?1 AND command = ?2 AND kind = 'machine' AND image_before IS "
+               "NOT NULL ORDER BY time_ms DESC, id DESC LIMIT 1",
+               {serialNr, command}, true, error);
+    if (found.empty())
         return std::nullopt;
-    Statement s(db_, (std::string("SELECT ") + kEntryColumns +
-                      ", image_before, image_after, extra FROM entry WHERE serial_nr = ? AND "
-                      "command = ? AND image_before IS NOT NULL ORDER BY id DESC LIMIT 1")
-                         .c_str());
-    s.Text(1, serialNr);
-    s.Text(2, command);
-    const int step = s.Step();
-    if (step == SQLITE_ROW)
-        return ReadEntry(s, true);
-    if (step != SQLITE_DONE)
-        error = ErrorOf(step);
-    return std::nullopt;
+    return found[0];
+}
+
+std::vector<HistoryEntry> cHistoryStore::Records(const std::string& kind, HistoryError& error) {
+    return Select("WHERE kind = ?1 AND kind <> 'machine' ORDER BY time_ms, id", {kind}, true,
+                  error);
+}
+
+std::vector<HistoryEntry> cHistoryStore::Unpushed(int limit, HistoryError& error) {
+    return Select("WHERE pushed = 0 AND pulled = 0 AND (result IS NOT NULL OR kind <> 'machine') "
+                  "ORDER BY id LIMIT " +
+                      std::to_string(limit),
+                  {}, true, error);
+}
+
+int64_t cHistoryStore::Waiting(HistoryError& error) {
+    error = {};
+    if (!db_) {
+        error = {HistoryError::Other, "no history open"};
+        return 0;
+    }
+    Statement s(db_, "SELECT count(*) FROM entry WHERE pushed = 0 AND pulled = 0 AND "
+                     "(result IS NOT NULL OR kind <> 'machine')");
+    if (s.Step() != SQLITE_ROW) {
+        error = ErrorOf(s.rc);
+        return 0;
+    }
+    return s.ColInt(0);
+}
+
+bool cHistoryStore::MarkPushed(const std::vector<int64_t>& ids, HistoryError& error) {
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
+        return false;
+    Statement s(db_, "UPDATE entry SET pushed = 1 WHERE id = ?");
+    for (int64_t id : ids) {
+        sqlite3_reset(s.st);
+        s.Int(1, id);
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            HistoryError ignored;
+            Exec("ROLLBACK", ignored);
+            return false;
+        }
+    }
+    if (!Exec("COMMIT", error)) {
+        HistoryError ignored;
+        Exec("ROLLBACK", ignored);
+        return false;
+    }
+    return true;
+}
+
+bool cHistoryStore::AddPulled(const std::vector<HistoryEntry>& entries, int64_t serverSeq,
+                              HistoryError& error) {
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
+        return false;
+    auto fail = [&] {
+        HistoryError ignored;
+        Exec("ROLLBACK", ignored);
+        return false;
+    };
+    for (HistoryEntry e : entries) {
+        e.id = 0;
+        const int64_t id = Insert(e, error, true);
+        if (id == 0)
+            return fail();
+        if (id > 0 && !TouchMachine(e, error))
+            return fail();
+    }
+    {
+        Statement s(db_, "INSERT INTO meta(key, value) VALUES('pull_seq', ?) "
+                         "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+        s.Text(1, std::to_string(serverSeq));
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            return fail();
+        }
+    }
+    if (!Exec("COMMIT", error))
+        return fail();
+    return true;
+}
+
+std::string cHistoryStore::Meta(const std::string& key) {
+    if (!db_)
+        return {};
+    Statement s(db_, "SELECT value FROM meta WHERE key = ?");
+    if (s.rc != SQLITE_OK)
+        return {};
+    s.Text(1, key);
+    return s.Step() == SQLITE_ROW ? s.ColText(0) : std::string();
+}
+
+bool cHistoryStore::SetMeta(const std::string& key, const std::string& value, HistoryError& error) {
+    if (!Writable(error))
+        return false;
+    Statement s(db_, "INSERT INTO meta(key, value) VALUES(?, ?) "
+                     "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+    s.Text(1, key);
+    s.Text(2, value);
+    if (s.Step() != SQLITE_DONE) {
+        error = ErrorOf(s.rc);
+        return false;
+    }
+    return true;
+}
+
+bool cHistoryStore::SetMetas(const std::vector<std::pair<std::string, std::string>>& values,
+                             HistoryError& error) {
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
+        return false;
+    for (const auto& [key, value] : values) {
+        Statement s(db_, "INSERT INTO meta(key, value) VALUES(?, ?) "
+                         "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+        s.Text(1, key);
+        s.Text(2, value);
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            HistoryError ignored;
+            Exec("ROLLBACK", ignored);
+            return false;
+        }
+    }
+    return Exec("COMMIT", error);
+}
+
+bool cHistoryStore::StartWithServer(const std::string& instance, HistoryError& error) {
+    if (Meta("server_instance") == instance)
+        return true;
+    if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
+        return false;
+    Statement s(db_, "INSERT INTO meta(key, value) VALUES('server_instance', ?) "
+                     "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+    s.Text(1, instance);
+    if (s.Step() != SQLITE_DONE ||
+        !Exec("UPDATE entry SET pushed = 0 WHERE pulled = 0; "
+              "DELETE FROM meta WHERE key = 'pull_seq';",
+              error) ||
+        !Exec("COMMIT", error)) {
+        if (!error)
+            error = ErrorOf(s.rc);
+        HistoryError ignored;
+        Exec("ROLLBACK", ignored);
+        return false;
+    }
+    return true;
 }
 
 std::vector<HistoryEntry> cHistoryStore::OpenEntries(const std::optional<std::string>& serialNr,

@@ -1,5 +1,6 @@
-// The service history: one SQLite database ("history.sqlite" in the data folder) with one entry
-// for every machine command that reached a machine, and a list of the machines seen.
+// The service history on this computer: one SQLite database ("history.sqlite" in the data
+// folder) with one entry for every machine command that reached a machine, the records of other
+// kinds, the team's entries pulled from the server, and a list of the machines seen.
 //
 // An entry is made in two steps for a write: the backup (the machine's state before the first
 // byte is written, result still open) and its completion once the command ended. A command that
@@ -11,7 +12,7 @@
 // made; Open says so in its notice.
 #pragma once
 
-#include "model/ParameterBlock.h"
+#include "history/History.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -20,22 +21,6 @@
 #include <vector>
 
 struct sqlite3;
-
-struct HistoryError {
-    enum Kind {
-        None,
-        Locked,   // another program holds the database
-        ReadOnly, // the file or its folder cannot be written
-        Full,     // the disk (or the allowed size) is full
-        Damaged,  // the database reports damage
-        NotFound, // no entry with that id
-        Other,
-    };
-    Kind kind = None;
-    std::string detail; // SQLite's own words or the system's, for the message
-
-    explicit operator bool() const { return kind != None; }
-};
 
 // Why a file was moved aside on opening, and where it went.
 struct HistoryNotice {
@@ -47,42 +32,14 @@ struct HistoryNotice {
     explicit operator bool() const { return reason != None; }
 };
 
-struct HistoryEntry {
-    int64_t id = 0;
-    int64_t timeMs = 0; // UTC, milliseconds since 1970
-    std::string command;
-    std::optional<int> result; // none: the backup was stored, the command never reported back
-    std::string message;       // the message shown
-    // The machine as its image names it (trimmed texts).
-    std::string machineType, serialNr, elAssembly, swVersion;
-    std::optional<uint32_t> fasteningCounter;
-    std::optional<ParameterBlock> before; // the machine's image read before the command
-    std::optional<ParameterBlock> after;  // the image sent, or read
-    std::vector<uint8_t> extra;           // emulation area (main) or 128-byte EEPROM (supervisor)
-
-    // The image an entry stands for: the state before a write, else the image read.
-    const std::optional<ParameterBlock>& Image() const { return before ? before : after; }
-    // Identity texts from an image (type, serial number, electronics, firmware).
-    void TakeIdentity(const ParameterBlock& image);
-};
-
-struct HistoryMachine {
-    std::string serialNr;
-    std::string machineType;
-    std::string swVersion;
-    int64_t lastSeenMs = 0;
-    std::optional<uint32_t> fasteningCounter;
-    int64_t entries = 0;
-};
-
-class cHistoryStore {
+class cHistoryStore : public cHistory {
 public:
     static constexpr const char* kFileName = "history.sqlite";
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr int32_t kApplicationId = 0x4B4C5648; // "KLVH"
 
     cHistoryStore() = default;
-    ~cHistoryStore();
+    ~cHistoryStore() override;
     cHistoryStore(const cHistoryStore&) = delete;
     cHistoryStore& operator=(const cHistoryStore&) = delete;
 
@@ -96,31 +53,53 @@ public:
     bool ReplaceDamaged(HistoryNotice& notice, HistoryError& error);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
-    bool IsReadOnly() const { return readOnly_; }
+    bool IsReadOnly() const override { return readOnly_; }
     const std::filesystem::path& File() const { return file_; }
+
+    // Who new entries name when they name nobody (default: the login name and the host name).
+    void SetTechnician(const std::string& technician) { technician_ = technician; }
+    void SetHost(const std::string& host) { host_ = host; }
+    const std::string& Technician() const { return technician_; }
 
     // How long a change waits for another program's lock before it gives up (default 3 s).
     void SetBusyTimeout(int milliseconds);
 
-    // Stores a new entry; its id, or 0 with error. Each call is one transaction.
-    int64_t Add(const HistoryEntry& entry, HistoryError& error);
-    // Several entries in one transaction (a bulk import); false stores none of them.
-    bool AddAll(const std::vector<HistoryEntry>& entries, HistoryError& error);
-    // The outcome of the command a backup was made for: result, message, the image after,
-    // the counter. The backup's own fields stay.
+    int64_t Add(const HistoryEntry& entry, HistoryError& error) override;
+    bool AddAll(const std::vector<HistoryEntry>& entries, HistoryError& error) override;
     bool Complete(int64_t id, int result, const std::string& message,
                   const std::optional<ParameterBlock>& after,
-                  std::optional<uint32_t> fasteningCounter, HistoryError& error);
-
-    // One row a serial number, most recently seen first.
-    std::vector<HistoryMachine> Machines(HistoryError& error);
-    // A machine's entries, newest first, without images unless asked.
+                  std::optional<uint32_t> fasteningCounter, HistoryError& error) override;
+    std::vector<HistoryMachine> Machines(HistoryError& error) override;
     std::vector<HistoryEntry> Entries(const std::string& serialNr, HistoryError& error,
-                                      bool withImages = false);
-    std::optional<HistoryEntry> Entry(int64_t id, HistoryError& error);
-    // The newest entry of a machine that holds an image before the write for this command.
+                                      bool withImages = false, int limit = 0) override;
+    std::optional<HistoryEntry> Entry(int64_t id, HistoryError& error) override;
+    std::optional<HistoryEntry> EntryByUuid(const std::string& uuid, HistoryError& error) override;
     std::optional<HistoryEntry> LastBackup(const std::string& serialNr, const std::string& command,
-                                           HistoryError& error);
+                                           HistoryError& error) override;
+    std::vector<HistoryEntry> Records(const std::string& kind, HistoryError& error) override;
+
+    // ---- what the sync needs ----
+    // This database's own identity (a UUID made with it): entries made here carry it.
+    const std::string& StoreId() const { return storeId_; }
+    // Entries made here that the server has not confirmed, oldest first, at most limit. An
+    // open backup waits until its command reported back.
+    std::vector<HistoryEntry> Unpushed(int limit, HistoryError& error);
+    // How many entries wait to be sent (an open backup not yet).
+    int64_t Waiting(HistoryError& error);
+    bool MarkPushed(const std::vector<int64_t>& ids, HistoryError& error);
+    // The team's entries, stored with the server's position they were read up to, in one
+    // transaction; one already here (same UUID) is skipped.
+    bool AddPulled(const std::vector<HistoryEntry>& entries, int64_t serverSeq,
+                   HistoryError& error);
+    // Small values the sync keeps (server instance, position, last sync); "" when absent.
+    std::string Meta(const std::string& key);
+    bool SetMeta(const std::string& key, const std::string& value, HistoryError& error);
+    // Several in one transaction.
+    bool SetMetas(const std::vector<std::pair<std::string, std::string>>& values,
+                  HistoryError& error);
+    // Another server than the last one: everything made here is sent again and the team's
+    // entries are read from its beginning.
+    bool StartWithServer(const std::string& instance, HistoryError& error);
 
     // Entries still open (backed up, never completed), oldest first, with images: those of one
     // machine, or of every machine when serialNr is nullopt.
@@ -140,12 +119,20 @@ private:
     bool MoveAsideAndOpen(HistoryNotice bad, HistoryNotice& notice, HistoryError& error);
     bool Exec(const char* sql, HistoryError& error);
     bool Migrate(HistoryError& error);
+    bool GiveUuids(HistoryError& error);
+    bool Writable(HistoryError& error);
     HistoryError ErrorOf(int code) const;
-    int64_t Insert(const HistoryEntry& entry, HistoryError& error);
+    int64_t Insert(const HistoryEntry& entry, HistoryError& error, bool pulled = false);
     bool TouchMachine(const HistoryEntry& entry, HistoryError& error);
+    std::vector<HistoryEntry> Select(const std::string& where,
+                                     const std::vector<std::string>& texts, bool withImages,
+                                     HistoryError& error);
 
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
     bool readOnly_ = false;
     int busyMs_ = 3000;
+    std::string technician_ = LoginName();
+    std::string host_ = HostName();
+    std::string storeId_;
 };

@@ -1,6 +1,7 @@
 #include "app/gui/DialogHistory.h"
 
 #include "app/DialogMain.h"
+#include "app/HistoryJournal.h"
 #include "lang/Language.h"
 #include "model/ImageListing.h"
 
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -21,7 +23,7 @@ QString Q(const std::string& s) {
 
 } // namespace
 
-cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent)
+cDialogHistory::cDialogHistory(cDialogMain& controller, cHistory& store, QWidget* parent)
     : QDialog(parent), controller(controller), model(store, controller.CatalogPath().string()) {
     setObjectName("historyDialog");
     setWindowTitle(Q(Translate("Verlauf")));
@@ -39,7 +41,8 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     entryList->setRootIsDecorated(false);
     entryList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     entryList->setHeaderLabels({Q(Translate("Zeit")), Q(Translate("Befehl")),
-                                Q(Translate("Ergebnis")), Q(Translate("Meldung"))});
+                                Q(Translate("Ergebnis")), Q(Translate("Techniker")),
+                                Q(Translate("Computer")), Q(Translate("Meldung"))});
     differenceList = new QTreeWidget;
     differenceList->setObjectName("differences");
     differenceList->setRootIsDecorated(false);
@@ -73,11 +76,16 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     restoreButton->setObjectName("restore");
     compareButton = new QPushButton(Q(Translate("Vergleichen")));
     compareButton->setObjectName("compare");
+    syncButton = new QPushButton(Q(Translate("Synchronisieren")));
+    syncButton->setObjectName("sync");
+    auto* journal = dynamic_cast<cHistoryJournal*>(controller.Journal());
+    syncButton->setEnabled(journal && !journal->server.empty());
     auto* close = new QPushButton(Q(Translate("Schließen")));
     close->setObjectName("close");
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(restoreButton);
     buttons->addWidget(compareButton);
+    buttons->addWidget(syncButton);
     buttons->addStretch();
     buttons->addWidget(close);
 
@@ -91,17 +99,10 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     connect(entryList, &QTreeWidget::itemSelectionChanged, this, &cDialogHistory::EntryChosen);
     connect(compareButton, &QPushButton::clicked, this, &cDialogHistory::Compare);
     connect(restoreButton, &QPushButton::clicked, this, &cDialogHistory::Restore);
+    connect(syncButton, &QPushButton::clicked, this, &cDialogHistory::Sync);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
-    std::string error;
-    if (!model.Reload(error))
-        differenceTitle->setText(Q(error));
-    for (const HistoryMachine& m : model.Machines()) {
-        QStringList columns;
-        for (const std::string& c : cHistoryModel::MachineColumns(m))
-            columns << Q(c);
-        machineList->addTopLevelItem(new QTreeWidgetItem(columns));
-    }
+    FillMachines();
     // The left side is made as wide as a whole row (the dialog grows with it), so nothing of
     // it hides behind a scroll bar.
     int rowWidth =
@@ -117,6 +118,43 @@ cDialogHistory::cDialogHistory(cDialogMain& controller, cHistoryStore& store, QW
     EntryChosen();
     if (machineList->topLevelItemCount() > 0)
         machineList->setCurrentItem(machineList->topLevelItem(0));
+}
+
+void cDialogHistory::FillMachines() {
+    machineList->clear();
+    std::string error;
+    if (!model.Reload(error))
+        differenceTitle->setText(Q(error));
+    for (const HistoryMachine& m : model.Machines()) {
+        QStringList columns;
+        for (const std::string& c : cHistoryModel::MachineColumns(m))
+            columns << Q(c);
+        machineList->addTopLevelItem(new QTreeWidgetItem(columns));
+    }
+}
+
+void cDialogHistory::Sync() {
+    auto* journal = dynamic_cast<cHistoryJournal*>(controller.Journal());
+    if (!journal || !journal->SyncSoon(true)) {
+        differenceTitle->setText(Q(Translate("Fehler auf dem Server")));
+        return;
+    }
+    syncButton->setEnabled(false);
+    differenceTitle->setText(Q(Translate("Synchronisieren") + " ..."));
+    // The dialog stays usable; the lists are read again once the sync ended.
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll, journal] {
+        if (journal->Syncing())
+            return;
+        poll->deleteLater();
+        const int row = machineList->indexOfTopLevelItem(machineList->currentItem());
+        FillMachines();
+        if (QTreeWidgetItem* item = machineList->topLevelItem(std::max(row, 0)))
+            machineList->setCurrentItem(item);
+        differenceTitle->setText(Q(journal->SyncStatusText()));
+        syncButton->setEnabled(true);
+    });
+    poll->start(200);
 }
 
 ConversionContext cDialogHistory::Context() const {
@@ -135,12 +173,13 @@ void cDialogHistory::MachineChosen(int row) {
         const QString message = Q(Translate(e.message));
         auto* item = new QTreeWidgetItem(
             {Q(cHistoryStore::LocalTime(e.timeMs)), Q(Translate(e.command.c_str())),
-             Q(cHistoryModel::ResultText(e)), QString(message).replace('\n', ' ')});
-        item->setToolTip(3, message); // the column cuts a long one
+             Q(cHistoryModel::ResultText(e)), Q(e.technician), Q(cHistoryModel::HostText(e)),
+             QString(message).replace('\n', ' ')});
+        item->setToolTip(5, message); // the column cuts a long one
         item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(e.id));
         entryList->addTopLevelItem(item);
     }
-    for (int c = 0; c < 3; ++c)
+    for (int c = 0; c < 5; ++c)
         entryList->resizeColumnToContents(c);
     if (entryList->topLevelItemCount() > 0)
         entryList->setCurrentItem(entryList->topLevelItem(0));

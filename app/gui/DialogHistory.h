@@ -1,6 +1,8 @@
 // "Verlauf": the machines of the service history on the left, the chosen machine's entries on
 // the right, below them the differences of the chosen entry against the editor's image, or of
 // two entries after "Vergleichen". "Wiederherstellen" takes the chosen entry into the editor.
+// "Synchronisieren" (with a team server configured) sends and receives in the background and
+// lists the team's entries once it ended.
 // The lists and differences come from cHistoryModel; this view only draws them.
 #pragma once
 
@@ -16,7 +18,7 @@ class QTreeWidget;
 class cDialogHistory : public QDialog {
     Q_OBJECT
 public:
-    cDialogHistory(cDialogMain& controller, cHistoryStore& store, QWidget* parent = nullptr);
+    cDialogHistory(cDialogMain& controller, cHistory& store, QWidget* parent = nullptr);
 
     // For the tests.
     QTreeWidget* MachineList() const { return machineList; }
@@ -25,12 +27,15 @@ public:
     QLabel* DifferenceTitle() const { return differenceTitle; }
     QPushButton* RestoreButton() const { return restoreButton; }
     QPushButton* CompareButton() const { return compareButton; }
+    QPushButton* SyncButton() const { return syncButton; }
 
 private:
     void MachineChosen(int row);
     void EntryChosen();
     void Compare();
     void Restore();
+    void Sync();
+    void FillMachines();
     void ShowDifferences(const QString& title, const std::vector<FieldDifference>& differences,
                          const QString& oldHeader, const QString& newHeader);
     std::vector<int> ChosenEntries() const;
@@ -44,4 +49,5 @@ private:
     QLabel* differenceTitle = nullptr;
     QPushButton* restoreButton = nullptr;
     QPushButton* compareButton = nullptr;
+    QPushButton* syncButton = nullptr;
 };

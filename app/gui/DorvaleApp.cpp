@@ -2,6 +2,7 @@
 
 #include "app/DialogMain.h"
 #include "app/FirstRun.h"
+#include "app/Folders.h"
 #include "app/HistoryJournal.h"
 #include "app/MainSheet.h"
 #include "app/gui/MainWindow.h"
@@ -168,6 +169,9 @@ int CDorvaleApp::Run(const Options& options) {
     {
         // Without a history every write asks whether to go on without a backup.
         std::string notice, error;
+        const HistorySettings shared = LoadHistorySettings(SettingsFile(folders.dataFolder));
+        history.store.SetTechnician(shared.technician);
+        history.server = shared.server;
         history.Open(folders.dataFolder, notice, error);
         if (!notice.empty())
             ui.ShowMessage(notice, cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);

@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -131,6 +132,21 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
     // Pane 1 takes four fifths, the progress bar the rest.
     statusBar->addWidget(statusPane, 4);
     statusBar->addWidget(progress, 1);
+    if (auto* history = dynamic_cast<cHistoryJournal*>(controller.Journal());
+        history && !history->server.empty()) {
+        // What waits for the team's server and when it was last reached; the sync itself runs
+        // in a process of its own, so a glance at the history every few seconds is all.
+        auto* syncPane = new QLabel;
+        syncPane->setObjectName("syncPane");
+        statusBar->addPermanentWidget(syncPane);
+        auto show = [syncPane, history] {
+            syncPane->setText(QString::fromStdString(history->SyncStatusText()));
+        };
+        show();
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, show);
+        timer->start(3000);
+    }
     layout->addWidget(statusBar);
     connect(sheetView, &cMainSheetView::noticed, statusPane, &QLabel::setText);
 
@@ -330,6 +346,8 @@ bool cMainWindow::RunCommand(const std::function<bool()>& command) {
 
 bool cMainWindow::RunMachineCommand(const std::function<bool()>& command) {
     const bool ok = RunCommand(command);
+    if (auto* history = dynamic_cast<cHistoryJournal*>(controller.Journal()))
+        history->SyncSoon();
     // A machine command without any adapter ends without a message box; say why here.
     if (!ok && !busy && !controller.Ports().AdapterPresent())
         statusPane->setText(QString::fromStdString(Translate("Kein Adapter gefunden")));

@@ -294,3 +294,36 @@ TEST_F(CliHistory, ShowJsonHasEveryFieldOfTheListing) {
     // file and format lines besides the fields and what follows from them
     EXPECT_EQ(j["fields"].size() + j["derived"].size() + 2, lines);
 }
+
+// With the team's server down (settings or --server), machine commands work as before: the
+// entries and the backup are on the laptop, named by technician, host and UUID, and wait for
+// the next sync. --limit gives the newest entries first.
+TEST_F(CliHistory, ServerDownChangesNothingForMachineCommands) {
+    WriteBytes(tmp.path() / "home" / "data" / "Nork" / "TorvexV4" / "Torvex Kelvane_R4.ini",
+               "[SETTINGS]\nTechnician=Erika Muster\nHistoryServer=host=127.0.0.1 port=1\n");
+    ASSERT_EQ(Machine("read", {File("m.bin")}).exitCode, 0);
+    CliResult r = WriteEdited([](ParameterBlock& b) { b.Step(0).SetTime(321); },
+                              {"--server", "host=127.0.0.1 port=1 connect_timeout=1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("server"), std::string::npos) << r.err;
+
+    r = Cli({"history", "--serial", "SIM0000001", "--limit", "2", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json entries = Parse(r);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0]["command"], "zur Maschine");
+    EXPECT_EQ(entries[0]["technician"], "Erika Muster");
+    EXPECT_EQ(entries[0]["fromHere"], true);
+    EXPECT_EQ(entries[0]["uuid"].get<std::string>().size(), 36u);
+    EXPECT_NE(entries[0]["uuid"], entries[1]["uuid"]);
+    EXPECT_FALSE(entries[0]["host"].get<std::string>().empty());
+
+    r = Cli({"sync", "--status", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Parse(r)["waiting"], 3);
+    r = Cli({"sync"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "Der Server ist nicht erreichbar")) << r.err;
+    EXPECT_EQ(Cli({"history", "--serial", "SIM0000001", "--limit", "0"}).exitCode, 2);
+    EXPECT_EQ(Cli({"history", "--limit", "2"}).exitCode, 2);
+}

@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <functional>
+#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -229,6 +230,81 @@ TEST_F(HistoryStoreTest, FirstVersionIsMigrated) {
     EXPECT_EQ(sqlite3_column_int(st, 0), cHistoryStore::kSchemaVersion);
     sqlite3_finalize(st);
     sqlite3_close(db);
+}
+
+// A history of the second schema, as the previous version left it on a laptop: every entry keeps
+// its fields and images, gains a UUID of its own (once), who and where; nothing is lost.
+TEST_F(HistoryStoreTest, SecondVersionGainsIdentitiesOnce) {
+    fs::copy_file(KELVANE_TEST_DATA "/history/history-v2.sqlite", File());
+    const std::string original = Bytes(File());
+    struct Row {
+        int64_t id;
+        std::string command, serial, before, after, extra;
+    };
+    auto rows = [](const fs::path& file) {
+        std::vector<Row> out;
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT id, command, serial_nr, hex(image_before), hex(image_after), "
+                           "hex(extra) FROM entry ORDER BY id",
+                           -1, &st, nullptr);
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            auto text = [&](int i) {
+                const unsigned char* p = sqlite3_column_text(st, i);
+                return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+            };
+            out.push_back(
+                {sqlite3_column_int64(st, 0), text(1), text(2), text(3), text(4), text(5)});
+        }
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return out;
+    };
+    const std::vector<Row> before = rows(File());
+    ASSERT_EQ(before.size(), 5u);
+
+    std::set<std::string> uuids;
+    {
+        cHistoryStore store;
+        store.SetTechnician("erika");
+        OpenOk(store);
+        EXPECT_TRUE(IsUuid(store.StoreId()));
+        HistoryError error;
+        for (const Row& r : before) {
+            const std::optional<HistoryEntry> e = store.Entry(r.id, error);
+            ASSERT_TRUE(e) << r.id;
+            EXPECT_TRUE(IsUuid(e->uuid)) << e->uuid;
+            EXPECT_TRUE(uuids.insert(e->uuid).second);
+            EXPECT_EQ(e->technician, "erika");
+            EXPECT_FALSE(e->host.empty());
+            EXPECT_TRUE(e->fromHere);
+            EXPECT_TRUE(e->IsMachineCommand());
+        }
+        const std::vector<HistoryMachine> machines = store.Machines(error);
+        ASSERT_EQ(machines.size(), 3u);
+        EXPECT_EQ(machines[0].serialNr, "OLD-1");
+        EXPECT_EQ(machines[0].entries, 2);
+        // The open firmware backup is not sent before its command reported back.
+        EXPECT_EQ(store.Waiting(error), 4);
+    }
+    const std::vector<Row> after = rows(File());
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after[i].command, before[i].command);
+        EXPECT_EQ(after[i].serial, before[i].serial);
+        EXPECT_EQ(after[i].before, before[i].before);
+        EXPECT_EQ(after[i].after, before[i].after);
+        EXPECT_EQ(after[i].extra, before[i].extra);
+    }
+    // Opened again: the same identities, the file at the new schema.
+    cHistoryStore again;
+    OpenOk(again);
+    HistoryError error;
+    for (const Row& r : before)
+        EXPECT_TRUE(uuids.count(again.Entry(r.id, error)->uuid));
+    EXPECT_NE(Bytes(File()), original);
 }
 
 // Another program holding the database, or a full disk: a clear failure, nothing lost.

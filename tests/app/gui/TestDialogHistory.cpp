@@ -128,10 +128,14 @@ private slots:
         QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(0),
                  QString("Parametersatz 1 › Programmschritt 2 › Zeit"));
         QCOMPARE(d.DifferenceList()->topLevelItem(1)->text(2), QString("640 ms"));
-        // A message the column cuts is there whole in its tooltip.
-        for (int i = 0; i < d.EntryList()->topLevelItemCount(); ++i)
-            QCOMPARE(d.EntryList()->topLevelItem(i)->toolTip(3).replace('\n', ' '),
-                     d.EntryList()->topLevelItem(i)->text(3));
+        // A message the column cuts is there whole in its tooltip; who and where beside it.
+        for (int i = 0; i < d.EntryList()->topLevelItemCount(); ++i) {
+            QCOMPARE(d.EntryList()->topLevelItem(i)->toolTip(5).replace('\n', ' '),
+                     d.EntryList()->topLevelItem(i)->text(5));
+            QVERIFY(!d.EntryList()->topLevelItem(i)->text(3).isEmpty());
+            QVERIFY(!d.EntryList()->topLevelItem(i)->text(4).isEmpty());
+        }
+        QVERIFY(!d.SyncButton()->isEnabled()); // no server configured
         QVERIFY(d.RestoreButton()->isEnabled());
         QVERIFY(!d.CompareButton()->isEnabled());
         const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");

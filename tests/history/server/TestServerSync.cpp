@@ -1,0 +1,270 @@
+// Laptops (local SQLite histories) syncing with one server: both ways, idempotent, cut by
+// SIGKILL at random moments, many at once; and what the server lets a technician do.
+#include "history/HistorySync.h"
+#include "tests/TempDir.h"
+#include "tests/history/server/PgServer.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <random>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ParameterBlock Machine(const std::string& serial, uint8_t mark) {
+    ParameterBlock b = ParameterBlock::Default();
+    b.SetText(ParameterBlock::kOffMachineType, ParameterBlock::kLenMachineType, "TVX18-4200");
+    b.SetSerialNr(serial);
+    b.bytes[200] = mark;
+    return b;
+}
+
+// One technician's laptop: its own history file.
+class Laptop {
+public:
+    explicit Laptop(const std::string& technician) {
+        file = fs::path(dir.Path()) / cHistoryStore::kFileName;
+        Open();
+        store.SetTechnician(technician);
+    }
+    void Open() {
+        HistoryNotice notice;
+        HistoryError error;
+        ASSERT_TRUE(store.Open(file, notice, error)) << error.detail;
+    }
+    // n reads of machine `serial`, offline.
+    void Reads(const std::string& serial, int n) {
+        std::vector<HistoryEntry> entries;
+        for (int i = 0; i < n; ++i) {
+            HistoryEntry e;
+            e.command = "von Maschine";
+            e.result = 0;
+            e.after = Machine(serial, static_cast<uint8_t>(i));
+            e.TakeIdentity(*e.after);
+            e.fasteningCounter = static_cast<uint32_t>(i);
+            e.timeMs = 1000 + i;
+            entries.push_back(e);
+        }
+        HistoryError error;
+        ASSERT_TRUE(store.AddAll(entries, error)) << error.detail;
+    }
+    bool Sync(const std::string& conninfo, SyncCounts& counts, ServerError& error,
+              int batch = 1000) {
+        return SyncHistory(store, conninfo, counts, error, batch);
+    }
+    void SyncOk(const std::string& conninfo) {
+        SyncCounts counts;
+        ServerError error;
+        ASSERT_TRUE(Sync(conninfo, counts, error)) << error.detail;
+    }
+    // Every UUID the laptop holds; fails on a UUID held twice.
+    std::set<std::string> Uuids() {
+        std::set<std::string> uuids;
+        HistoryError error;
+        for (const HistoryMachine& m : store.Machines(error))
+            for (const HistoryEntry& e : store.Entries(m.serialNr, error))
+                EXPECT_TRUE(uuids.insert(e.uuid).second) << e.uuid;
+        return uuids;
+    }
+
+    TempDir dir;
+    fs::path file;
+    cHistoryStore store;
+};
+
+int64_t ServerRows(const TestDatabase& db) {
+    return std::stoll(AdminValue(db.Name(), "SELECT count(*) FROM kelvane.entry"));
+}
+
+} // namespace
+
+TEST(ServerSync, TwoLaptopsOfflineSeeBothMachinesAfterASync) {
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    Laptop a("anna"), b("bernd");
+    a.Reads("SN-A", 3);
+    b.Reads("SN-B", 2);
+
+    SyncCounts counts;
+    ServerError error;
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error)) << error.detail;
+    EXPECT_EQ(counts.pushed, 3);
+    EXPECT_EQ(counts.pulled, 0);
+    ASSERT_TRUE(b.Sync(db.Conninfo(), counts, error)) << error.detail;
+    EXPECT_EQ(counts.pushed, 2);
+    EXPECT_EQ(counts.pulled, 3);
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error)) << error.detail;
+    EXPECT_EQ(counts.pushed, 0); // the pulled ones are never sent back
+    EXPECT_EQ(counts.pulled, 2);
+    ASSERT_TRUE(b.Sync(db.Conninfo(), counts, error)) << error.detail;
+    EXPECT_EQ(counts.pushed + counts.pulled, 0);
+    EXPECT_EQ(ServerRows(db), 5);
+
+    for (Laptop* l : {&a, &b}) {
+        HistoryError e;
+        const std::vector<HistoryMachine> machines = l->store.Machines(e);
+        ASSERT_EQ(machines.size(), 2u);
+        EXPECT_EQ(l->Uuids().size(), 5u);
+    }
+    HistoryError e;
+    const std::vector<HistoryEntry> pulled = a.store.Entries("SN-B", e);
+    ASSERT_EQ(pulled.size(), 2u);
+    EXPECT_FALSE(pulled[0].fromHere);
+    EXPECT_EQ(pulled[0].technician, "bernd");
+    EXPECT_TRUE(a.store.Entries("SN-A", e)[0].fromHere);
+    EXPECT_EQ(SyncStatusOf(a.store).waiting, 0);
+    EXPECT_TRUE(SyncStatusOf(a.store).lastSyncMs);
+}
+
+// A cut after the server stored a batch but before the laptop noted it: the next sync sends it
+// again and the server keeps one copy. A new entry and an open backup: only the finished one
+// goes; the backup follows once its command reported back.
+TEST(ServerSync, SendingAgainStoresNothingTwice) {
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    Laptop a("anna");
+    a.Reads("SN-A", 4);
+    a.SyncOk(db.Conninfo());
+    // As if the laptop never heard the server's answer.
+    HistoryError e;
+    ASSERT_TRUE(a.store.StartWithServer("another server", e)) << e.detail;
+    SyncCounts counts;
+    ServerError error;
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error)) << error.detail;
+    EXPECT_EQ(counts.pushed, 4);
+    EXPECT_EQ(ServerRows(db), 4);
+
+    HistoryEntry backup;
+    backup.command = "zur Maschine";
+    backup.before = Machine("SN-A", 9);
+    backup.TakeIdentity(*backup.before);
+    const int64_t id = a.store.Add(backup, e);
+    ASSERT_GT(id, 0);
+    EXPECT_EQ(SyncStatusOf(a.store).waiting, 0);
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error));
+    EXPECT_EQ(ServerRows(db), 4);
+    ASSERT_TRUE(a.store.Complete(id, 0, "", Machine("SN-A", 10), 5u, e));
+    EXPECT_EQ(SyncStatusOf(a.store).waiting, 1);
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error));
+    EXPECT_EQ(ServerRows(db), 5);
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT result FROM kelvane.entry WHERE uuid = '" +
+                                        a.store.Entry(id, e)->uuid + "'"),
+              "0");
+}
+
+// Laptops syncing at once, each killed at a random moment and started again until one run
+// ends; then every entry is on the server exactly once and on every laptop exactly once.
+void KilledSyncs(int laptops, int entriesEach, unsigned seed) {
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    std::vector<std::unique_ptr<Laptop>> list;
+    for (int i = 0; i < laptops; ++i) {
+        list.push_back(std::make_unique<Laptop>("tech" + std::to_string(i)));
+        list.back()->Reads("SN-" + std::to_string(i), entriesEach);
+        list.back()->store.Close(); // the children open it themselves
+    }
+    std::mt19937 random(seed);
+    int kills = 0;
+    for (int round = 0; round < 4; ++round) {
+        std::vector<pid_t> children;
+        for (int i = 0; i < laptops; ++i) {
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                cHistoryStore store;
+                HistoryNotice notice;
+                HistoryError error;
+                if (!store.Open(list[i]->file, notice, error))
+                    ::_exit(3);
+                SyncCounts counts;
+                ServerError failure;
+                // Small batches: more moments to be cut at.
+                ::_exit(SyncHistory(store, db.Conninfo(), counts, failure, 40) ? 0 : 4);
+            }
+            children.push_back(pid);
+        }
+        // The last round runs to its end.
+        if (round < 3) {
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 150000));
+            for (pid_t pid : children)
+                if (random() % 4 != 0 && ::kill(pid, SIGKILL) == 0)
+                    ++kills;
+        }
+        for (pid_t pid : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            if (round == 3) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            }
+        }
+    }
+    ::testing::Test::RecordProperty("kills", kills);
+    // Pulls of a laptop that ended before others pushed: one more round, uncut.
+    for (auto& l : list) {
+        l->Open();
+        l->SyncOk(db.Conninfo());
+    }
+    const int64_t total = static_cast<int64_t>(laptops) * entriesEach;
+    EXPECT_EQ(ServerRows(db), total);
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT count(DISTINCT uuid) FROM kelvane.entry"),
+              std::to_string(total));
+    for (auto& l : list) {
+        EXPECT_EQ(static_cast<int64_t>(l->Uuids().size()), total);
+        EXPECT_EQ(SyncStatusOf(l->store).waiting, 0);
+        const std::string broken =
+            AdminValue(db.Name(), "SELECT count(*) FROM kelvane.entry WHERE image_after IS NULL");
+        EXPECT_EQ(broken, "0"); // no half entry
+    }
+}
+
+TEST(ServerSync, TwoLaptopsKilledAtRandomMoments) {
+    KilledSyncs(2, 300, 21);
+}
+
+TEST(ServerSync, TenLaptopsAtOnceKilledAtRandomMoments) {
+    KilledSyncs(10, 120, 24);
+}
+
+// A technician's role may add and read; changing or deleting a row is refused even where a
+// grant was given by mistake. The owner may still clean up.
+TEST(ServerSync, TechniciansCannotChangeTheSharedRecord) {
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    const std::string role = db.Name() + "_tech";
+    ASSERT_EQ(AdminSql(db.Name(), "CREATE ROLE " + role + " LOGIN PASSWORD 'pw'"), "");
+    ASSERT_EQ(AdminSql(db.Name(), "GRANT kelvane_technician TO " + role), "");
+    const std::string conninfo = db.Conninfo() + " user=" + role + " password=pw";
+    Laptop a("anna");
+    a.Reads("SN-A", 2);
+    a.SyncOk(conninfo);
+    EXPECT_EQ(ServerRows(db), 2);
+
+    auto asTechnician = [&](const std::string& sql) {
+        PGconn* c = PQconnectdb(conninfo.c_str());
+        PGresult* r = PQexec(c, sql.c_str());
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        std::string message = PQresultErrorMessage(r);
+        PQclear(r);
+        PQfinish(c);
+        return ok ? std::string() : message;
+    };
+    EXPECT_NE(asTechnician("DELETE FROM kelvane.entry"), "");
+    EXPECT_NE(asTechnician("UPDATE kelvane.entry SET command = 'x'"), "");
+    ASSERT_EQ(AdminSql(db.Name(), "GRANT UPDATE, DELETE, TRUNCATE ON kelvane.entry TO " + role),
+              "");
+    for (const char* sql : {"DELETE FROM kelvane.entry", "UPDATE kelvane.entry SET command = 'x'",
+                            "TRUNCATE kelvane.entry"}) {
+        const std::string refused = asTechnician(sql);
+        EXPECT_NE(refused.find("never changed or deleted"), std::string::npos) << sql << refused;
+    }
+    EXPECT_EQ(ServerRows(db), 2);
+    EXPECT_EQ(AdminSql(db.Name(), "DELETE FROM kelvane.entry"), ""); // the owner
+    EXPECT_EQ(ServerRows(db), 0);
+    AdminSql(db.Name(), "DROP OWNED BY " + role + "; DROP ROLE " + role);
+}

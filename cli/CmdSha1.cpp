@@ -1,27 +1,22 @@
 // kelvane-cli sha1 FILE...: the digest of each file as the program writes digests.
 #include "cli/Cli.h"
 #include "crypto/SHA1.h"
+#include "model/AtomicFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // Digests one file in chunks; false with the reason when it cannot be read to its end.
 bool DigestFile(const std::string& name, SHA1::Digest& digest, std::string& reason) {
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Regular files only: a FIFO without a writer would hold the command for ever.
+    int fd = OpenRegularFile(name);
     if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        reason = std::strerror(EISDIR);
+        reason = errno == EINVAL ? "not a regular file" : std::strerror(errno);
         return false;
     }
     SHA1 sha;

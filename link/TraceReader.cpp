@@ -1,6 +1,7 @@
 #include "link/TraceReader.h"
 
 #include "link/IntHex.h"
+#include "model/AtomicFile.h"
 
 #include <cerrno>
 #include <cmath>
@@ -10,6 +11,9 @@
 #include <sstream>
 
 namespace {
+
+// A firmware update's trace is under 1 MB.
+constexpr size_t kMaxTraceSize = size_t{256} << 20;
 
 bool KindOf(const std::string& word, TraceEvent::Kind& kind) {
     static const struct {
@@ -109,18 +113,11 @@ bool ParseTrace(const std::string& text, Trace& out, std::string& error) {
 }
 
 bool ReadTrace(const std::string& path, Trace& out, std::string& error) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        error = path + ": " + std::strerror(errno);
+    // A file sent in: a FIFO or device in its place is refused at once, a huge one unread.
+    std::string text;
+    if (!ReadWholeFile(path, text, kMaxTraceSize, &error))
         return false;
-    }
-    std::ostringstream s;
-    s << f.rdbuf();
-    if (f.bad()) {
-        error = path + ": cannot read";
-        return false;
-    }
-    if (!ParseTrace(s.str(), out, error)) {
+    if (!ParseTrace(text, out, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -4,6 +4,7 @@ JOBS  ?= $(shell nproc)
 BUILD ?= build
 ASAN  ?= build-asan
 FUZZB ?= build-fuzz
+TSANB ?= build-tsan
 CMAKE_FLAGS ?=
 
 # Debian packages the build, the tests and `make run` need; installed when missing.
@@ -12,9 +13,9 @@ PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchm
             fonts-dejavu-core xauth xvfb qt6-translations-l10n \
             dpkg-dev librsvg2-bin lintian desktop-file-utils appstream man-db \
             bash-completion libsqlite3-dev nlohmann-json3-dev \
-            postgresql postgresql-common libpq-dev
+            postgresql postgresql-common libpq-dev ccache locales
 
-.PHONY: all deps build asan test test-normal test-asan run sim fuzz bench format clean manual deb
+.PHONY: all deps build asan tsan test test-normal test-asan run sim fuzz bench format clean manual deb
 
 all: build
 
@@ -28,12 +29,35 @@ deps:
 	    $$SUDO apt-get update -qq && \
 	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+	@# The German number formats are tested in the German locale.
+	@if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then \
+	    echo "Generating the locale de_DE.UTF-8"; \
+	    SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	    $$SUDO sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen; \
+	    grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen || \
+	        echo 'de_DE.UTF-8 UTF-8' | $$SUDO tee -a /etc/locale.gen >/dev/null; \
+	    $$SUDO locale-gen >/dev/null; \
+	fi
+
+# The builds this Makefile configures (those of `make test`) treat warnings as errors; a build
+# folder configured by hand keeps its own setting.
+TEST_FLAGS := -DKELVANE_WERROR=ON
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(TEST_FLAGS) $(CMAKE_FLAGS)
 
+
+# Under the sanitizers only what tests run: no benchmarks, fuzz corpora or package.
 $(ASAN)/build.ninja:
-	cmake -S . -B $(ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON -DKELVANE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON -DKELVANE_BENCH=OFF \
+	    -DKELVANE_FUZZ_CORPORA=OFF -DKELVANE_PACKAGE=OFF $(TEST_FLAGS) $(CMAKE_FLAGS)
+
+# ThreadSanitizer: the tests labelled "threads" (tests/CMakeLists.txt), without the window.
+TSAN_TARGETS := test_sim test_lang test_link test_history kelvane-cli kelvane-sim
+$(TSANB)/build.ninja:
+	cmake -S . -B $(TSANB) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_TSAN=ON \
+	    -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF -DKELVANE_FUZZ_CORPORA=OFF -DKELVANE_PACKAGE=OFF \
+	    $(TEST_FLAGS) $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -46,6 +70,11 @@ test-normal: build
 
 test-asan: asan
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+tsan: deps $(TSANB)/build.ninja
+	cmake --build $(TSANB) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSANB) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    ctest --output-on-failure -j $(JOBS) -L threads
 
 # Every test, in a normal build and under AddressSanitizer + UndefinedBehaviorSanitizer.
 test: test-normal test-asan
@@ -90,4 +119,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZB)
+	rm -rf $(BUILD) $(ASAN) $(FUZZB) $(TSANB)

@@ -93,10 +93,12 @@ bool IsLinkFailure(std::string_view text) {
 
 void cDialogMain::Message(const char* germanText, cUserInterface::Buttons buttons,
                           cUserInterface::Icon icon) {
-    std::string text = Translate(germanText);
+    // A port problem names the refused device's details in its text.
+    std::string text = serialPort.FillProblemText(Translate(germanText));
     if (const char* reason = IsLinkFailure(germanText) ? FailureReason() : nullptr) {
-        text += "\n" + Translate(reason);
-        ui.ShowStatus(Translate(reason));
+        const std::string why = serialPort.FillProblemText(Translate(reason));
+        text += "\n" + why;
+        ui.ShowStatus(why);
     }
     ui.ShowMessage(text, buttons, icon);
 }

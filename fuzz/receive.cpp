@@ -46,7 +46,7 @@ public:
     }
     void Flush() override { input.clear(); }
     // No more bytes will come: the wait is over at once.
-    bool WaitReadable(WallClock::time_point) override { return !input.empty(); }
+    bool WaitReadable(Clock::time_point) override { return !input.empty(); }
 
 private:
     const uint8_t* data;

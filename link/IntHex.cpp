@@ -46,10 +46,6 @@ void cIntHex::Source::Unget(int c) {
     pushed_ = c;
 }
 
-cIntHex::~cIntHex() {
-    delete[] buffer_;
-}
-
 int cIntHex::ReadRecord(Source& source, int maxLength, uint8_t* record, int& count,
                         uint32_t& extendedBase, uint32_t& recordAddress, int& recordType) {
     if (maxLength > kRecordBufferSize) {
@@ -118,16 +114,14 @@ int cIntHex::ReadRecord(Source& source, int maxLength, uint8_t* record, int& cou
 
 int cIntHex::LoadFrom(Source& source, uint32_t baseAddress, uint8_t* image, size_t imageLength,
                       uint32_t& byteCount, uint32_t* dropped) {
-    if (buffer_ == nullptr) {
-        buffer_ = new uint8_t[kRecordBufferSize];
-    }
     uint32_t extendedBase = 0;
     int result;
     for (;;) {
-        std::memset(buffer_, 0xFF, kRecordBufferSize);
+        buffer_.fill(0xFF);
         int count = 0, type = 0;
         uint32_t address = 0;
-        result = ReadRecord(source, kRecordBufferSize, buffer_, count, extendedBase, address, type);
+        result = ReadRecord(source, kRecordBufferSize, buffer_.data(), count, extendedBase, address,
+                            type);
         // A data record that ends the file still counts.
         if (result == kOk || (result == kEndOfFile && type == 0)) {
             for (int i = 0; i < count; ++i) {

@@ -2,6 +2,7 @@
 // window [baseAddress, baseAddress + imageLength) of the target's address space.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -43,7 +44,7 @@ public:
     cIntHex() = default;
     cIntHex(const cIntHex&) = delete;
     cIntHex& operator=(const cIntHex&) = delete;
-    virtual ~cIntHex();
+    virtual ~cIntHex() = default;
 
     // Loads the file into the image (pre-filled by the caller). byteCount is the number of data
     // bytes placed; bytes outside the window are dropped, not an error (dropped, when given,
@@ -64,5 +65,5 @@ private:
     int LoadFrom(Source& source, uint32_t baseAddress, uint8_t* image, size_t imageLength,
                  uint32_t& byteCount, uint32_t* dropped);
 
-    uint8_t* buffer_ = nullptr; // the 255-byte record buffer of the load in progress
+    std::array<uint8_t, 255> buffer_{}; // the record buffer of the load in progress
 };

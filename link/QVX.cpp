@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <new>
 #include <thread>
@@ -33,6 +32,12 @@ std::string ExecutableFolder() {
         return "./";
     std::string path(buf, static_cast<size_t>(n));
     return path.substr(0, path.rfind('/') + 1);
+}
+
+// A short write ends the exchange at once with the port's reason, instead of as the time-out
+// of an answer to bytes that never left.
+bool SendAll(ISerialPort* port, const uint8_t* data, size_t count) {
+    return port->Write(data, count) == static_cast<int>(count);
 }
 
 void PutBe32(uint8_t* p, uint32_t v) {
@@ -74,26 +79,25 @@ void cQVX_18::Pause(int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// Waits with poll() until the whole-second wall clock has advanced by 2 from the start, or from
+// Waits with poll() until the whole-second clock has advanced by 2 from the start, or from
 // the last byte that came: a 4096-byte emulation area needs more than 2 s at 19200 baud, and
 // would otherwise never arrive on a slow line. A line that trickles is still bounded, by the
 // time the bytes would take at half the slowest speed.
 int cQVX_18::Receive(uint8_t* buffer, size_t count, size_t& stored) {
-    using WallClock = ISerialPort::WallClock;
     stored = 0;
-    const std::time_t start = std::time(nullptr);
-    const auto limit = WallClock::from_time_t(start + 2 + std::time_t(count / 960));
-    auto deadline = WallClock::from_time_t(start + 2);
+    const auto limit =
+        ISerialPort::WholeSecondsFromNow(2 + int(std::min<size_t>(count / 960, 3600)));
+    auto deadline = ISerialPort::WholeSecondsFromNow(2);
     while (stored < count) {
         int n = port->Read(buffer + stored, count - stored);
         if (n > 0) {
             stored += std::min(static_cast<size_t>(n), count - stored);
             if (stored == count)
                 break;
-            deadline = std::min(limit, WallClock::from_time_t(std::time(nullptr) + 2));
+            deadline = std::min(limit, ISerialPort::WholeSecondsFromNow(2));
         }
         // Read took all that was queued: wait for the rest rather than asking again at once.
-        if (WallClock::now() >= deadline || !port->WaitQueued(deadline, count - stored))
+        if (ISerialPort::Clock::now() >= deadline || !port->WaitQueued(deadline, count - stored))
             return kResultTimeout;
     }
     return kResultOk;
@@ -128,27 +132,31 @@ int cQVX_18::Connect() {
 
     port->SetDtr(true);
     const uint8_t wake = 0xFF;
-    port->Write(&wake, 1);
+    bool sent = SendAll(port, &wake, 1);
     port->SetDtr(true);
     Pause(20);
     const uint8_t hello[2] = {0x00, 0xED};
-    port->Write(hello, 2);
+    sent = sent && SendAll(port, hello, 2);
     Pause(50);
 
     uint8_t answer[3] = {};
     size_t got = 0;
-    int result = Receive(answer, 3, got);
+    int result = sent ? Receive(answer, 3, got) : kResultPortFailed;
     uint16_t n = 0;
     if (result == kResultOk && answer[0] == 0xA2)
         n = static_cast<uint16_t>(answer[1] << 8 | answer[2]);
     if (n > 40) {
         const unsigned divisor = (230400u / 19200u) * 1024u / (unsigned(n) + 1u);
         const uint8_t d[2] = {uint8_t(divisor >> 8), uint8_t(divisor)};
-        port->Write(d, 2);
-        Pause(20);
-        port->SetBaudRate(230400);
         const uint8_t go = 0xF0;
-        port->Write(&go, 1);
+        if (!SendAll(port, d, 2)) {
+            result = kResultPortFailed;
+        } else {
+            Pause(20);
+            port->SetBaudRate(230400);
+            if (!SendAll(port, &go, 1))
+                result = kResultPortFailed;
+        }
     }
     Pause(30);
     Drain();
@@ -186,12 +194,14 @@ int cQVX_18::DownloadLoader(const std::string& path) {
 
     uint8_t sz[4];
     StoreLe32(sz, size);
-    port->Write(sz, 4);
+    if (!SendAll(port, sz, 4))
+        return kResultPortFailed;
     Pause(50);
     int r = ReceiveAck(true);
     if (r != kResultOk)
         return r;
-    port->Write(image.data(), size);
+    if (!SendAll(port, image.data(), size))
+        return kResultPortFailed;
     r = ReceiveAck(true);
     if (r != kResultOk)
         return r;
@@ -259,14 +269,16 @@ int cQVX_18::SendCommand(uint8_t code, uint32_t address, uint32_t length) {
     PutBe32(f + 2, address);
     PutBe32(f + 6, length);
     f[15] = Xor(f, 1, 14);
-    port->Write(f, sizeof f);
+    if (!SendAll(port, f, sizeof f))
+        return kResultPortFailed;
     return ReceiveAck(false);
 }
 
 int cQVX_18::SendEnd() {
     uint8_t f[kCommandFrameSize] = {};
     f[0] = 0x02;
-    port->Write(f, sizeof f);
+    if (!SendAll(port, f, sizeof f))
+        return kResultPortFailed;
     return ReceiveAck(false);
 }
 
@@ -280,7 +292,8 @@ int cQVX_18::WriteDataBlock(uint32_t address, uint32_t count, const uint8_t* dat
     f[1] = 0x01;
     std::copy_n(data, std::min<size_t>(count, kDataPerFrame), f + 2);
     f[263] = Xor(f, 1, 262);
-    port->Write(f, sizeof f);
+    if (!SendAll(port, f, sizeof f))
+        return kResultPortFailed;
     return ReceiveAck(false);
 }
 

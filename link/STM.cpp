@@ -10,7 +10,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ISerialPort::Clock;
 using std::chrono::milliseconds;
 
 constexpr auto kTriggerWindow = milliseconds(100);
@@ -22,15 +22,6 @@ constexpr auto kEndTimeout = std::chrono::seconds(10);
 constexpr int kRecordsInAnswer = 132; // what an EEPROM answer is taken to hold
 constexpr uint8_t kEndOfAnswer = 0x04;
 constexpr uint8_t kCarriageReturn = 0x0D;
-
-// The line's wall-clock deadline for the port's wait, from a monotonic one.
-ISerialPort::WallClock::time_point WallDeadline(Clock::time_point deadline) {
-    auto left = deadline - Clock::now();
-    if (left < Clock::duration::zero())
-        left = Clock::duration::zero();
-    return ISerialPort::WallClock::now() +
-           std::chrono::duration_cast<ISerialPort::WallClock::duration>(left);
-}
 
 void PutHex(std::string& s, uint8_t v) {
     s.push_back(HexChar(v >> 4));
@@ -53,7 +44,7 @@ void cSTM::Pause(int ms) {
 bool cSTM::WaitInput(Clock::time_point deadline) {
     if (Clock::now() >= deadline)
         return false;
-    return port->WaitReadable(WallDeadline(deadline));
+    return port->WaitReadable(deadline);
 }
 
 void cSTM::DrainInput() {
@@ -167,7 +158,8 @@ int cSTM::ReadSupervisorEeprom(std::span<uint8_t, 128> destination) {
     Pause(100);
     const Clock::time_point deadline = Clock::now() + kEepromTimeout;
     const uint8_t request = kReadRequest;
-    port->Write(&request, 1);
+    if (port->Write(&request, 1) != 1)
+        return kResultPortFailed;
     ShowTransfer("Übertragung von Maschine");
 
     // One byte at a time as the bytes arrive; false at the deadline.
@@ -271,7 +263,13 @@ int cSTM::SendHexRecords(uint16_t base, const uint8_t* data, size_t length, uint
         }
         const size_t count = std::min(perRecord, length - offset);
         const std::string record = TextRecord(uint16_t(base + offset), type, data + offset, count);
-        port->Write(reinterpret_cast<const uint8_t*>(record.data()), record.size());
+        // A record that did not leave fails the update with the port's reason, not a time-out.
+        if (port->Write(reinterpret_cast<const uint8_t*>(record.data()), record.size()) !=
+            static_cast<int>(record.size())) {
+            DrainInput();
+            EndTransfer();
+            return kResultPortFailed;
+        }
         FillPause(pauseMs);
         if (progressBar)
             progressBar->SetProgress(int(offset * 100 / length));
@@ -284,9 +282,11 @@ int cSTM::SendHexRecords(uint16_t base, const uint8_t* data, size_t length, uint
 int cSTM::SendEndRecord() {
     static const char kEnd[] = ":00000001FF";
     DrainInput();
-    port->Write(reinterpret_cast<const uint8_t*>(kEnd), sizeof kEnd - 1);
     const uint8_t zero = 0x00;
-    port->Write(&zero, 1);
+    if (port->Write(reinterpret_cast<const uint8_t*>(kEnd), sizeof kEnd - 1) !=
+            static_cast<int>(sizeof kEnd - 1) ||
+        port->Write(&zero, 1) != 1)
+        return kResultPortFailed;
     Pause(50);
     const Clock::time_point deadline = Clock::now() + kEndTimeout;
     uint8_t last[3] = {0, 0, 0};

@@ -43,14 +43,15 @@ public:
     // -101 a line setting failed.
     int Trigger();
     // The 128-byte EEPROM: 0; -7 no end of the answer within 3 s; -4 a record's check sum is
-    // wrong or the answer ended before 128 bytes. The destination is zero-filled first.
+    // wrong or the answer ended before 128 bytes; -102 the request did not leave. The
+    // destination is zero-filled first.
     int ReadSupervisorEeprom(std::span<uint8_t, 128> destination);
     // The data as text records of perRecord bytes at base + offset, each followed by carriage
-    // returns at line speed for pauseMs. Always 0.
+    // returns at line speed for pauseMs. 0; -102 a record did not leave (the port says why).
     int SendHexRecords(uint16_t base, const uint8_t* data, size_t length, uint8_t type,
                        size_t perRecord, int pauseMs);
     // ":00000001FF" and 0x00; the loader's status: 0 "0", -2 "1" or unknown, -4 "2"/"3",
-    // -7 "4" or no status within 10 s.
+    // -7 "4" or no status within 10 s; -102 the record did not leave.
     int SendEndRecord();
     // Trigger, 200 ms, the EEPROM image at 0x4000 (type 0x0A, 10 ms pauses), the program image
     // at 0x8000 (type 0x00, 20 ms pauses), the end record.

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -38,12 +40,23 @@ bool ToSpeed(int baudRate, speed_t& speed) {
 }
 
 // Milliseconds from now to the deadline, rounded up, for poll().
-int MillisecondsUntil(ISerialPort::WallClock::time_point deadline) {
-    auto left = deadline - ISerialPort::WallClock::now();
-    if (left <= ISerialPort::WallClock::duration::zero())
+int MillisecondsUntil(ISerialPort::Clock::time_point deadline) {
+    auto left = deadline - ISerialPort::Clock::now();
+    if (left <= ISerialPort::Clock::duration::zero())
         return 0;
     auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+std::string RealPath(const std::string& device) {
+    char real[PATH_MAX];
+    return ::realpath(device.c_str(), real) ? std::string(real) : device;
+}
+
+// The slave side of a Unix 98 pseudo-terminal (/dev/pts/N).
+bool IsPseudoTerminal(const struct stat& st) {
+    const unsigned maj = major(st.st_rdev);
+    return maj >= 136 && maj <= 143;
 }
 
 // A write that makes no progress for this long has nobody taking the bytes.
@@ -75,6 +88,11 @@ const char* PortProblemText(PortProblem problem) {
     case PortProblem::NoPermission:
         return "Keine Berechtigung für die Schnittstelle. Abhilfe: den Benutzer in die Gruppe "
                "\"dialout\" aufnehmen (sudo usermod -aG dialout BENUTZER) und neu anmelden.";
+    case PortProblem::NoAccess:
+        return "Keine Berechtigung für %1, obwohl der Benutzer in der Gruppe \"dialout\" ist: das "
+               "Gerät gehört %2, Gruppe %3, Rechte %4. Abhilfe: die udev-Regel "
+               "\"60-kelvane.rules\" installieren (siehe README), die den Adapter der Gruppe "
+               "\"dialout\" gibt, und den Adapter neu einstecken.";
     case PortProblem::InUse:
         return "Die Schnittstelle wird von einem anderen Programm benutzt. Bitte das andere "
                "Programm beenden.";
@@ -83,6 +101,9 @@ const char* PortProblemText(PortProblem problem) {
                "oder den Gerätenamen prüfen.";
     case PortProblem::NotSerial:
         return "Das gewählte Gerät ist keine serielle Schnittstelle.";
+    case PortProblem::Stalled:
+        return "Die Schnittstelle nimmt keine Daten mehr an (Senden blockiert). Abhilfe: den "
+               "Adapter aus- und wieder einstecken.";
     case PortProblem::None:
         break;
     }
@@ -99,6 +120,54 @@ bool SerialPort::FailOpen(PortProblem why, const std::string& what, int fd) {
 
 PortProblem SerialPort::Problem() const {
     return openProblem;
+}
+
+namespace {
+
+bool HoldsGroup(gid_t gid) {
+    if (::getegid() == gid)
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(n > 0 ? size_t(n) : 0);
+    const int got = ::getgroups(n, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.end();
+}
+
+std::string UserName(uid_t uid) {
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? std::string(pw->pw_name) : std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+    const group* gr = ::getgrgid(gid);
+    return gr ? std::string(gr->gr_name) : std::to_string(gid);
+}
+
+} // namespace
+
+PortProblem SerialPort::RefusedBecause(const std::string& device) {
+    refusedDevice.clear();
+    // Joining "dialout" is the answer only for a user not yet in it (as the login gave it).
+    const group* dialout = ::getgrnam("dialout");
+    struct stat st {};
+    if (!dialout || !HoldsGroup(dialout->gr_gid) || ::stat(device.c_str(), &st) != 0)
+        return PortProblem::NoPermission;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    refusedDevice = {device, UserName(st.st_uid), GroupName(st.st_gid), mode};
+    return PortProblem::NoAccess;
+}
+
+std::string SerialPort::FillProblemText(std::string text) const {
+    if (openProblem != PortProblem::NoAccess)
+        return text;
+    for (size_t i = 0; i < refusedDevice.size(); ++i) {
+        const std::string mark = "%" + std::to_string(i + 1);
+        for (size_t at = text.find(mark); at != std::string::npos;
+             at = text.find(mark, at + refusedDevice[i].size()))
+            text.replace(at, mark.size(), refusedDevice[i]);
+    }
+    return text;
 }
 
 bool SerialPort::HeldElsewhere(const std::string& device) const {
@@ -147,7 +216,7 @@ int SerialPort::Open(const std::string& device, int baudRate) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0) {
         const int e = errno;
-        return FailOpen(e == EACCES ? PortProblem::NoPermission : PortProblem::Gone,
+        return FailOpen(e == EACCES ? RefusedBecause(device) : PortProblem::Gone,
                         device + ": " + std::strerror(e), -1);
     }
     if (!S_ISCHR(st.st_mode))
@@ -166,12 +235,17 @@ int SerialPort::Open(const std::string& device, int baudRate) {
         const int e = errno;
         PortProblem why = PortProblem::Gone;
         if (e == EACCES || e == EPERM)
-            why = PortProblem::NoPermission;
+            why = RefusedBecause(device);
         else if (e == EBUSY)
             why = PortProblem::InUse; // held with TIOCEXCL
         else if (e == EISDIR || e == ENOTTY)
             why = PortProblem::NotSerial;
-        return FailOpen(why, device + ": " + std::strerror(e), -1);
+        std::string what = device + ": " + std::strerror(e);
+        // Only root may open past a flag whose setter ended while the other end stayed open.
+        if (e == EBUSY && !HeldElsewhere(RealPath(device)))
+            what += " (exclusive flag left by a program that ended; the device's other end "
+                    "keeps it)";
+        return FailOpen(why, what, -1);
     }
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
@@ -183,13 +257,20 @@ int SerialPort::Open(const std::string& device, int baudRate) {
     // gets past TIOCEXCL, so ask), or one that simply has it open and would read along.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return FailOpen(PortProblem::InUse, device + ": locked by another program", fd);
+    // A flag nobody holds the device for is stale: its setter ended while the other end of a
+    // pseudo-terminal kept the line (a real adapter drops it with the last close). The scan
+    // for holders decides; root got this far past the flag.
+    const bool held = HeldElsewhere(RealPath(device));
     int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive && held)
         return FailOpen(PortProblem::InUse, device + ": held exclusively by another program", fd);
-    char real[PATH_MAX];
-    if (HeldElsewhere(::realpath(device.c_str(), real) ? std::string(real) : device))
+    if (held)
         return FailOpen(PortProblem::InUse, device + ": open in another program", fd);
-    if (::ioctl(fd, TIOCEXCL) != 0)
+    if (exclusive)
+        ::ioctl(fd, TIOCNXCL);
+    // Not on a pseudo-terminal: there the flag would outlive a killed command, and nobody but
+    // root could open the line again. The lock and the scan for holders still keep it ours.
+    if (!IsPseudoTerminal(st) && ::ioctl(fd, TIOCEXCL) != 0)
         return FailOpen(PortProblem::InUse, device + ": cannot be made exclusive", fd);
     if (::tcflush(fd, TCIOFLUSH) != 0) {
         ::ioctl(fd, TIOCNXCL);
@@ -316,8 +397,11 @@ int SerialPort::Write(const uint8_t* data, size_t count) {
         int r = ::poll(&p, 1, 100);
         if (r < 0 && errno == EINTR)
             continue;
-        if (r < 0)
+        if (r < 0) {
+            Fail("wait to write");
+            MarkGone();
             break;
+        }
         if (p.revents & POLLIN) {
             ssize_t n = ::read(handle, sink, std::min(sizeof sink, written - echoed));
             if (n > 0)
@@ -337,17 +421,19 @@ int SerialPort::Write(const uint8_t* data, size_t count) {
             MarkGone();
             break;
         }
-        if (std::chrono::steady_clock::now() - lastProgress > kWriteStall)
+        if (std::chrono::steady_clock::now() - lastProgress > kWriteStall) {
+            MarkStalled();
             break;
+        }
     }
     // The rest of the echo: until the whole-second clock has advanced by more than 2 without
     // an echoed byte (a long block at a slow speed keeps echoing past one window).
-    auto deadline = WallClock::from_time_t(std::time(nullptr) + 3);
+    auto deadline = WholeSecondsFromNow(3);
     while (echoed < written && WaitQueued(deadline, written - echoed)) {
         int n = Read(sink, std::min(sizeof sink, written - echoed));
         if (n > 0) {
             echoed += static_cast<size_t>(n);
-            deadline = WallClock::from_time_t(std::time(nullptr) + 3);
+            deadline = WholeSecondsFromNow(3);
         }
     }
     return static_cast<int>(written);
@@ -367,6 +453,7 @@ int SerialPort::WriteByte(uint8_t byte) {
         pollfd p{handle, POLLOUT, 0};
         ::poll(&p, 1, 100);
     }
+    MarkStalled();
     return 0;
 }
 
@@ -387,6 +474,12 @@ void SerialPort::MarkGone() {
     openProblem = PortProblem::Gone;
 }
 
+void SerialPort::MarkStalled() {
+    lastError = "write stalled: the line takes no bytes";
+    if (openProblem == PortProblem::None)
+        openProblem = PortProblem::Stalled;
+}
+
 void SerialPort::Flush() {
     if (isOpen)
         ::tcflush(handle, TCIOFLUSH);
@@ -395,14 +488,14 @@ void SerialPort::Flush() {
 void SerialPort::Idle() {
     if (!idle)
         return;
-    const auto now = WallClock::now();
+    const auto now = Clock::now();
     if (now - lastIdle < kIdleInterval)
         return;
     lastIdle = now;
     idle();
 }
 
-bool SerialPort::WaitReadable(WallClock::time_point deadline) {
+bool SerialPort::WaitReadable(Clock::time_point deadline) {
     for (;;) {
         if (!isOpen || lineGone)
             return false;
@@ -430,7 +523,7 @@ bool SerialPort::WaitReadable(WallClock::time_point deadline) {
     }
 }
 
-bool SerialPort::WaitQueued(WallClock::time_point deadline, size_t wanted) {
+bool SerialPort::WaitQueued(Clock::time_point deadline, size_t wanted) {
     if (!WaitReadable(deadline))
         return false;
     int queued = 0;

@@ -35,10 +35,10 @@ public:
     int WriteByte(uint8_t byte) override;
     int Read(uint8_t* buffer, size_t max) override;
     void Flush() override;
-    bool WaitReadable(WallClock::time_point deadline) override {
+    bool WaitReadable(Clock::time_point deadline) override {
         return inner.WaitReadable(deadline);
     }
-    bool WaitQueued(WallClock::time_point deadline, size_t wanted) override {
+    bool WaitQueued(Clock::time_point deadline, size_t wanted) override {
         return inner.WaitQueued(deadline, wanted);
     }
     PortProblem Problem() const override { return inner.Problem(); }

@@ -11,6 +11,8 @@
 
 namespace {
 
+// A firmware update's trace is under 1 MB.
+
 bool KindOf(const std::string& word, TraceEvent::Kind& kind) {
     static const struct {
         const char* name;

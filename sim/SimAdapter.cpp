@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -60,6 +61,14 @@ std::mutex gAnnounceMutex;
 std::set<std::string> gAnnounced;
 
 } // namespace
+
+void ClearLeftExclusiveFlag(int master) {
+    const int peer = ::ioctl(master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (peer < 0)
+        return;
+    ::ioctl(peer, TIOCNXCL);
+    ::close(peer);
+}
 
 bool SimMachine::Impl::OpenPty() {
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -209,6 +218,7 @@ void SimMachine::Impl::HangUp(const char* why) {
 }
 
 void SimMachine::Impl::OnSlaveClosed() {
+    ClearLeftExclusiveFlag(master);
     std::lock_guard<std::mutex> g(mu);
     out.clear();
     packetBytes = 0;

@@ -78,6 +78,11 @@ const char* SimFaultName(SimFault mode); // "none" for None
 // Accepts the names of SimFaultModes() and "none".
 std::optional<SimFault> ParseSimFault(std::string_view name);
 
+// Clears the exclusive flag a client left on the slave of the pseudo-terminal `master` when it
+// ended without closing the line (killed): the flag outlives it while we keep the master, and
+// the next client could not open the line. Needs the right to open past the flag (root).
+void ClearLeftExclusiveFlag(int master);
+
 // Refusal byte of the simulated loader (any byte but 'U'/'P' refuses).
 inline constexpr uint8_t kSimRefusal = 'N';
 

@@ -1,6 +1,7 @@
 #include "sim/SimReplay.h"
 
 #include "link/TraceReader.h"
+#include "sim/SimMachine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -168,9 +169,11 @@ int Replay::Run(int master, int stopFd) {
                     Take(buf, size_t(n), Clock::now());
             } else if (n < 0 && errno == EIO) {
                 slaveClosed = true;
+                ClearLeftExclusiveFlag(master);
             }
         } else if (nfds == 2 && (fds[1].revents & (POLLHUP | POLLERR))) {
             slaveClosed = true;
+            ClearLeftExclusiveFlag(master);
         }
     }
     // Bytes the program sent just before the end still count.

@@ -5,6 +5,7 @@
 
 #include "link/TraceReader.h"
 #include "sim/SimMachine.h"
+#include "tests/BadInput.h"
 
 #include <gtest/gtest.h>
 
@@ -218,6 +219,19 @@ TEST(TraceReader, ReadsEveryEventKind) {
     EXPECT_DOUBLE_EQ(t.events[3].ms, 2.0);
     EXPECT_EQ(t.events[4].kind, TraceEvent::Close);
     EXPECT_EQ(t.events[4].baud, 230400);
+}
+
+// A trace sent in may be anything a user can name: each is refused at once, none read whole.
+TEST(TraceReader, WhatIsNoTraceFileIsRefusedAtOnce) {
+    CliTempDir tmp;
+    const auto inputs = MakeBadInputs(tmp.path().string(), "trace");
+    ASSERT_FALSE(inputs.empty());
+    for (const auto& in : inputs) {
+        Trace t;
+        std::string error;
+        EXPECT_FALSE(ReadTrace(in.path, t, error)) << in.what;
+        EXPECT_NE(error.find(in.path), std::string::npos) << in.what << ": " << error;
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "history/HistoryStore.h"
 
 #include "tests/TempDir.h"
+#include "tests/Unprivileged.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -337,24 +338,26 @@ TEST_F(HistoryStoreTest, LockedAndFullFailWithoutLosingEntries) {
     EXPECT_GT(store.Add(Read("SN-A", 4, 4000), error), 0) << error.detail;
 }
 
-// A history the user may not write is still listed; changes say why they fail.
+// A history the user may not write is still listed; changes say why they fail. Root writes
+// any file, so there the user's part runs as an unprivileged user.
 TEST_F(HistoryStoreTest, ReadOnlyFileListsAndRefusesChanges) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes read-only files";
     {
         cHistoryStore store;
         OpenOk(store);
         HistoryError error;
         ASSERT_GT(store.Add(Read("SN-A", 1, 1000), error), 0);
     }
+    unprivileged::HandOver(dir.Path());
     fs::permissions(File(), fs::perms::owner_read | fs::perms::group_read);
-    cHistoryStore store;
-    OpenOk(store);
-    EXPECT_TRUE(store.IsReadOnly());
-    HistoryError error;
-    EXPECT_EQ(store.Machines(error).size(), 1u);
-    EXPECT_EQ(store.Add(Read("SN-A", 2, 2000), error), 0);
-    EXPECT_EQ(error.kind, HistoryError::ReadOnly);
+    unprivileged::Run([&] {
+        cHistoryStore store;
+        OpenOk(store);
+        EXPECT_TRUE(store.IsReadOnly());
+        HistoryError error;
+        EXPECT_EQ(store.Machines(error).size(), 1u);
+        EXPECT_EQ(store.Add(Read("SN-A", 2, 2000), error), 0);
+        EXPECT_EQ(error.kind, HistoryError::ReadOnly);
+    });
 }
 
 // A folder or a FIFO where the database belongs is said as such (not as "read-only" or an

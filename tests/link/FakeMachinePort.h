@@ -25,7 +25,8 @@ public:
     uint8_t dataAck = 'U';
     uint8_t endAck = 'P';
     bool answerEnd = true;
-    bool corruptReplies = false;        // flips the check byte of read replies
+    bool corruptReplies = false; // flips the check byte of read replies
+    int shortWriteAt = -1;       // from this write on (0-based), the line takes one byte less
     std::map<uint32_t, uint8_t> memory; // bytes not in here read as 0xFF
 
     // What happened.
@@ -84,11 +85,13 @@ public:
         return int(n);
     }
     void Flush() override { input.clear(); }
-    bool WaitReadable(WallClock::time_point) override { return !input.empty(); }
+    bool WaitReadable(Clock::time_point) override { return !input.empty(); }
 
     int Write(const uint8_t* data, size_t count) override {
         std::vector<uint8_t> w(data, data + count);
         sent.push_back({w, baud});
+        if (shortWriteAt >= 0 && int(sent.size()) > shortWriteAt)
+            return int(count) - 1;
         Answer(w);
         return int(count);
     }

@@ -3,14 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -153,6 +158,78 @@ TEST_F(CliRead, FailureLeavesNoFileAndSaysWhy) {
     EXPECT_NE(WEXITSTATUS(status), 0) << out;
     EXPECT_NE(out.find("com-port not opend"), std::string::npos) << out;
     EXPECT_FALSE(std::filesystem::exists(dir + "/out.bin"));
+}
+
+// A command killed in the middle of a read (kill -9: nothing of it runs any more) leaves the
+// line as it was: the next command opens the port at once and reads.
+TEST_F(CliRead, TheCommandAfterAKilledOneOpensThePortAtOnce) {
+    SimOptions o;
+    o.announce = false; // paced: the read lasts long enough to be cut
+    SimMachine sim(o);
+    const std::string device = sim.Start();
+    ASSERT_FALSE(device.empty()) << sim.LastError();
+    const std::string out = dir + "/cut.bin";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(cli.c_str(), cli.c_str(), "read", "--port", device.c_str(), out.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Killed once the loader is on its way.
+    const auto give = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto received = [&] {
+        uint64_t n = 0;
+        for (const auto& [baud, c] : sim.Counters().byBaud)
+            n += c.received;
+        return n;
+    };
+    while (received() < 200 && std::chrono::steady_clock::now() < give)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(received(), 200u);
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const auto t0 = std::chrono::steady_clock::now();
+    std::string text = Read(device, status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+    EXPECT_EQ(text.find("in use"), std::string::npos) << text;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));
+}
+
+// The simulated machine clears an exclusive flag its client left behind when that client
+// ended without closing the line, as a real adapter drops it with its last close.
+TEST(SimLine, ClearsTheExclusiveFlagOfAClientThatEnded) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may open past the flag to clear it";
+    SimOptions o;
+    o.announce = false;
+    o.pacing = false;
+    SimMachine sim(o);
+    const std::string device = sim.Start();
+    ASSERT_FALSE(device.empty()) << sim.LastError();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+        ::_exit(fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(status, 0);
+    int exclusive = 1;
+    const auto give = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (exclusive && std::chrono::steady_clock::now() < give) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(exclusive, 0);
 }
 
 } // namespace

@@ -102,6 +102,26 @@ TEST_F(LinkFake, ConnectWakesSwitchesSpeedLoadsAndLearnsLayout) {
     EXPECT_EQ(link->BlockAddress(), 0x10001100u);
 }
 
+// A write the line did not take ends the exchange at once, as a port failure the port can
+// explain, never as the time-out of an answer to bytes that did not leave.
+TEST_F(LinkFake, AShortWriteEndsTheExchangeAsAPortFailure) {
+    ASSERT_EQ(Link().Connect(), kResultOk);
+    std::array<uint8_t, 512> block;
+    ASSERT_EQ(link->ReadParameterBlock(block), kResultOk);
+    const size_t writes = machine.sent.size();
+    for (size_t at = 0; at < writes; ++at) {
+        SCOPED_TRACE(at);
+        machine = FakeMachinePort();
+        SetUp();
+        machine.shortWriteAt = int(at);
+        int r = Link().Connect();
+        if (r == kResultOk)
+            r = link->ReadParameterBlock(block);
+        EXPECT_EQ(r, kResultPortFailed);
+        EXPECT_EQ(machine.sent.size(), at + 1); // nothing more after the short write
+    }
+}
+
 TEST_F(LinkFake, WakeupAnswersThatKeepTheLineSlow) {
     struct Case {
         const char* what;

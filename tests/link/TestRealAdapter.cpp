@@ -2,6 +2,7 @@
 // port, a port another program holds, and the adapter's latency timer in sysfs.
 #include "link/AdapterDiscovery.h"
 #include "link/SerialPort.h"
+#include "tests/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,10 @@
 #include <string>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,15 +122,81 @@ TEST(RealAdapter, AProgramHoldingThePortWithoutALockIsNoticed) {
     EXPECT_EQ(port.Open(pty.slave, 9600), 1) << port.LastError();
 }
 
-TEST(RealAdapter, NoPermissionSaysHowToGetIt) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root opens every device";
+// The exclusive flag of a program that ended (killed) while the other end kept the
+// pseudo-terminal: stale, since nobody holds the line. Root opens past it and clears it; a
+// normal user cannot open past it and is told why. Our own port sets none on a
+// pseudo-terminal, so a killed command leaves none behind.
+TEST(RealAdapter, AnExclusiveFlagNobodyHoldsIsStale) {
     Pty pty;
-    ASSERT_EQ(::chmod(pty.slave.c_str(), 0), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+        ::_exit(fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 ? 0 : 1); // ends without clearing it
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
     SerialPort port;
-    EXPECT_EQ(port.Open(pty.slave, 9600), 0);
-    EXPECT_EQ(port.Problem(), PortProblem::NoPermission);
-    EXPECT_NE(std::string(PortProblemText(port.Problem())).find("dialout"), std::string::npos);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(port.Open(pty.slave, 9600), 0);
+        EXPECT_EQ(port.Problem(), PortProblem::InUse);
+        EXPECT_NE(port.LastError().find("program that ended"), std::string::npos)
+            << port.LastError();
+        return;
+    }
+    ASSERT_EQ(port.Open(pty.slave, 9600), 1) << port.LastError();
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(port.Handle(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    port.Close();
+    const int again = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(again, 0);
+    ASSERT_EQ(::ioctl(again, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(again);
+}
+
+// A device the user may not open, as a technician meets it first: a user outside "dialout" is
+// told to join it; one already in it is shown the device's owner, group and mode and the udev
+// rule. Root runs both as an unprivileged user; a normal user meets the case its groups make.
+TEST(RealAdapter, NoPermissionSaysWhatHelps) {
+    Pty pty;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(pty.slave.c_str(), 0, 0), 0);
+        ASSERT_EQ(::chmod(pty.slave.c_str(), 0600), 0);
+    } else {
+        ASSERT_EQ(::chmod(pty.slave.c_str(), 0), 0);
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.slave.c_str(), &st), 0);
+    const std::string owner = ::getpwuid(st.st_uid)->pw_name;
+    const std::string group = ::getgrgid(st.st_gid)->gr_name;
+    const std::string mode = ::geteuid() == 0 ? "0600" : "0000";
+    for (const std::vector<std::string>& groups : {std::vector<std::string>{}, {"dialout"}}) {
+        SCOPED_TRACE(groups.empty() ? "outside dialout" : "in dialout");
+        unprivileged::Run(
+            [&] {
+                SerialPort port;
+                EXPECT_EQ(port.Open(pty.slave, 9600), 0);
+                const std::string text = port.FillProblemText(PortProblemText(port.Problem()));
+                if (!unprivileged::InGroup("dialout")) {
+                    EXPECT_EQ(port.Problem(), PortProblem::NoPermission) << port.LastError();
+                    EXPECT_NE(text.find("usermod -aG dialout"), std::string::npos) << text;
+                    return;
+                }
+                EXPECT_EQ(port.Problem(), PortProblem::NoAccess) << port.LastError();
+                EXPECT_EQ(text.find("usermod"), std::string::npos) << text;
+                EXPECT_EQ(text.find('%'), std::string::npos) << text;
+                for (const std::string& part :
+                     {pty.slave + ",", "gehört " + owner + ",", "Gruppe " + group + ",",
+                      "Rechte " + mode + ".", std::string("60-kelvane.rules")})
+                    EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+            },
+            groups);
+        if (::geteuid() != 0)
+            break; // a normal user has only its own groups
+    }
 }
 
 TEST(RealAdapter, LatencyTimerOfTheTtyInAFakeSysfs) {

@@ -42,7 +42,7 @@ public:
     int WriteByte(uint8_t b) override { return real.WriteByte(b); }
     int Read(uint8_t* b, size_t n) override { return real.Read(b, n); }
     void Flush() override { real.Flush(); }
-    bool WaitReadable(WallClock::time_point d) override { return real.WaitReadable(d); }
+    bool WaitReadable(Clock::time_point d) override { return real.WaitReadable(d); }
 
 private:
     ISerialPort& real;

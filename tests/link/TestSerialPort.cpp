@@ -1,5 +1,6 @@
 // The serial port over a pseudo-terminal whose master side this test plays.
 #include "link/SerialPort.h"
+#include "tests/link/WallClockShift.h"
 
 #include <gtest/gtest.h>
 
@@ -128,7 +129,7 @@ TEST_F(Pty, ClosedPortDoesNothing) {
     EXPECT_EQ(port.Read(b, 4), 0);
     EXPECT_EQ(port.SetRts(true), 0);
     EXPECT_FALSE(port.SetBaudRate(9600));
-    EXPECT_FALSE(port.WaitReadable(ISerialPort::WallClock::now() + std::chrono::seconds(5)));
+    EXPECT_FALSE(port.WaitReadable(ISerialPort::Clock::now() + std::chrono::seconds(5)));
 }
 
 TEST_F(Pty, WriteRemovesTheEchoAndLeavesTheAnswer) {
@@ -144,7 +145,7 @@ TEST_F(Pty, WriteRemovesTheEchoAndLeavesTheAnswer) {
     EXPECT_LT(SecondsSince(t0), 2.0);
     uint8_t got[8] = {};
     size_t n = 0;
-    auto deadline = ISerialPort::WallClock::now() + std::chrono::seconds(2);
+    auto deadline = ISerialPort::Clock::now() + std::chrono::seconds(2);
     while (n < 2 && port.WaitReadable(deadline))
         n += size_t(port.Read(got + n, sizeof got - n));
     ASSERT_EQ(n, 2u);
@@ -160,7 +161,7 @@ TEST_F(Pty, ReadNeverWaits) {
     EXPECT_EQ(port.Read(b, sizeof b), 0);
     EXPECT_LT(SecondsSince(t0), 0.05);
     ASSERT_EQ(write(master, "xyz", 3), 3);
-    ASSERT_TRUE(port.WaitReadable(ISerialPort::WallClock::now() + std::chrono::seconds(2)));
+    ASSERT_TRUE(port.WaitReadable(ISerialPort::Clock::now() + std::chrono::seconds(2)));
     EXPECT_EQ(port.Read(b, 2), 2);
     EXPECT_EQ(port.Read(b, 16), 1);
     EXPECT_EQ(b[0], 'z');
@@ -178,6 +179,49 @@ TEST_F(Pty, LostEchoEndsTheWriteAfterTheWindow) {
     EXPECT_LE(s, 3.5);
 }
 
+// The echo wait counts on the monotonic clock: the system time set forward or back while it
+// runs (by hand, by NTP, during a long firmware update) neither cuts it nor stretches it.
+TEST_F(Pty, AClockChangeNeitherCutsNorStretchesTheEchoWait) {
+    for (const auto jump : {std::chrono::hours(1), -std::chrono::hours(1)}) {
+        SCOPED_TRACE(jump.count());
+        SerialPort port;
+        ASSERT_EQ(port.Open(slave, 19200), 1);
+        std::atomic<bool> done{false};
+        std::thread changer([&done, jump] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ShiftWallClock(jump);
+            // Set right again after 5 s at the latest, so a stretched wait ends.
+            for (int i = 0; i < 100 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ShiftWallClock(std::chrono::seconds(0));
+        });
+        const uint8_t data[16] = {};
+        const auto t0 = Clock::now();
+        EXPECT_EQ(port.Write(data, sizeof data), 16);
+        const double s = SecondsSince(t0);
+        done = true;
+        changer.join();
+        EXPECT_GE(s, 1.9);
+        EXPECT_LE(s, 3.5);
+    }
+}
+
+// A line that takes no bytes (output held): the write comes back short with its reason, so
+// the command can say it instead of waiting for an answer.
+TEST_F(Pty, AWriteTheLineDoesNotTakeEndsShortWithItsReason) {
+    const int held = open(slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(tcflow(held, TCOOFF), 0);
+    SerialPort port;
+    ASSERT_EQ(port.Open(slave, 19200), 1) << port.LastError();
+    const uint8_t data[16] = {};
+    EXPECT_LT(port.Write(data, sizeof data), 16);
+    EXPECT_EQ(port.Problem(), PortProblem::Stalled) << port.LastError();
+    EXPECT_NE(std::string(PortProblemText(port.Problem())), "");
+    tcflow(held, TCOON);
+    close(held);
+}
+
 TEST_F(Pty, LineGoneIsSeenAtOnce) {
     SerialPort port;
     ASSERT_EQ(port.Open(slave, 19200), 1);
@@ -185,7 +229,7 @@ TEST_F(Pty, LineGoneIsSeenAtOnce) {
     uint8_t b[4];
     auto t0 = Clock::now();
     EXPECT_EQ(port.Read(b, sizeof b), 0);
-    EXPECT_FALSE(port.WaitReadable(ISerialPort::WallClock::now() + std::chrono::seconds(5)));
+    EXPECT_FALSE(port.WaitReadable(ISerialPort::Clock::now() + std::chrono::seconds(5)));
     EXPECT_LT(port.Write(b, sizeof b), 4);
     EXPECT_LT(SecondsSince(t0), 0.5);
     EXPECT_EQ(port.SetRts(true), 0); // a real failure of a line setting

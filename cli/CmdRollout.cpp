@@ -85,13 +85,12 @@ enum class Probe { Machine, Nothing, AdapterGone };
 
 // Reads the block of whatever machine answers, quietly and without a history entry.
 Probe Identify(cDialogMain& c, ParameterBlock& block) {
-    if (!c.linkObject)
-        c.CreateLink();
+    cQVX& link = c.Link();
     if (c.OpenSelectedPort() != kResultOk)
         return Probe::AdapterGone;
-    int r = c.linkObject->Connect();
+    int r = link.Connect();
     if (r == kResultOk)
-        r = c.linkObject->ReadParameterBlock(block.bytes);
+        r = link.ReadParameterBlock(block.bytes);
     c.ClosePort();
     return r == kResultOk ? Probe::Machine : Probe::Nothing;
 }
@@ -199,29 +198,36 @@ int RunRollout(cli::Args& args) {
             step.reason = "already holds " + label;
             // Its read is recorded, so the fleet shows it checked.
             c.OnReadFromMachine();
-        } else if (!c.OnReadFromMachine() || SerialOf(c.image) != serial) {
+        } else if (!c.OnReadFromMachine() || SerialOf(c.Image()) != serial) {
             step.result = "failed";
             step.reason = "not read";
         } else {
-            const ParameterBlock before = c.image;
+            const ParameterBlock before = c.Image();
             step.before = DigestText(before);
             if (!c.TakeConfiguration(approved->image, approved->name)) {
                 skip("the configuration cannot be loaded for this machine");
             } else {
                 const int errorsBefore = session.ui.ErrorsShown();
+                HistoryError herrBefore;
+                const auto entriesBefore = history.Entries(serial, herrBefore, false, 1);
+                const int64_t newestBefore = entriesBefore.empty() ? 0 : entriesBefore.front().id;
                 const bool written = c.OnWriteToMachine();
                 ParameterBlock now;
                 if (written) {
                     step.result = "written";
-                    now = c.machineImage;
+                    now = c.MachineImage();
                 } else {
                     step.result = session.ui.ErrorsShown() > errorsBefore ? "failed" : "refused";
-                    step.reason = c.lastWriteResult
-                                      ? "line failure " + std::to_string(c.lastWriteResult)
-                                      : "refused before anything was sent";
                 }
                 HistoryError herr;
                 const auto entries = history.Entries(serial, herr);
+                if (!written) {
+                    // The write's own entry names the line's result; none: refused before.
+                    const bool ran = !entries.empty() && entries.front().id > newestBefore &&
+                                     entries.front().result.value_or(0) != 0;
+                    step.reason = ran ? "line failure " + std::to_string(*entries.front().result)
+                                      : "refused before anything was sent";
+                }
                 if (!entries.empty()) {
                     step.entryId = entries.front().id;
                     if (entries.front().after && written)

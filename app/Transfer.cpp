@@ -75,7 +75,7 @@ bool cDialogMain::OnReadFromMachine() {
     ClosePort();
 
     // An erased or damaged block area (a cut firmware update) names no machine.
-    const bool usable = BlockAreaUsable(result, block);
+    const bool usable = cWriteRoad::BlockAreaUsable(result, block, linkObject->BlockOffset());
     if (result == kResultOk || !usable)
         ReportCutWrites(block, usable);
     if (result != kResultOk) {
@@ -179,7 +179,8 @@ bool cDialogMain::OnWriteToMachine() {
         return false;
     }
     machineImage = machine;
-    ReportCutWrites(machine, BlockAreaUsable(result, machine));
+    ReportCutWrites(machine, cWriteRoad::BlockAreaUsable(
+                                 result, machine, linkObject ? linkObject->BlockOffset() : 0));
     const ParameterBlock::DigestWords machineDigest = machine.Digest();
 
     if (dataOrigin != kDataOriginMachine && !machine.ParameterisationAllowed()) {
@@ -227,7 +228,8 @@ bool cDialogMain::OnWriteToMachine() {
     write.before = machine;
     write.outgoing = outgoing;
     write.catalog = &catalog;
-    switch (cWriteRoad(*this).WriteBlock(write).end) {
+    const WriteOutcome outcome = cWriteRoad(*this).WriteBlock(write);
+    switch (outcome.end) {
     case WriteOutcome::End::Written:
         break;
     case WriteOutcome::End::WrongMachine:
@@ -236,9 +238,9 @@ bool cDialogMain::OnWriteToMachine() {
     case WriteOutcome::End::Failed:
         Message("Fehler bei Datenübertagung");
         // Stopped between frames: the machine may hold part of each image.
-        if (lastWriteResult == kResultStopped && lastBackupId > 0)
+        if (outcome.result == kResultStopped && outcome.entryId > 0)
             ui.ShowMessage(Translate("Stand vor dem Schreiben zurückschreiben:") +
-                               " kelvane-cli restore " + std::to_string(lastBackupId),
+                               " kelvane-cli restore " + std::to_string(outcome.entryId),
                            cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
         return false;
     default:

@@ -25,7 +25,7 @@ public:
         ControllerTest::SetUp();
         std::string notice, error;
         ASSERT_TRUE(journal.Open(temp.path() / "data", notice, error)) << error;
-        controller->journal = &journal;
+        controller->SetJournal(&journal);
     }
     // The entry a write leaves when its program dies after the backup.
     int64_t OpenEntry(const char* command, const ParameterBlock& before) {

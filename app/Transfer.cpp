@@ -75,7 +75,10 @@ bool cDialogMain::OnReadFromMachine() {
     ClosePort();
 
     // An erased or damaged block area (a cut firmware update) names no machine.
-    const bool usable = cWriteRoad::BlockAreaUsable(result, block, linkObject->BlockOffset());
+    // A check error of one read is the line's as often as the machine's: no recovery advice.
+    const bool usable =
+        result == kResultChecksum ||
+        cWriteRoad::BlockAreaUsable(result, block, linkObject ? linkObject->BlockOffset() : 0);
     if (result == kResultOk || !usable)
         ReportCutWrites(block, usable);
     if (result != kResultOk) {

@@ -341,14 +341,23 @@ int cQVX_18::WriteBlockArea(ConstBlock source, int& endResult) {
     int r = SendCommand(kCmdBeginWrite, kBlockAreaAddress, 0);
     if (r != kResultOk)
         return r;
-    for (uint32_t k = 0; k < kBlockAreaSize / kDataPerFrame; ++k) {
+    // Seconds at line speed: the bar shows the write is alive, frame by frame.
+    if (progressBar) {
+        progressBar->ShowProgress(true);
+        progressBar->SetProgress(0);
+    }
+    constexpr uint32_t frames = kBlockAreaSize / kDataPerFrame;
+    for (uint32_t k = 0; k < frames && r == kResultOk; ++k) {
         r = WriteDataBlock(kBlockAreaAddress + k * kDataPerFrame, kDataPerFrame,
                            sentArea.data() + k * kDataPerFrame);
-        if (r != kResultOk)
-            return r;
+        if (r == kResultOk && progressBar)
+            progressBar->SetProgress(static_cast<int>((k + 1) * 100 / frames));
     }
-    endResult = SendEnd();
-    return kResultOk;
+    if (r == kResultOk)
+        endResult = SendEnd();
+    if (progressBar)
+        progressBar->ShowProgress(false);
+    return r;
 }
 
 uint32_t cQVX_18::ApplicationAreaEnd() const {

@@ -31,8 +31,8 @@ public:
     bool AskOpenFile(const FileRequest& request, std::string& path) override;
     bool AskSaveFile(const FileRequest& request, std::string& path) override;
     void ShowStatus(const std::string& text) override { statusTexts.push_back(text); }
-    void ShowProgress(bool) override {}
-    void SetProgress(int) override {}
+    void ShowProgress(bool visible) override { progress.push_back(visible ? "show" : "hide"); }
+    void SetProgress(int percent) override { progress.push_back(std::to_string(percent)); }
     void OpenDocument(const std::filesystem::path& path) override { opened.push_back(path); }
 
     // Texts of the message boxes shown so far (and forgets them).
@@ -46,6 +46,7 @@ public:
     std::deque<std::optional<std::string>> saveFiles;  // nullopt: dialog cancelled
     std::vector<FileRequest> fileRequests;
     std::vector<std::string> statusTexts;
+    std::vector<std::string> progress;         // "show", "hide" and the percentages, in order
     std::vector<std::filesystem::path> opened; // documents handed to the desktop
     int passwordAsks = 0;
 };

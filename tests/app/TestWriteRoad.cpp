@@ -212,6 +212,27 @@ TEST_F(WriteRoadTest, ALineFailureIsTriedOnceMoreARefusalIsShownAtOnce) {
     }
 }
 
+// ---- a sign of life while the frames go out ----
+
+TEST_F(WriteRoadTest, EveryParameterWriteShowsItsProgressFrameByFrame) {
+    for (auto& command : Commands()) {
+        SCOPED_TRACE(command.name);
+        StartMachine(Options());
+        ui.progress.clear();
+        EXPECT_TRUE(command.run());
+        ui.TakeMessages();
+        EXPECT_THAT(ui.progress, ElementsAre("show", "0", "25", "50", "75", "100", "hide"));
+    }
+    // A write cut in its frames still takes the bar away, on each try.
+    StartMachine(Options());
+    PrepareWrite();
+    ui.progress.clear();
+    sim->SetFault(SimFault::RefuseData, 1, {}, 0);
+    EXPECT_FALSE(controller->OnWriteToMachine());
+    ui.TakeMessages();
+    EXPECT_THAT(ui.progress, ElementsAre("show", "0", "25", "hide"));
+}
+
 // ---- the same machine throughout ----
 
 TEST_F(WriteRoadTest, AMachineSwappedBeforeTheWriteGetsNothing) {

@@ -339,10 +339,10 @@ public:
     void ReportCutWrites(const ParameterBlock& machine, bool usable);
     // After a read that found the block area unusable: how to bring the machine back.
     void ShowRecoveryHint(bool usable);
-    // "Wiederherstellen" in the history: the entry's image (the state before a write, else the
-    // image read) taken into the editor as a loaded configuration; then "zur Maschine" writes
-    // it with every check. An entry of another machine than the one in the editor is asked
-    // about first. True when taken.
+    // "Wiederherstellen" in the history and `kelvane-cli restore`: reads the machine, refuses
+    // an entry of another one, lists what comes back and what stays the machine's (identity,
+    // software version, machine data, password), and on OK writes the entry by "zur Maschine";
+    // then names the fields written. True when the machine holds the entry.
     bool RestoreFromHistory(int64_t entryId);
     // A command that only read from the machine, for the history: the image read (null when
     // none), the message shown (German, null for none).

@@ -9,6 +9,7 @@
 #include "link/ResultCodes.h"
 #include "link/WriteStop.h"
 #include "model/ImageDiff.h"
+#include "model/ImageListing.h"
 
 namespace fs = std::filesystem;
 
@@ -233,26 +234,61 @@ bool cDialogMain::RestoreFromHistory(int64_t entryId) {
         ui.ShowMessage(error.empty() ? Translate("Der Eintrag existiert nicht") : error);
         return false;
     }
-    const std::optional<ParameterBlock>& entryImage = event.before ? event.before : event.after;
+    const std::optional<ParameterBlock> entryImage = event.before ? event.before : event.after;
     if (!entryImage) {
         Message("Der Eintrag enthält kein Parameterabbild");
         return false;
     }
-    // The machine the editor knows: the one read last, else the one written last.
-    const std::string current = SerialOf(dataOrigin == kDataOriginMachine ? image : machineImage);
-    const std::string theirs = SerialOf(*entryImage);
-    if (!current.empty() && current != theirs) {
-        const std::string text = Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
-                                 Translate("Seriennummer") + " " + theirs + ")\n\n" +
-                                 Translate("Trotzdem übernehmen?");
-        if (ui.ShowMessage(text, cUserInterface::Buttons::YesNo, cUserInterface::Icon::Warning) !=
-            cUserInterface::Answer::Yes)
-            return false;
-    }
-    if (!TakeConfiguration(*entryImage, Translate("Verlauf") + " #" + std::to_string(entryId))) {
-        Message("ungültige Konfiguration");
+    // The machine as it is now: what the restore changes is told against it.
+    if (!OnReadFromMachine())
+        return false;
+    const ParameterBlock machine = image;
+    const std::string now = SerialOf(machine), theirs = SerialOf(*entryImage);
+    if (now != theirs) {
+        ui.ShowMessage(Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
+                           Translate("Seriennummer") + " " + theirs + "; " +
+                           Translate("angeschlossen") + ": " + now + ")",
+                       cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
         return false;
     }
+    // The whole entry, as an image read from this machine and edited: the write road keeps
+    // the machine's identity, software version, machine data and password.
+    ParameterBlock restored = *entryImage;
+    const ParameterBlock outgoing =
+        ParameterBlock::MergeForWrite(restored, machine, kDataOriginMachine);
+    const ConversionContext ctx = MakeConversionContext(machine, catalog, machineKind);
+    std::vector<FieldDifference> changes = DiffImages(machine, outgoing, ctx);
+    // The write mark is the road's, not the entry's.
+    std::erase_if(changes, [](const FieldDifference& d) { return d.name == "writeMark"; });
+    const std::string title = Translate("Verlauf") + " #" + std::to_string(entryId);
+    if (changes.empty()) {
+        ui.ShowMessage(title + ": " + Translate("Die Maschine enthält bereits diesen Stand"),
+                       cUserInterface::Buttons::Ok, cUserInterface::Icon::Information);
+        return true;
+    }
+    const std::string kept =
+        Translate("Von der Maschine bleiben: Typ, Elektronik, Seriennummer, Software-Version, "
+                  "Maschinendaten und Passwort");
+    if (ui.ShowMessage(title + " " + Translate("wiederherstellen:") + "\n" +
+                           DifferenceText(changes) + "\n" + kept,
+                       cUserInterface::Buttons::OkCancel,
+                       cUserInterface::Icon::None) != cUserInterface::Answer::Ok)
+        return false;
+
+    image = restored;
+    RefreshAfterRead();
+    configName = title;
+    settingsChanged = true;
+    if (!OnWriteToMachine())
+        return false;
+    // What the machine took, read back by the road.
+    std::vector<FieldDifference> written = DiffImages(machine, machineImage, ctx, ctx);
+    std::erase_if(written, [](const FieldDifference& d) { return d.name == "writeMark"; });
+    std::string names;
+    for (const FieldDifference& d : written)
+        names += (names.empty() ? "" : ", ") + d.name;
+    ui.ShowMessage(title + ": " + Translate("geschrieben:") + " " + names,
+                   cUserInterface::Buttons::Ok, cUserInterface::Icon::Information);
     return true;
 }
 

@@ -29,42 +29,10 @@ int RunRestore(cli::Args& args) {
     if (!session.history.store.IsOpen())
         return cli::Fail(session.history.openError);
 
-    HistoryError error;
-    const std::optional<HistoryEntry> entry = session.history.store.Entry(*id, error);
-    if (!entry)
-        return cli::Fail(cHistoryJournal::ErrorText(error));
-    if (!entry->Image())
-        return cli::Fail(Translate("Der Eintrag enthält kein Parameterabbild"));
-
-    cDialogMain& c = *session.controller;
-    if (!c.OnReadFromMachine())
-        return session.Finish(false, "von Maschine: not read");
-    HistoryEntry now;
-    now.TakeIdentity(c.Image());
-    if (now.serialNr != entry->serialNr)
-        return cli::Fail(Translate("Der Eintrag stammt von einer anderen Maschine") + " (" +
-                         Translate("Seriennummer") + " " + ShownLatin1(entry->serialNr) + "; " +
-                         Translate("angeschlossen") + ": " + ShownLatin1(now.serialNr) + ")");
-
-    const ParameterBlock& target = *entry->Image();
-    const std::vector<FieldDifference> differences =
-        DiffImages(c.Image(), target, ContextFor(c.Image(), 18), ContextFor(target, 18));
-    if (differences.empty()) {
-        std::cout << "the machine already holds entry " << *id << "\n";
-        return 0;
-    }
-    std::cout << DifferenceText(differences);
-    if (session.ui.ShowMessage(Translate("Verlauf") + " #" + std::to_string(*id) + ": " +
-                                   std::to_string(differences.size()) + " fields",
-                               cUserInterface::Buttons::OkCancel,
-                               cUserInterface::Icon::None) != cUserInterface::Answer::Ok)
-        return 1;
-    // As an image read from this machine and edited: the whole image goes back, the machine's
-    // own identity and password stay.
-    c.PageImage() = target;
-    c.MarkChanged();
-    if (!c.OnWriteToMachine())
-        return session.Finish(false, "zur Maschine: not written");
+    // The window's "Wiederherstellen": the machine read, the entry of the same machine, what
+    // comes back and what stays told, then written by "zur Maschine".
+    if (!session.controller->RestoreFromHistory(*id))
+        return session.Finish(false, "restore: not written");
     return 0;
 }
 

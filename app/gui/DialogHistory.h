@@ -1,6 +1,7 @@
 // "Verlauf": the machines of the service history on the left, the chosen machine's entries on
 // the right, below them the differences of the chosen entry against the editor's image, or of
-// two entries after "Vergleichen". "Wiederherstellen" takes the chosen entry into the editor.
+// two entries after "Vergleichen". "Wiederherstellen" writes the chosen entry back to the
+// machine (the controller lists and asks first).
 // "Synchronisieren" (with a team server configured) sends and receives in the background and
 // lists the team's entries once it ended.
 // The lists and differences come from cHistoryModel; this view only draws them.

@@ -133,46 +133,78 @@ TEST_F(HistoryTest, WriteWithoutItsBackupSendsNothingUnlessTheUserAgrees) {
     EXPECT_EQ(MachineImage().Step(0).Time(), 555);
 }
 
-TEST_F(HistoryTest, RestoreTakesTheEntrysImageAsALoadedConfiguration) {
-    EditAfterRead(700);
-    const ParameterBlock before = MachineImage();
-    ASSERT_TRUE(controller->OnWriteToMachine());
-    ui.messages.clear();
-    const int64_t writeId = Entries()[0].id;
+// The window and the CLI restore alike: the machine as the entry had it, maintenance data
+// included, but its identity; the user is told before what comes back and what stays, after
+// which fields were written.
+TEST_F(HistoryTest, RestoreBringsTheWholeEntryBackButTheMachinesIdentity) {
+    EditMachine([](ParameterBlock& b) {
+        b.SetCalName("");
+        b.SetServiceDueCounter(0);
+    });
+    const ParameterBlock entryImage = MachineImage();
+    HistoryEntry entry;
+    entry.command = "von Maschine";
+    entry.result = 0;
+    entry.after = entryImage;
+    entry.TakeIdentity(entryImage);
+    HistoryError error;
+    const int64_t id = journal.store.Add(entry, error);
+    ASSERT_GT(id, 0);
+    auto later = [this] {
+        EditMachine([](ParameterBlock& b) {
+            b.SetCalName("Auditor");
+            b.SetServiceDueCounter(5000);
+            b.Step(0).SetTime(777);
+        });
+    };
 
-    ASSERT_TRUE(controller->RestoreFromHistory(writeId));
-    EXPECT_EQ(controller->Image(), before);
-    EXPECT_EQ(controller->DataOrigin(), kDataOriginFile);
-    EXPECT_EQ(controller->ConfigName(), "Verlauf #" + std::to_string(writeId));
-    EXPECT_TRUE(ui.TakeMessages().empty());
+    // Cancelled after the list: nothing written.
+    later();
+    const uint64_t writes = WritesSeen();
+    ui.answers = {cUserInterface::Answer::Cancel};
+    EXPECT_FALSE(controller->RestoreFromHistory(id));
+    EXPECT_EQ(WritesSeen(), writes);
+    ui.TakeMessages();
 
-    // Written with every check of "zur Maschine": the machine's steps are those of before.
+    ui.answers = {cUserInterface::Answer::Ok};
     ui.passwords = {SimMachine::kDefaultPassword};
-    ASSERT_TRUE(controller->OnWriteToMachine()) << ::testing::PrintToString(ui.TakeMessages());
-    EXPECT_EQ(MachineImage().Step(0).Time(), before.Step(0).Time());
-    ui.messages.clear();
+    ASSERT_TRUE(controller->RestoreFromHistory(id));
+    const std::vector<std::string> shown = ui.TakeMessages();
+    ASSERT_EQ(shown.size(), 3u) << ::testing::PrintToString(shown);
+    for (const char* part : {"calName", "Auditor", "serviceDueCounter", "5000", "set1.step1.time",
+                             "Von der Maschine bleiben", "Seriennummer", "Passwort"})
+        EXPECT_NE(shown[0].find(part), std::string::npos) << part << "\n" << shown[0];
+    EXPECT_EQ(shown[1], "Parameter wurden übertragen");
+    for (const char* part : {"geschrieben", "calName", "serviceDueCounter", "set1.step1.time"})
+        EXPECT_NE(shown[2].find(part), std::string::npos) << part << "\n" << shown[2];
+    const ParameterBlock now = MachineImage();
+    EXPECT_EQ(now.CalName(), "");
+    EXPECT_EQ(now.ServiceDueCounter(), 0u);
+    EXPECT_EQ(now.Step(0).Time(), entryImage.Step(0).Time());
+    EXPECT_EQ(now.SerialNr(), entryImage.SerialNr());
 
-    // An entry that does not exist, and one of another machine (asked; No keeps the editor).
+    // Again: nothing to do, said so.
+    EXPECT_TRUE(controller->RestoreFromHistory(id));
+    EXPECT_THAT(ui.TakeMessages(), ElementsAre(::testing::HasSubstr("bereits")));
+
+    // An entry that does not exist, and one of another machine: refused, nothing written.
     EXPECT_FALSE(controller->RestoreFromHistory(9999));
     EXPECT_EQ(ui.TakeMessages().size(), 1u);
-    HistoryEntry other;
-    other.command = "von Maschine";
-    other.result = 0;
-    ParameterBlock otherImage = before;
+    HistoryEntry other = entry;
+    ParameterBlock otherImage = entryImage;
     otherImage.SetSerialNr("OTHER-77");
     other.after = otherImage;
     other.TakeIdentity(otherImage);
-    HistoryError error;
     const int64_t otherId = journal.store.Add(other, error);
-    ReadMachine();
-    const ParameterBlock editor = controller->Image();
-    ui.answers = {cUserInterface::Answer::No};
+    later();
+    const uint64_t before = WritesSeen();
     EXPECT_FALSE(controller->RestoreFromHistory(otherId));
-    std::vector<std::string> shown = ui.TakeMessages();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_NE(shown[0].find("anderen Maschine"), std::string::npos);
-    EXPECT_NE(shown[0].find("OTHER-77"), std::string::npos);
-    EXPECT_EQ(controller->Image(), editor);
+    const std::vector<std::string> refused = ui.TakeMessages();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].find("anderen Maschine"), std::string::npos);
+    EXPECT_NE(refused[0].find("OTHER-77"), std::string::npos);
+    EXPECT_EQ(WritesSeen(), before);
+    EXPECT_EQ(MachineImage().CalName(), "Auditor");
 }
 
 // Every write stores the machine's state before its first data frame (main controller) or its

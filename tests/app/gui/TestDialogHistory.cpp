@@ -153,17 +153,25 @@ private slots:
 
         d.EntryList()->clearSelection();
         d.EntryList()->topLevelItem(0)->setSelected(true);
+        // Restored as `kelvane-cli restore` does it: told, confirmed, written, named.
+        ui->messages.clear();
+        ui->answers = {cUserInterface::Answer::Ok};
+        ui->passwords = {"0000"};
         d.RestoreButton()->click();
         QCOMPARE(d.result(), int(QDialog::Accepted));
-        QVERIFY(controller->Image() == before);
-        QCOMPARE(controller->DataOrigin(), kDataOriginFile);
-        QVERIFY(QString::fromStdString(controller->ConfigName()).startsWith("Verlauf #"));
+        ParameterBlock machine;
+        machine.bytes = sim->ParameterImage();
+        QCOMPARE(machine.Step(1).Time(), before.Step(1).Time());
+        QCOMPARE(controller->DataOrigin(), kDataOriginMachine);
+        QCOMPARE(int(ui->messages.size()), 3);
+        QVERIFY(ui->messages[0].find("Von der Maschine bleiben") != std::string::npos);
+        QVERIFY(ui->messages[2].find("set1.step2.time") != std::string::npos);
     }
 
     // In English the window speaks English: captions, headers, results.
     void speaksTheWindowsLanguage() {
         QVERIFY(controller->OnReadFromMachine());
-        controller->image.Step(1).SetTime(640);
+        controller->PageImage().Step(1).SetTime(640);
         controller->MarkChanged();
         ui->passwords = {"0000"};
         QVERIFY(controller->OnWriteToMachine());

@@ -248,8 +248,9 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
     Pause(1000);
     const bool readAgain = OnReadFromMachine();
     passwordVerified = false;
-    // The user settings the update cleared can come back from the backup taken before it.
-    if (readAgain && !write.recovery)
+    // The user settings the update cleared can come back from the backup taken before it (or
+    // before the first of the cut updates it repeats).
+    if (readAgain)
         OfferSettingsAfterFirmware(outcome.entryId);
     return true;
 }

@@ -297,34 +297,51 @@ bool cDialogMain::OfferSettingsAfterFirmware(int64_t backupId) {
         return false;
     MachineEvent event;
     std::string error;
-    // Only the backup of the update itself tells what the update took away.
-    if (!journal->Find(backupId, event, error) || !event.before ||
-        event.command != "Firmware Update")
+    // Only the backup of an update tells what the update took away.
+    if (!journal->Find(backupId, event, error) || event.command.rfind("Firmware Update", 0) != 0)
         return false;
-    const ParameterBlock& saved = *event.before;
-    // The editor must hold the machine as read after the update: the newest entry of this
-    // machine is then that read, and it went through.
+    std::optional<ParameterBlock> saved = event.before;
+    std::string savedTime;
     if (auto* history = dynamic_cast<cHistoryJournal*>(journal)) {
         HistoryError failure;
-        const std::vector<HistoryEntry> newest = history->store.Entries(SerialOf(saved), failure);
+        const std::vector<HistoryEntry> newest =
+            history->store.Entries(SerialOf(image), failure, true);
+        // The editor must hold the machine as read after the update: the newest entry of this
+        // machine is then that read, and it went through.
         if (newest.empty() || newest[0].id <= backupId || newest[0].command != "von Maschine" ||
             newest[0].result != kResultOk || !newest[0].message.empty())
             return false;
+        // A retry after a cut update backed up an erased machine: the settings are those of
+        // the backup before the first of the cut updates.
+        saved.reset();
+        for (const HistoryEntry& e : newest) {
+            if (e.id > backupId || e.command.rfind("Firmware Update", 0) != 0)
+                continue;
+            if (e.before && SettingsDiffer(*e.before, image)) {
+                saved = e.before;
+                savedTime = cHistoryStore::LocalTime(e.timeMs);
+                break;
+            }
+            if (e.id != backupId && e.result == kResultOk)
+                break; // an update that went through took those settings deliberately
+        }
     }
     // Only the machine the backup came from, and only when the update cost something.
-    if (SerialOf(saved) != SerialOf(image) || !SettingsDiffer(saved, image))
+    if (!saved || SerialOf(*saved) != SerialOf(image) || !SettingsDiffer(*saved, image))
         return false;
     if (!ui.ConfirmSettingsBack(
             Translate("Die Firmware-Aktualisierung hat die Benutzereinstellungen "
                       "gelöscht.\n\nSollen die Schritte und Einstellungen der "
-                      "Sicherung vor dem Update zurückgeschrieben werden?")))
+                      "Sicherung vor dem Update zurückgeschrieben werden?") +
+            (savedTime.empty() ? "" : "\n\n" + Translate("Sicherung vom") + " " + savedTime)))
         return false;
+    const ParameterBlock& backup = *saved;
 
     // The machine as just read, with the parts a configuration file carries from the backup.
     ParameterBlock restored = image;
     using P = ParameterBlock;
     auto take = [&](size_t offset, size_t length) {
-        std::copy_n(saved.bytes.begin() + offset, length, restored.bytes.begin() + offset);
+        std::copy_n(backup.bytes.begin() + offset, length, restored.bytes.begin() + offset);
     };
     take(P::kOffRestartLock, 1);
     take(P::kOffSteps, P::kStepCount * StepRecordView::kSize);

@@ -286,6 +286,46 @@ TEST_F(HistoryTest, EveryWriteIsBackedUpBeforeItsFirstByte) {
     }
 }
 
+// An update cut after the loader erased the machine, then repeated: the repeat's own backup
+// holds the erased machine, so the settings offered are those of the backup before the cut
+// update, named by its time.
+TEST_F(HistoryTest, ARepeatedUpdateOffersTheSettingsFromBeforeTheCutOne) {
+    const fs::path shipped = fs::path(KELVANE_BIN_DIR) / "firmware" / "TVX18-4200_V04.03.000.bin";
+    const fs::path state = temp.path() / "state";
+    fs::create_directories(state);
+    SimOptions o = Options();
+    o.stateDir = state.string();
+    o.eraseOnWrite = true;
+    StartMachine(o);
+    EditMachine([](ParameterBlock& b) { b.Step(0).SetTime(777); });
+    sim->SetFault(SimFault::HangupInWrite, 0, cQVX_18::kApplicationAddress);
+    ui.openFiles = {shipped.string()};
+    ui.answers = {cUserInterface::Answer::Ok};
+    EXPECT_FALSE(controller->OnFirmwareUpdate());
+    ui.TakeMessages();
+
+    StartMachine(o);
+    ui.openFiles = {shipped.string()};
+    ui.answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::Yes};
+    ui.passwords = {SimMachine::kDefaultPassword};
+    ASSERT_TRUE(controller->OnFirmwareUpdate()) << ::testing::PrintToString(ui.TakeMessages());
+    const std::vector<std::string> shown = ui.TakeMessages();
+    const auto offer = std::find_if(shown.begin(), shown.end(), [](const std::string& m) {
+        return m.find("Benutzereinstellungen gelöscht") != std::string::npos;
+    });
+    ASSERT_NE(offer, shown.end()) << ::testing::PrintToString(shown);
+    HistoryError error;
+    const std::vector<HistoryEntry> entries = journal.store.Entries("SIM0000001", error, true);
+    const auto cut = std::find_if(entries.begin(), entries.end(), [](const HistoryEntry& e) {
+        return e.command == "Firmware Update" && e.result != 0;
+    });
+    ASSERT_NE(cut, entries.end());
+    EXPECT_NE(offer->find("Sicherung vom " + cHistoryStore::LocalTime(cut->timeMs)),
+              std::string::npos)
+        << *offer;
+    EXPECT_EQ(MachineImage().Step(0).Time(), 777);
+}
+
 // "Firmware Update" erases the user settings; the steps and settings of the backup taken
 // before it are offered and written back only when the user agrees.
 TEST_F(HistoryTest, FirmwareUpdateOffersToBringBackTheSettingsOfItsBackup) {

@@ -4,6 +4,7 @@
 // L bytes that then arrive on the line (garbage after the wake-up, short or wrong replies, ...).
 #include "app/DialogMain.h"
 #include "app/WriteRoad.h"
+#include "fuzz/ScriptedLine.h"
 #include "link/QVX.h"
 #include "link/SerialPort.h"
 
@@ -14,46 +15,6 @@
 #include <vector>
 
 namespace {
-
-class ScriptedLine : public ISerialPort {
-public:
-    ScriptedLine(const uint8_t* data, size_t size) : data(data), size(size) {}
-
-    int Open(const std::string&, int) override { return 1; }
-    int Close() override { return 1; }
-    bool IsOpen() const override { return true; }
-    bool SetBaudRate(int) override { return true; }
-    int SetRts(bool) override { return 1; }
-    int SetDtr(bool) override { return 1; }
-    int WriteByte(uint8_t b) override { return Write(&b, 1); }
-    int Write(const uint8_t*, size_t count) override {
-        if (pos + 1 < size) {
-            size_t n = size_t(data[pos]) | size_t(data[pos + 1]) << 8;
-            pos += 2;
-            n = std::min(n, size - pos);
-            input.insert(input.end(), data + pos, data + pos + n);
-            pos += n;
-        }
-        return int(count);
-    }
-    int Read(uint8_t* buffer, size_t max) override {
-        size_t n = 0;
-        while (n < max && !input.empty()) {
-            buffer[n++] = input.front();
-            input.pop_front();
-        }
-        return int(n);
-    }
-    void Flush() override { input.clear(); }
-    // No more bytes will come: the wait is over at once.
-    bool WaitReadable(Clock::time_point) override { return !input.empty(); }
-
-private:
-    const uint8_t* data;
-    size_t size;
-    size_t pos = 0;
-    std::deque<uint8_t> input;
-};
 
 // Every question is answered "go on"; nothing is shown.
 class SilentUi : public cUserInterface {

@@ -293,7 +293,7 @@ int RunRollout(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("rollout",
-                    "rollout NAME[@VERSION] [--port P] [--count N] [--serials A,B,...] "
-                    "[--password PW] [--yes] [--json]",
-                    RunRollout);
+KELVANE_CLI_SESSION_COMMAND("rollout",
+                            "rollout NAME[@VERSION] [--count N] [--serials A,B,...] "
+                            "[--password PW] [--yes] [--json]",
+                            RunRollout);

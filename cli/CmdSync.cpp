@@ -78,4 +78,6 @@ int RunSync(cli::Args& args) {
 
 } // namespace
 
-KELVANE_CLI_COMMAND("sync", "sync [--server CONNINFO] [--json] | sync --status [--json]", RunSync);
+KELVANE_CLI_COMMAND(
+    "sync", "sync [--server CONNINFO] [--json] | sync --status [--json] | sync --background",
+    RunSync);

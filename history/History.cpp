@@ -1,5 +1,7 @@
 #include "history/History.h"
 
+#include "crypto/SHA1.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,14 @@ HistoryEntry HistoryEntry::Record(const std::string& kind, const std::string& ti
     e.result = 0;
     e.payload = std::move(payload);
     return e;
+}
+
+std::string ImageDigest(const uint8_t* data, size_t size) {
+    return SHA1::HexDigest(data, size);
+}
+
+std::string ImageDigest(const ParameterBlock& image) {
+    return ImageDigest(image.bytes.data(), image.bytes.size());
 }
 
 std::string LoginName() {

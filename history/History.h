@@ -51,6 +51,10 @@ struct HistoryEntry {
     std::string technician;               // who ran it; the store's technician when empty
     std::string host;                     // on which computer; the store's when empty
     bool fromHere = true;                 // made on this computer, not pulled from the team
+    // The digests (ImageDigest) of before, after and extra as they were stored, made when they
+    // are stored and checked on every use; empty where no image is kept or, for an entry pulled
+    // from a server that kept none, none was sent.
+    std::string beforeDigest, afterDigest, extraDigest;
 
     // The image an entry stands for: the state before a write, else the image read.
     const std::optional<ParameterBlock>& Image() const { return before ? before : after; }
@@ -103,6 +107,10 @@ public:
 
     virtual bool IsReadOnly() const = 0;
 };
+
+// 40 upper-case hex digits of the SHA-1 of bytes: a check against damage, not against forgery.
+std::string ImageDigest(const uint8_t* data, size_t size);
+std::string ImageDigest(const ParameterBlock& image);
 
 // Who and where, for entries made here.
 std::string LoginName();

@@ -122,15 +122,22 @@ bool SimMachine::Impl::Announce() {
         gAnnounced.erase(name);
         return Fail("cannot announce in " + name + ": " + err);
     }
+    std::lock_guard<std::mutex> g(gAnnounceMutex);
     announcePath = name;
     return true;
 }
 
+std::string SimMachine::Impl::AnnouncedPath() const {
+    std::lock_guard<std::mutex> g(gAnnounceMutex);
+    return announcePath;
+}
+
 void SimMachine::Impl::Unannounce() {
+    // The machine thread clears it while a caller may be asking for it: both under the lock.
+    std::lock_guard<std::mutex> g(gAnnounceMutex);
     if (announcePath.empty())
         return;
     ::unlink(announcePath.c_str());
-    std::lock_guard<std::mutex> g(gAnnounceMutex);
     gAnnounced.erase(announcePath);
     announcePath.clear();
 }

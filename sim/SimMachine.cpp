@@ -150,8 +150,8 @@ bool SimMachine::Running() const {
 const std::string& SimMachine::DevicePath() const {
     return impl_->devicePath;
 }
-const std::string& SimMachine::AnnouncementPath() const {
-    return impl_->announcePath;
+std::string SimMachine::AnnouncementPath() const {
+    return impl_->AnnouncedPath();
 }
 const std::string& SimMachine::LastError() const {
     return impl_->lastError;

@@ -198,7 +198,7 @@ public:
     bool Running() const;
 
     const std::string& DevicePath() const;
-    const std::string& AnnouncementPath() const; // "" when not announced
+    std::string AnnouncementPath() const; // "" when not announced
     const std::string& LastError() const;
     const SimOptions& Options() const;
 

@@ -163,6 +163,7 @@ struct SimMachine::Impl {
     unsigned LineBaud() const;
     bool Announce();
     void Unannounce();
+    std::string AnnouncedPath() const;
     void Enqueue(const uint8_t* p, size_t n, unsigned baud);
     void Send(std::initializer_list<uint8_t> bytes);
     void Send(const std::vector<uint8_t>& v);

@@ -368,6 +368,8 @@ public:
     cUserInterface& Ui() { return ui; }
 
 private:
+    // "zur Maschine" of the editor's image; tellDone: the success in a box of its own.
+    bool WriteEditedImage(bool tellDone);
     class LinkStatus;
 
     void ShowCatalogMessage(const std::string& germanText);

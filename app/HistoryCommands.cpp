@@ -269,8 +269,15 @@ bool cDialogMain::RestoreFromHistory(int64_t entryId) {
     const std::string kept =
         Translate("Von der Maschine bleiben: Typ, Elektronik, Seriennummer, Software-Version, "
                   "Maschinendaten und Passwort");
-    if (ui.ShowMessage(title + " " + Translate("wiederherstellen:") + "\n" +
-                           DifferenceText(changes) + "\n" + kept,
+    // Captions in the window's language, the record's name beside each for the history.
+    const Translator translate = [](std::string_view german) { return Translate(german); };
+    const auto caption = [&](const FieldDifference& d) {
+        return DifferenceCaption(d, translate) + " (" + d.name + ")";
+    };
+    std::string listing;
+    for (const FieldDifference& d : changes)
+        listing += caption(d) + ": " + d.oldValue + " -> " + d.newValue + "\n";
+    if (ui.ShowMessage(title + " " + Translate("wiederherstellen:") + "\n" + listing + "\n" + kept,
                        cUserInterface::Buttons::OkCancel,
                        cUserInterface::Icon::None) != cUserInterface::Answer::Ok)
         return false;
@@ -279,15 +286,16 @@ bool cDialogMain::RestoreFromHistory(int64_t entryId) {
     RefreshAfterRead();
     configName = title;
     settingsChanged = true;
-    if (!OnWriteToMachine())
+    if (!WriteEditedImage(false))
         return false;
-    // What the machine took, read back by the road.
+    // What the machine took, read back by the road: one box with the write's own message.
     std::vector<FieldDifference> written = DiffImages(machine, machineImage, ctx, ctx);
     std::erase_if(written, [](const FieldDifference& d) { return d.name == "writeMark"; });
     std::string names;
     for (const FieldDifference& d : written)
-        names += (names.empty() ? "" : ", ") + d.name;
-    ui.ShowMessage(title + ": " + Translate("geschrieben:") + " " + names,
+        names += "\n  " + caption(d);
+    ui.ShowMessage(Translate("Parameter wurden übertragen") + "\n" + title + ", " +
+                       Translate("geschrieben:") + names,
                    cUserInterface::Buttons::Ok, cUserInterface::Icon::Information);
     return true;
 }

@@ -158,6 +158,10 @@ void cDialogMain::RefreshAfterRead() {
 }
 
 bool cDialogMain::OnWriteToMachine() {
+    return WriteEditedImage(true);
+}
+
+bool cDialogMain::WriteEditedImage(bool tellDone) {
     if (!linkObject) {
         if (!ConnectNewLink())
             return false;
@@ -256,8 +260,9 @@ bool cDialogMain::OnWriteToMachine() {
     image = edited;
     machineImage = outgoing;
     blockDigest = outgoing.Digest();
-    Message("Parameter wurden übertragen", cUserInterface::Buttons::Ok,
-            cUserInterface::Icon::Information);
+    if (tellDone)
+        Message("Parameter wurden übertragen", cUserInterface::Buttons::Ok,
+                cUserInterface::Icon::Information);
     settingsChanged = false;
     return true;
 }

@@ -243,6 +243,9 @@ void SimMachine::Impl::Loop() {
         nfds_t nfds = 1;
         std::optional<Clock::duration> wait;
         auto now = Clock::now();
+        // The state the wait is computed from is also changed by callers (the next machine
+        // plugged in, faults set): read it under the lock, release it before waiting.
+        std::unique_lock<std::mutex> state(mu);
         if (master >= 0 && !slaveClosed) {
             fds[1].events = POLLIN;
             nfds = 2;
@@ -262,6 +265,7 @@ void SimMachine::Impl::Loop() {
             auto left = std::max<Clock::duration>(*due - now, Clock::duration(0));
             wait = wait ? std::min(*wait, left) : left;
         }
+        state.unlock();
         timespec ts{}, *tsp = nullptr;
         if (wait) {
             auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*wait).count();

@@ -13,3 +13,16 @@ int HexDigit(int c) {
 char HexChar(unsigned v) {
     return "0123456789ABCDEF"[v & 0xF];
 }
+
+std::string HexBytes(const uint8_t* p, size_t n, bool spaced, bool upperCase) {
+    const char* digits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string s;
+    s.reserve(n * 3);
+    for (size_t i = 0; i < n; ++i) {
+        if (i && spaced)
+            s += ' ';
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}

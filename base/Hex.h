@@ -7,3 +7,10 @@ int HexDigit(int c);
 
 // The upper-case digit of the low four bits of v.
 char HexChar(unsigned v);
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Two digits a byte, the bytes one space apart when spaced ("1F A0"), else together.
+std::string HexBytes(const uint8_t* p, size_t n, bool spaced, bool upperCase = true);

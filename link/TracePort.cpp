@@ -1,5 +1,7 @@
 #include "link/TracePort.h"
 
+#include "base/Hex.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -34,16 +36,7 @@ void cTracePort::Line(const char* what, const std::string& rest) {
 }
 
 void cTracePort::Bytes(const char* what, const uint8_t* data, size_t count) {
-    std::string hex;
-    hex.reserve(count * 3);
-    static const char digits[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < count; ++i) {
-        if (i)
-            hex += ' ';
-        hex += digits[data[i] >> 4];
-        hex += digits[data[i] & 15];
-    }
-    Line(what, hex);
+    Line(what, HexBytes(data, count, true));
 }
 
 int cTracePort::Open(const std::string& device, int baudRate) {

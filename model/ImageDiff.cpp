@@ -1,5 +1,7 @@
 #include "model/ImageDiff.h"
 
+#include "base/Hex.h"
+
 #include <nlohmann/json.hpp>
 
 #include <array>
@@ -8,18 +10,9 @@ namespace {
 
 using P = ParameterBlock;
 
+// Shown spaced in capitals, in JSON together in small letters.
 std::string Hex(const uint8_t* p, size_t n, bool spaced) {
-    static const char* upper = "0123456789ABCDEF";
-    static const char* lower = "0123456789abcdef";
-    const char* digits = spaced ? upper : lower;
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        if (i && spaced)
-            s += ' ';
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
+    return HexBytes(p, n, spaced, spaced);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "model/ImageFields.h"
 
 #include "base/CalendarDate.h"
+#include "base/Hex.h"
 #include "base/TextCodec.h"
 #include "model/FirmwareVersion.h"
 
@@ -51,15 +52,7 @@ const char* DirectionName(uint32_t type) {
 }
 
 std::string Hex(const uint8_t* p, size_t n, bool spaced) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        if (i && spaced)
-            s += ' ';
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
+    return HexBytes(p, n, spaced);
 }
 
 std::string HexNumber(uint32_t v, int digits) {

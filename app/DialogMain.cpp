@@ -50,6 +50,8 @@ cDialogMain::~cDialogMain() {
     MarkWriteRunning(false);
     linkObject.reset();
     serialPort.Close();
+    // The next program to open the port finds the machine started again.
+    SettleAfterClose();
 }
 
 void cDialogMain::SetPauseFunction(std::function<void(int)> fn) {
@@ -132,6 +134,7 @@ bool cDialogMain::DiscoverAdapters() {
 }
 
 int cDialogMain::OpenSelectedPort(bool quiet) {
+    SettleAfterClose();
     if (quiet)
         portSelection.SetMessageCallback({});
     else
@@ -223,9 +226,19 @@ bool cDialogMain::TriggerSupervisor(cSTM& stm, bool sayFailure, bool quietPort) 
 }
 
 void cDialogMain::ClosePort() {
+    if (Line().IsOpen())
+        settleUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
     Line().SetRts(false);
     Line().SetDtr(false);
     Line().Close();
+}
+
+void cDialogMain::SettleAfterClose() {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        settleUntil - std::chrono::steady_clock::now());
+    settleUntil = {};
+    if (left.count() > 0)
+        Pause(int(left.count()));
 }
 
 ISerialPort& cDialogMain::Line() {

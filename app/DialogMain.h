@@ -23,6 +23,7 @@
 #include "report/Report.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -234,8 +235,10 @@ public:
     // fehlgeschlagen" was shown (a port that cannot be opened says its own message). sayFailure
     // and quietPort leave those messages to the caller.
     bool TriggerSupervisor(cSTM& stm, bool sayFailure = true, bool quietPort = false);
-    // RTS off, DTR off, close.
+    // RTS off, DTR off, close. Dropping DTR resets the machine: it answers a wake-up only
+    // kSettleMs later, so the next opening of the port waits for what is left of that.
     void ClosePort();
+    static constexpr int kSettleMs = 500;
     void Pause(int milliseconds);
     // Why the last machine command failed, as a technician acts on it (German, still to be
     // translated): the port's problem (no permission, in use, adapter gone, not a serial
@@ -427,5 +430,8 @@ private:
     std::unique_ptr<cTracePort> trace;
     ISerialPort* givenLine = nullptr;
     std::function<void(int)> pause;
+    // Until when the machine restarts after the last close (see ClosePort).
+    std::chrono::steady_clock::time_point settleUntil{};
+    void SettleAfterClose();
     std::set<std::string> latencyNoticed; // adapters whose slow latency timer was named
 };

@@ -11,6 +11,8 @@
 #include "model/ImageDiff.h"
 #include "model/ImageListing.h"
 
+#include <nlohmann/json.hpp>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -100,6 +102,12 @@ HistoryEntry cHistoryJournal::EntryOf(const MachineEvent& event) {
     e.before = event.before;
     e.after = event.after;
     e.extra = event.extra;
+    // A rollout's write names it (fleet/FleetStore.h reads it: RolloutOf).
+    if (!event.rolloutId.empty()) {
+        const std::string text = nlohmann::json{{"rollout", event.rolloutId}}.dump(
+            -1, ' ', false, nlohmann::json::error_handler_t::replace);
+        e.payload.assign(text.begin(), text.end());
+    }
     return e;
 }
 

@@ -20,7 +20,7 @@ struct MachineEvent {
     // Firmware commands: the emulation area (main) or the 128-byte EEPROM (supervisor) as
     // read before anything was written.
     std::vector<uint8_t> extra;
-    // The rollout a write belongs to ("" none); the history does not keep it yet.
+    // The rollout a write belongs to ("" none), kept in the entry's payload.
     std::string rolloutId;
 };
 

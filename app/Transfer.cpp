@@ -45,8 +45,8 @@ int cDialogMain::ReadFromMachine(ParameterBlock& destination) {
                 destination = block;
         }
     }
+    // The machine's restart after the close is waited for by the next opening of the port.
     ClosePort();
-    Pause(500);
     return result;
 }
 

@@ -141,11 +141,11 @@ namespace {
 // Opens the port, waits and connects the main controller's link. On a failure the port is
 // closed again. again: the port's own message is left to the write's failure.
 int WakeMainController(cDialogMain& c, bool again) {
+    // Opening waits for the machine's restart after the last close (ClosePort).
     if (c.OpenSelectedPort(again) != kResultOk)
         return kResultPortFailed;
     cQVX& link = c.Link();
     c.AttachStatusTargets();
-    c.Pause(500);
     const int r = link.Connect();
     if (r != kResultOk)
         c.ClosePort();
@@ -169,7 +169,14 @@ public:
     void Describe(MachineEvent& event) const override { event.before = w.before; }
 
     int Reconnect(bool again, bool& same) override {
-        int r = WakeMainController(c, again);
+        // A link the command left connected is taken as it is: closing would reset the
+        // machine and cost its restart. Its identity is read again all the same; a second try
+        // starts afresh.
+        int r = kResultOk;
+        if (!again && w.linkConnected && c.PortOpen())
+            c.AttachStatusTargets();
+        else
+            r = WakeMainController(c, again);
         ParameterBlock now;
         if (r == kResultOk && (r = c.Link().ReadParameterBlock(now.bytes)) != kResultOk)
             c.ClosePort();
@@ -217,10 +224,7 @@ public:
         return kResultOk;
     }
 
-    void Close() override {
-        c.ClosePort();
-        c.Pause(500);
-    }
+    void Close() override { c.ClosePort(); }
 
 private:
     cDialogMain& c;

@@ -60,6 +60,9 @@ struct BlockWrite {
     // Checked against the machine's password before anything else ("Ungültiges Passwort");
     // none: the command has checked it or needs none.
     std::optional<std::string> password;
+    // The command read `before` just now and left the port open with the link connected (the
+    // rollout): the first try writes over that link instead of reconnecting.
+    bool linkConnected = false;
 };
 
 // A main firmware image for the application area.

@@ -4,6 +4,7 @@
 #include "app/CutWrites.h"
 #include "cli/Cli.h"
 #include "cli/HistoryCli.h"
+#include "fleet/FleetStore.h"
 #include "link/ResultCodes.h"
 
 #include <cstdio>
@@ -65,6 +66,9 @@ int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
               << "uuid = " << e->uuid << "\n"
               << "technician = " << ShownText(e->technician) << "\n"
               << "host = " << ShownText(e->host) << (e->fromHere ? "" : " (from the team)") << "\n"
+              << (RolloutOf(e->payload).empty()
+                      ? ""
+                      : "rollout = " + ShownText(RolloutOf(e->payload)) + "\n")
               << "before = " << (e->before ? "512 bytes" : "none") << "\n"
               << "after = " << (e->after ? "512 bytes" : "none") << "\n"
               << "extra = " << e->extra.size() << " bytes\n";
@@ -135,7 +139,8 @@ int RunHistory(cli::Args& args) {
         return 0;
     }
 
-    const std::vector<HistoryEntry> entries = store.Entries(serial, error, false, limit);
+    const std::vector<HistoryEntry> entries =
+        store.Entries(serial, error, true, limit); // the payload names a rollout
     if (error)
         return cli::Fail(error.detail);
     if (entries.empty() && !json)
@@ -161,6 +166,10 @@ int RunHistory(cli::Args& args) {
         for (char& c : message)
             if (c == '\n')
                 c = ' ';
+        // A rollout's write is marked after its message.
+        const std::string rollout = RolloutOf(e.payload);
+        if (!rollout.empty())
+            message += (message.empty() ? "[" : " [") + rollout + "]";
         std::printf("%8lld  %-19s  %-22s %6s  %-12s %-16s %s\n", static_cast<long long>(e.id),
                     cHistoryStore::LocalTime(e.timeMs).c_str(), ShownText(e.command).c_str(),
                     ResultText(e).c_str(), ShownText(e.technician).c_str(),

@@ -1,12 +1,11 @@
 // kelvane-cli rollout NAME[@VERSION] [--port P] [--count N] [--serials A,B,...] [--password PW]
 // [--yes] [--json]: one approved configuration to machine after machine on the same adapter.
-// Each machine is read and written as "zur Maschine" writes a configuration file: through the
-// one write road (check, backup, the same machine, write, read-back, record).
+// The flow is cRollout's (app/Rollout.h); here the arguments, Ctrl-C and what is printed.
+#include "app/Rollout.h"
 #include "cli/Cli.h"
 #include "cli/ControllerUi.h"
 #include "cli/FleetCli.h"
 #include "lang/Language.h"
-#include "link/ResultCodes.h"
 #include "link/WriteStop.h"
 
 #include <atomic>
@@ -16,14 +15,9 @@
 #include <set>
 #include <sstream>
 
-#include <poll.h>
 #include <unistd.h>
 
 namespace {
-
-// Between two machines the line is looked at this often; a machine left on the line answers
-// with the serial number just done.
-constexpr int kProbeMs = 2000;
 
 // Ctrl-C: the machine on the line is finished, then the rollout ends with its summary; a
 // second one within two seconds during a write stops that write between frames.
@@ -63,36 +57,10 @@ void CatchInterrupt() {
     ::sigaction(SIGTERM, &sa, nullptr);
 }
 
-// Waits ms without using the processor; false when a stop was asked for.
-bool Wait(int ms) {
-    const long long end = NowMs() + ms;
-    while (!gStop) {
-        const long long left = end - NowMs();
-        if (left <= 0)
-            return true;
-        ::poll(nullptr, 0, int(left));
-    }
-    return false;
-}
-
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
     if (size_t at = text.find(what); at != std::string::npos)
         text.replace(at, what.size(), with);
     return text;
-}
-
-enum class Probe { Machine, Nothing, AdapterGone };
-
-// Reads the block of whatever machine answers, quietly and without a history entry.
-Probe Identify(cDialogMain& c, ParameterBlock& block) {
-    cQVX& link = c.Link();
-    if (c.OpenSelectedPort() != kResultOk)
-        return Probe::AdapterGone;
-    int r = link.Connect();
-    if (r == kResultOk)
-        r = link.ReadParameterBlock(block.bytes);
-    c.ClosePort();
-    return r == kResultOk ? Probe::Machine : Probe::Nothing;
 }
 
 std::set<std::string> SplitSerials(const std::string& text) {
@@ -147,144 +115,76 @@ int RunRollout(cli::Args& args) {
     const std::optional<LibraryVersion> approved = fleet.Find(ref, error);
     if (!approved)
         return cli::Fail("rollout: " + error);
-    const LibraryRef pinned{approved->name, approved->version};
-    const std::string label = approved->name + " v" + std::to_string(approved->version);
-    char idText[64];
-    std::snprintf(idText, sizeof idText, "rollout-%lld-%d",
-                  static_cast<long long>(cHistoryStore::NowMs()), int(::getpid()));
-    const std::string rolloutId = idText;
+    RolloutOptions options;
+    options.approved = *approved;
+    options.serials = serials;
+    options.count = count;
+    if (havePassword)
+        options.password = password;
 
     CatchInterrupt();
     // The controller's own messages go to standard error: standard output is the summary.
     std::streambuf* const summaryOut = std::cout.rdbuf(std::cerr.rdbuf());
-    cDialogMain& c = *session.controller;
-    std::vector<cFleetStore::RolloutStep> steps;
-    std::vector<double> seconds; // a machine's time from its identification to the end
-    std::string previous;
-    bool adapterGone = false;
-    std::cerr << "kelvane-cli: " << rolloutId << ": " << label << "; "
-              << "waiting for a machine\n";
-    while (!gStop && (!count || long(steps.size()) < count)) {
-        ParameterBlock seen;
-        const long long startMs = NowMs();
-        const Probe probe = Identify(c, seen);
-        if (probe == Probe::AdapterGone) {
-            adapterGone = true;
-            break;
+    cRollout rollout(*session.controller, fleet, options);
+    rollout.stopRequested = [] { return gStop.load(); };
+    bool waitingSaid = false;
+    rollout.onEvent = [&](const RolloutEvent& e) {
+        if (e.kind == RolloutEvent::Kind::Waiting) {
+            // Said once; the line is looked at again and again.
+            if (!waitingSaid)
+                std::cerr << "kelvane-cli: " << rollout.Id() << ": " << rollout.Label()
+                          << "; waiting for a machine\n";
+            waitingSaid = true;
+            return;
         }
-        const std::string serial = probe == Probe::Machine ? SerialOf(seen) : "";
-        if (serial.empty() || serial == previous) {
-            Wait(kProbeMs);
-            continue;
-        }
-        previous = serial;
-
-        cFleetStore::RolloutStep step;
-        step.rolloutId = rolloutId;
-        step.approval = pinned;
-        step.serialNr = serial;
-        step.before = DigestText(seen);
-        step.after = step.before;
-        auto skip = [&](const std::string& reason) {
-            step.result = "skipped";
-            step.reason = reason;
-        };
-        if (haveSerials && !serials.count(serial)) {
-            skip("not in --serials");
-        } else if (MachineTypeOf(seen) != MachineTypeOf(approved->image)) {
-            skip("another machine type (" + MachineTypeOf(seen) + ")");
-        } else if (ComplianceState(seen, approved->image) == Compliance::Compliant) {
-            step.result = "compliant";
-            step.reason = "already holds " + label;
-            // Its read is recorded, so the fleet shows it checked.
-            c.OnReadFromMachine();
-        } else if (!c.OnReadFromMachine() || SerialOf(c.Image()) != serial) {
-            step.result = "failed";
-            step.reason = "not read";
-        } else {
-            const ParameterBlock before = c.Image();
-            step.before = DigestText(before);
-            if (!c.TakeConfiguration(approved->image, approved->name)) {
-                skip("the configuration cannot be loaded for this machine");
-            } else {
-                const int errorsBefore = session.ui.ErrorsShown();
-                HistoryError herrBefore;
-                const auto entriesBefore = history.Entries(serial, herrBefore, false, 1);
-                const int64_t newestBefore = entriesBefore.empty() ? 0 : entriesBefore.front().id;
-                const bool written = c.OnWriteToMachine();
-                ParameterBlock now;
-                if (written) {
-                    step.result = "written";
-                    now = c.MachineImage();
-                } else {
-                    step.result = session.ui.ErrorsShown() > errorsBefore ? "failed" : "refused";
-                }
-                HistoryError herr;
-                const auto entries = history.Entries(serial, herr);
-                if (!written) {
-                    // The write's own entry names the line's result; none: refused before.
-                    const bool ran = !entries.empty() && entries.front().id > newestBefore &&
-                                     entries.front().result.value_or(0) != 0;
-                    step.reason = ran ? "line failure " + std::to_string(*entries.front().result)
-                                      : "refused before anything was sent";
-                }
-                if (!entries.empty()) {
-                    step.entryId = entries.front().id;
-                    if (entries.front().after && written)
-                        now = *entries.front().after;
-                }
-                if (written)
-                    step.after = DigestText(now);
-            }
-        }
-        steps.push_back(step);
-        seconds.push_back(double(NowMs() - startMs) / 1000.0);
-        if (!fleet.RecordRollout(step, error))
-            std::cerr << "kelvane-cli: the rollout's record was not kept: " << error << "\n";
-        std::string done = count ? Translate("%d/%d fertig: %s") : Translate("%d fertig: %s");
-        done = Replace(done, "%d", std::to_string(steps.size()));
-        if (count)
-            done = Replace(done, "%d", std::to_string(count));
-        done = Replace(done, "%s", serial);
+        if (!e.machine)
+            return;
+        const auto& step = e.machine->step;
+        std::string done = e.count ? Translate("%d/%d fertig: %s") : Translate("%d fertig: %s");
+        done = Replace(done, "%d", std::to_string(e.done));
+        if (e.count)
+            done = Replace(done, "%d", std::to_string(e.count));
+        done = Replace(done, "%s", step.serialNr);
         std::cerr << "kelvane-cli: " << done << " (" << step.result
                   << (step.reason.empty() ? "" : ": " + step.reason) << ")\n";
-        if (count && long(steps.size()) >= count)
-            break;
-        Wait(kProbeMs);
-    }
+    };
+    rollout.Run();
+    if (!rollout.RecordError().empty())
+        std::cerr << "kelvane-cli: the rollout's record was not kept: " << rollout.RecordError()
+                  << "\n";
 
     std::cout.rdbuf(summaryOut);
-    size_t written = 0, failed = 0;
-    for (const auto& s : steps) {
-        written += s.result == "written";
-        failed += s.result == "failed" || s.result == "refused";
-    }
+    const bool adapterGone = rollout.AdapterGone();
+    const size_t failed = rollout.Count("failed");
     if (json) {
         nlohmann::json j;
-        j["rollout"] = rolloutId;
-        j["configuration"] = label;
+        j["rollout"] = rollout.Id();
+        j["configuration"] = rollout.Label();
         j["digest"] = approved->digest;
-        j["interrupted"] = bool(gStop);
+        j["interrupted"] = rollout.Stopped();
         j["adapterGone"] = adapterGone;
         j["machines"] = nlohmann::json::array();
-        for (size_t i = 0; i < steps.size(); ++i) {
-            const auto& s = steps[i];
+        for (const auto& m : rollout.Machines()) {
+            const auto& s = m.step;
             j["machines"].push_back({{"serialNr", s.serialNr},
                                      {"result", s.result},
                                      {"reason", s.reason},
                                      {"before", s.before},
                                      {"after", s.after},
-                                     {"seconds", seconds[i]},
+                                     {"seconds", m.seconds},
                                      {"historyEntry", s.entryId ? nlohmann::json(s.entryId)
                                                                 : nlohmann::json(nullptr)}});
         }
         std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
-        std::cout << rolloutId << ": " << label << ", " << steps.size() << " machines, " << written
-                  << " written, " << failed << " failed\n";
-        for (const auto& s : steps)
+        std::cout << rollout.Id() << ": " << rollout.Label() << ", " << rollout.Machines().size()
+                  << " machines, " << rollout.Count("written") << " written, " << failed
+                  << " failed\n";
+        for (const auto& m : rollout.Machines()) {
+            const auto& s = m.step;
             std::cout << s.serialNr << "\t" << s.result << "\t" << s.before << "\t" << s.after
                       << (s.reason.empty() ? "" : "\t" + s.reason) << "\n";
+        }
     }
     if (adapterGone)
         std::cerr << "kelvane-cli: the adapter is gone; the rollout ends\n";

@@ -4,6 +4,7 @@
 #include "app/HistoryJournal.h"
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
+#include "fleet/FleetStore.h"
 #include "link/ResultCodes.h"
 #include "model/ImageListing.h"
 
@@ -123,6 +124,9 @@ nlohmann::json EntryJson(const HistoryEntry& e) {
     j["technician"] = JsonText(e.technician);
     j["host"] = JsonText(e.host);
     j["fromHere"] = e.fromHere;
+    if (e.IsMachineCommand())
+        if (const std::string rollout = RolloutOf(e.payload); !rollout.empty())
+            j["rollout"] = JsonText(rollout);
     if (!e.IsMachineCommand())
         j["kind"] = JsonText(e.kind);
     return j;

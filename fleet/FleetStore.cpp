@@ -148,6 +148,23 @@ std::string DigestText(const ParameterBlock& image) {
     return SHA1::HexDigest(image.bytes.data(), image.bytes.size());
 }
 
+std::vector<uint8_t> RolloutPayload(const std::string& rolloutId) {
+    if (rolloutId.empty())
+        return {};
+    const std::string text = nlohmann::json{{"rollout", rolloutId}}.dump(
+        -1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return {text.begin(), text.end()};
+}
+
+std::string RolloutOf(const std::vector<uint8_t>& payload) {
+    if (payload.empty() || payload.front() != '{')
+        return "";
+    const nlohmann::json j = nlohmann::json::parse(payload.begin(), payload.end(), nullptr, false);
+    if (!j.is_object() || !j.contains("rollout") || !j["rollout"].is_string())
+        return "";
+    return j["rollout"].get<std::string>();
+}
+
 cFleetStore::~cFleetStore() {
     Close();
 }

@@ -136,3 +136,9 @@ private:
 
 std::string CurrentUser();
 std::string DigestText(const ParameterBlock& image);
+
+// A machine command's entry written by a rollout carries {"rollout": "<id>"} as its payload
+// (other machine commands leave the payload empty).
+std::vector<uint8_t> RolloutPayload(const std::string& rolloutId);
+// The rollout an entry's payload names; "" for none or a payload that is not such JSON.
+std::string RolloutOf(const std::vector<uint8_t>& payload);

@@ -130,6 +130,16 @@ TEST_F(CliRollout, ThreeMachinesOneOfAnotherTypeOneAlreadyCompliant) {
     const json shown = Parse(r);
     EXPECT_EQ(shown["command"], "zur Maschine");
     EXPECT_EQ(shown["result"], 0);
+    EXPECT_EQ(shown["rollout"], j["rollout"]);
+    // The listing marks the rollout's write, and only that.
+    r = Cli({"history", "--serial", "SIM0000001"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "[" + j["rollout"].get<std::string>() + "]")) << r.out;
+    r = Cli({"history", "--serial", "SIM0000003", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json third = Parse(r);
+    ASSERT_EQ(third.size(), 1u) << r.out;
+    EXPECT_FALSE(third[0].contains("rollout")) << "a read is no rollout's write";
 }
 
 TEST_F(CliRollout, TenMachinesWithSerialsAndAWrongPassword) {

@@ -13,7 +13,7 @@ PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchm
             fonts-dejavu-core xauth xvfb qt6-translations-l10n \
             dpkg-dev librsvg2-bin lintian desktop-file-utils appstream man-db \
             bash-completion libsqlite3-dev nlohmann-json3-dev \
-            postgresql postgresql-common libpq-dev ccache locales
+            postgresql postgresql-common libpq-dev ccache locales tidy
 
 .PHONY: all deps build asan tsan test test-normal test-asan run sim fuzz bench format clean manual deb
 

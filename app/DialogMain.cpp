@@ -1,4 +1,5 @@
 #include "app/DialogMain.h"
+#include "fleet/FleetStore.h" // the records the controller holds
 
 #include "app/Folders.h"
 #include "lang/Language.h"

@@ -16,6 +16,7 @@
 #include "link/SerialPort.h"
 #include "link/TracePort.h"
 #include "model/FirmwareVersion.h"
+#include "model/ImageDiff.h"
 #include "model/MachineCatalog.h"
 #include "model/ParameterBlock.h"
 #include "model/WriteCheck.h"
@@ -34,7 +35,11 @@
 #include <utility>
 #include <vector>
 
+class cFleetStore;
 class cSTM;
+struct FleetMachine;
+struct LibraryRef;
+struct LibraryVersion;
 
 class cDialogMain : public PageHost {
 public:
@@ -323,7 +328,7 @@ public:
     // ---- service history ----
 
     // Where machine commands are recorded; null: no history (nothing stored, nothing asked).
-    void SetJournal(cMachineJournal* j) { journal = j; }
+    void SetJournal(cMachineJournal* j);
     cMachineJournal* Journal() const { return journal; }
     // Before the first written byte: stores the machine's state. False when the write must not
     // start (the backup failed and the user did not agree to go on without it). backupId is
@@ -356,6 +361,34 @@ public:
     // and settings of the backup taken before it, and writes them only when the user agrees.
     // True when they were written.
     bool OfferSettingsAfterFirmware(int64_t backupId);
+
+    // ---- the fleet (app/FleetCommands.cpp) ----
+
+    // The fleet's records in the history's database, opened at first use; null (the reason
+    // shown unless quiet) without a history.
+    cFleetStore* FleetRecords(bool quiet = false);
+    // The serial number of the last image read from a machine ("" none): the machine
+    // "Freigaben" assigns.
+    const std::string& ConnectedSerial() const { return connectedSerial; }
+    // After a read or write: the editor's image (as the machine holds it) against the machine's
+    // approval. The line the status bar shows ("" when none is assigned or the history cannot
+    // be read); ApprovalDifferences are the fields that differ (the approval's value old, the
+    // machine's new) for the comparison.
+    std::string CheckApproval();
+    const std::string& ApprovalText() const { return approvalText; }
+    const std::vector<FieldDifference>& ApprovalDifferences() const { return approvalDifferences; }
+    // "Als Freigabe speichern": the editor's configuration as the next version of a name the
+    // user gives (an existing one or a new one) with a note. True when it was added.
+    bool SaveAsApproval();
+    // Assigns ref (its name empty: none) to the connected machine. True when recorded.
+    bool AssignConnected(const LibraryRef& ref);
+    // A version as a sealed configuration file, asking where. True when written.
+    bool ExportApproval(const LibraryVersion& version);
+    // Every machine the history knows, with the program's due settings and firmware.
+    std::vector<FleetMachine> FleetOverview(std::string& error);
+    // The printable fleet page of machines, asking where; filterText goes into its title.
+    // True when written (and opened).
+    bool WriteFleetPage(const std::vector<FleetMachine>& machines, const std::string& filterText);
 
     // ---- the road of every write (app/WriteRoad.h) ----
 
@@ -424,6 +457,10 @@ private:
     std::function<void()> offerNewerFirmware;
     std::function<void(int percent)> readSteps;
     cMachineJournal* journal = nullptr;
+    std::unique_ptr<cFleetStore> fleetRecords;
+    std::string connectedSerial;
+    std::vector<FieldDifference> approvalDifferences;
+    std::string approvalText;
     WriteCheckFn writeCheck = CheckImageForWrite;
 
     std::unique_ptr<LinkStatus> linkStatus;

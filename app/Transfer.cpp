@@ -1,6 +1,7 @@
 // "von Maschine" and "zur Maschine": moving the parameter image between machine and editor.
 #include "app/DialogMain.h"
 #include "app/WriteRoad.h"
+#include "fleet/Compliance.h"
 
 #include "lang/Language.h"
 #include "link/ResultCodes.h"
@@ -101,6 +102,7 @@ bool cDialogMain::OnReadFromMachine() {
         passwordVerified = false;
     blockDigest = digest;
     image = block;
+    connectedSerial = SerialOf(block);
     fasteningCounter = counter;
     machineKind = 18;
     RefreshAfterRead();

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 class cUserInterface {
 public:
@@ -73,6 +74,20 @@ public:
 
     // A transfer is waiting on the line: the window may repaint meanwhile (never take input).
     virtual void KeepAlive() {}
+
+    // A line of text to enter ("Als Freigabe speichern": the approval's name and its note).
+    // choices, when given, are offered in a list, and text may still be any other. text comes
+    // in as the proposal. False when it was cancelled; the default interface asks nothing.
+    struct TextRequest {
+        std::string title;
+        std::string label;
+        std::vector<std::string> choices;
+    };
+    virtual bool AskText(const TextRequest& request, std::string& text) {
+        (void)request;
+        (void)text;
+        return false;
+    }
 
     // Pane 0 of the status bar ("" empties it) and the progress bar in pane 1 (0..100).
     virtual void ShowStatus(const std::string& text) = 0;

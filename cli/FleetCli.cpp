@@ -6,16 +6,6 @@
 #include "cli/HistoryCli.h"
 #include "lang/Language.h"
 
-namespace {
-
-std::string Replace(std::string text, const std::string& what, const std::string& with) {
-    if (size_t at = text.find(what); at != std::string::npos)
-        text.replace(at, what.size(), with);
-    return text;
-}
-
-} // namespace
-
 bool OpenFleet(cHistoryStore& history, cFleetStore& fleet) {
     if (!OpenHistoryStore(history))
         return false;
@@ -78,28 +68,6 @@ nlohmann::json LibraryVersionJson(const LibraryVersion& v) {
             {"note", v.note},
             {"digest", v.digest},
             {"machineType", MachineTypeOf(v.image)}};
-}
-
-std::string ComplianceText(const cFleetStore::Check& check) {
-    if (!check.approved)
-        return "";
-    const std::string name = check.approved->name;
-    const std::string version = std::to_string(check.approved->version);
-    std::string text;
-    switch (check.compliance.state) {
-    case Compliance::Compliant:
-        text = Translate("entspricht Freigabe %s v%d");
-        break;
-    case Compliance::Deviates:
-        text = Translate("weicht ab von Freigabe %s v%d: %d Felder");
-        break;
-    case Compliance::OtherType:
-        text = Translate("Freigabe %s v%d gilt für einen anderen Maschinentyp");
-        break;
-    }
-    // The version first, then the number of fields.
-    return Replace(Replace(Replace(text, "%s", name), "%d", version), "%d",
-                   std::to_string(check.compliance.differences.size()));
 }
 
 std::string ComplianceAfterRead(const ParameterBlock& image) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fleet/FleetStore.h"
+#include "fleet/FleetTable.h" // ComplianceText
 #include "history/HistoryStore.h"
 
 #include <nlohmann/json.hpp>
@@ -16,10 +17,6 @@ FleetOptions FleetOptionsOfProgram();
 
 nlohmann::json FleetMachineJson(const FleetMachine& m);
 nlohmann::json LibraryVersionJson(const LibraryVersion& v);
-
-// "entspricht Freigabe Station-12 v3" / "weicht ab von Freigabe Station-12 v3: 3 Felder", in
-// the program's language; "" without an assignment.
-std::string ComplianceText(const cFleetStore::Check& check);
 
 // The lines a read adds for an assigned machine: "approval: entspricht Freigabe ..." and the
 // fields that differ; "" when none is assigned or the history cannot be read (a read never

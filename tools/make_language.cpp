@@ -363,7 +363,7 @@ int CheckSources(const std::string& root, const std::vector<Text>& texts) {
     for (const Text& t : texts)
         known[t.german] = true;
     std::vector<Found> found;
-    for (const char* sub : {"app", "pages", "report", "lang", "link", "files", "model"}) {
+    for (const char* sub : {"app", "pages", "report", "lang", "link", "files", "model", "fleet"}) {
         const std::filesystem::path dir = std::filesystem::path(root) / sub;
         std::error_code ec;
         if (!std::filesystem::is_directory(dir, ec))

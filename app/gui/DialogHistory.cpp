@@ -133,6 +133,16 @@ void cDialogHistory::FillMachines() {
     }
 }
 
+bool cDialogHistory::ShowMachine(const std::string& serialNr) {
+    const auto& machines = model.Machines();
+    for (size_t i = 0; i < machines.size(); ++i)
+        if (machines[i].serialNr == serialNr) {
+            machineList->setCurrentItem(machineList->topLevelItem(int(i)));
+            return true;
+        }
+    return false;
+}
+
 void cDialogHistory::Sync() {
     auto* journal = dynamic_cast<cHistoryJournal*>(controller.Journal());
     if (!journal || !journal->SyncSoon(true)) {

@@ -21,6 +21,10 @@ class cDialogHistory : public QDialog {
 public:
     cDialogHistory(cDialogMain& controller, cHistory& store, QWidget* parent = nullptr);
 
+    // Shows the machine with this serial number (the fleet opens its history); false when
+    // the history does not know it.
+    bool ShowMachine(const std::string& serialNr);
+
     // For the tests.
     QTreeWidget* MachineList() const { return machineList; }
     QTreeWidget* EntryList() const { return entryList; }

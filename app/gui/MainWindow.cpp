@@ -2,11 +2,13 @@
 
 #include "app/DialogMain.h"
 #include "app/HistoryJournal.h"
+#include "app/HistoryModel.h"
 #include "app/MainSheet.h"
 #include "app/ProgramVersion.h"
 #include "app/gui/DialogHistory.h"
 #include "app/gui/MainSheetView.h"
 #include "app/gui/QtUserInterface.h"
+#include "fleet/gui/FleetView.h"
 #include "lang/Language.h"
 #include "lang/gui/TranslateWindow.h"
 #include "pages/gui/StepGraphicWnd.h"
@@ -132,6 +134,13 @@ cMainWindow::cMainWindow(cDialogMain& c, CMainSheet& s, const QString& preferred
     // Pane 1 takes four fifths, the progress bar the rest.
     statusBar->addWidget(statusPane, 4);
     statusBar->addWidget(progress, 1);
+    // Whether the machine read last holds its approval; a deviation opens the comparison.
+    approvalPane = new QLabel;
+    approvalPane->setObjectName("approvalPane");
+    approvalPane->setTextFormat(Qt::RichText);
+    approvalPane->hide();
+    connect(approvalPane, &QLabel::linkActivated, this, [this] { ShowApprovalDiff(); });
+    statusBar->addPermanentWidget(approvalPane);
     if (auto* history = dynamic_cast<cHistoryJournal*>(controller.Journal());
         history && !history->server.empty()) {
         // What waits for the team's server and when it was last reached; the sync itself runs
@@ -199,6 +208,8 @@ void cMainWindow::BuildMenu() {
     add(config, "Laden", "load", [this] { return controller.LoadConfiguration(); });
     add(config, "Speichern", "save", [this] { return controller.SaveConfiguration(); });
     add(config, "Ausgabe", "report", [this] { return controller.OnReportOutput(); });
+    add(config, "Als Freigabe speichern", "saveApproval",
+        [this] { return controller.SaveAsApproval(); });
     settingsMenu = menuBar->addMenu("Einstellungen");
     add(settingsMenu, "Druckvorlage", "template", [this] { return controller.OnChooseTemplate(); });
     QMenu* tools = menuBar->addMenu("Tools");
@@ -211,6 +222,8 @@ void cMainWindow::BuildMenu() {
     addMachine(tools, "Dump Emulationsbereich", "dumpEmulation",
                [this] { return controller.OnDumpEmulationArea(); });
     add(tools, "Verlauf", "history", [this] { return ShowHistory(); });
+    add(tools, "Freigaben", "library", [this] { return ShowLibrary(); });
+    add(tools, "Flotte", "fleet", [this] { return ShowFleet(); });
     QAction* help = menuBar->addAction("Hilfe");
     help->setObjectName("help");
     connect(help, &QAction::triggered, this, [this] {
@@ -224,7 +237,7 @@ void cMainWindow::BuildMenu() {
     connect(about, &QAction::triggered, this, &cMainWindow::ShowAbout);
 }
 
-bool cMainWindow::ShowHistory() {
+bool cMainWindow::ShowHistory(const std::string& serialNr) {
     auto* history = dynamic_cast<cHistoryJournal*>(controller.Journal());
     if (!history || !history->store.IsOpen()) {
         controller.Ui().ShowMessage(history && !history->openError.empty()
@@ -233,7 +246,60 @@ bool cMainWindow::ShowHistory() {
         return false;
     }
     cDialogHistory dialog(controller, history->store, this);
+    if (!serialNr.empty())
+        dialog.ShowMachine(serialNr);
     return dialog.exec() == QDialog::Accepted;
+}
+
+bool cMainWindow::ShowLibrary() {
+    cFleetStore* fleet = controller.FleetRecords();
+    if (!fleet)
+        return false;
+    cDialogLibrary::Hooks hooks;
+    hooks.serialNr = controller.ConnectedSerial();
+    hooks.exportVersion = [this](const LibraryVersion& v) { return controller.ExportApproval(v); };
+    hooks.assign = [this](const LibraryRef& ref) {
+        const bool ok = controller.AssignConnected(ref);
+        ShowState(); // the compliance line follows the assignment
+        return ok;
+    };
+    // A version's fields in the units of the machines it is for, as the history shows them.
+    hooks.contextOf = [this](const ParameterBlock& image) {
+        auto* history = dynamic_cast<cHistoryJournal*>(controller.Journal());
+        return cHistoryModel(history->store, controller.CatalogPath().string()).ContextOf(image);
+    };
+    cDialogLibrary dialog(*fleet, std::move(hooks), this);
+    dialog.exec();
+    return true;
+}
+
+bool cMainWindow::ShowFleet() {
+    std::string error;
+    std::vector<FleetMachine> machines = controller.FleetOverview(error);
+    if (!error.empty()) {
+        controller.Ui().ShowMessage(error);
+        return false;
+    }
+    cDialogFleet::Hooks hooks;
+    hooks.openHistory = [this](const std::string& serialNr) {
+        if (ShowHistory(serialNr))
+            ShowState();
+    };
+    hooks.writePage = [this](const std::vector<FleetMachine>& shown, const std::string& filter) {
+        return controller.WriteFleetPage(shown, filter);
+    };
+    cDialogFleet dialog(std::move(machines), std::move(hooks), this);
+    dialog.exec();
+    return true;
+}
+
+bool cMainWindow::ShowApprovalDiff() {
+    if (controller.ApprovalText().empty() || busy)
+        return false;
+    cDialogApprovalDiff dialog(controller.ConnectedSerial(), controller.ApprovalText(),
+                               controller.ApprovalDifferences(), this);
+    dialog.exec();
+    return true;
 }
 
 void cMainWindow::BuildLanguageMenu() {
@@ -282,10 +348,23 @@ QWidget* cMainWindow::BuildTop() {
     row->addWidget(transferGroup);
     connect(portList, qOverload<int>(&QComboBox::activated), this,
             [this](int index) { controller.Ports().Select(index); });
-    connect(readButton, &QPushButton::clicked, this,
-            [this] { RunMachineCommand([this] { return controller.OnReadFromMachine(); }); });
-    connect(writeButton, &QPushButton::clicked, this,
-            [this] { RunMachineCommand([this] { return controller.OnWriteToMachine(); }); });
+    // After a read or write the status bar says whether the machine holds its approval.
+    connect(readButton, &QPushButton::clicked, this, [this] {
+        RunMachineCommand([this] {
+            const bool ok = controller.OnReadFromMachine();
+            if (ok)
+                controller.CheckApproval();
+            return ok;
+        });
+    });
+    connect(writeButton, &QPushButton::clicked, this, [this] {
+        RunMachineCommand([this] {
+            const bool ok = controller.OnWriteToMachine();
+            if (ok)
+                controller.CheckApproval();
+            return ok;
+        });
+    });
     connect(passwordButton, &QPushButton::clicked, this,
             [this] { RunMachineCommand([this] { return controller.OnChangePassword(); }); });
     connect(factoryButton, &QPushButton::clicked, this,
@@ -371,6 +450,15 @@ void cMainWindow::ShowState() {
     expertBox->setChecked(controller.Controls().expertChecked);
     expertBox->setEnabled(controller.Controls().expertBoxEnabled);
     updating = false;
+
+    const QString approval = QString::fromStdString(controller.ApprovalText()).toHtmlEscaped();
+    const bool deviates = !controller.ApprovalDifferences().empty();
+    // A deviation is a link: one click opens the comparison.
+    const QString shown = deviates ? QString("<a href=\"diff\">%1</a>").arg(approval) : approval;
+    approvalPane->setText(shown);
+    approvalPane->setToolTip(
+        deviates ? QString::fromStdString(Translate("Klick zeigt die abweichenden Felder")) : "");
+    approvalPane->setVisible(!approval.isEmpty());
 
     if (SheetView* view = sheet.View())
         view->ShowAllPages();

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <functional>
+#include <string>
 
 class cDialogMain;
 class CMainSheet;
@@ -59,8 +60,14 @@ public:
     // false while a command runs, which is left to finish.
     bool CloseWithoutAsking();
 
-    // "Verlauf": the history dialog. True when an entry was taken into the editor.
-    bool ShowHistory();
+    // "Verlauf": the history dialog, on the machine with serialNr when given. True when an
+    // entry was taken into the editor.
+    bool ShowHistory(const std::string& serialNr = {});
+    // "Freigaben", "Flotte" and the comparison behind the compliance line in the status bar.
+    bool ShowLibrary();
+    bool ShowFleet();
+    bool ShowApprovalDiff();
+    QLabel* ApprovalPane() const { return approvalPane; }
 
 public slots:
     // "Beenden", Escape and the window's close button.
@@ -98,6 +105,7 @@ private:
     cStepGraphicWnd* overview = nullptr;
     QPushButton* exitButton = nullptr;
     QLabel* statusPane = nullptr;
+    QLabel* approvalPane = nullptr;
     QProgressBar* progress = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -168,6 +169,29 @@ bool QtUserInterface::AskPasswordChange(PasswordChange& entry) {
     entry.oldPassword = FieldText(dialog.OldField());
     entry.newPassword = FieldText(dialog.NewField());
     entry.repetition = FieldText(dialog.RepeatField());
+    return true;
+}
+
+bool QtUserInterface::AskText(const TextRequest& request, std::string& text) {
+    if (unattended_)
+        return false;
+    QInputDialog dialog(parent_);
+    dialog.setObjectName("askText");
+    dialog.setWindowTitle(QString::fromStdString(request.title));
+    dialog.setLabelText(QString::fromStdString(request.label));
+    dialog.setOkButtonText(QString::fromStdString(Translate("OK")));
+    dialog.setCancelButtonText(QString::fromStdString(Translate("Abbrechen")));
+    if (!request.choices.empty()) {
+        QStringList items;
+        for (const std::string& c : request.choices)
+            items << QString::fromStdString(c);
+        dialog.setComboBoxItems(items);
+        dialog.setComboBoxEditable(true);
+    }
+    dialog.setTextValue(QString::fromStdString(text));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    text = dialog.textValue().toStdString();
     return true;
 }
 

@@ -63,6 +63,7 @@ public:
     bool AskPasswordChange(PasswordChange& entry) override;
     bool AskOpenFile(const FileRequest& request, std::string& path) override;
     bool AskSaveFile(const FileRequest& request, std::string& path) override;
+    bool AskText(const TextRequest& request, std::string& text) override;
     void ShowStatus(const std::string& text) override;
     void ShowProgress(bool visible) override;
     void SetProgress(int percent) override;

@@ -33,6 +33,10 @@ public:
     }
     bool AskOpenFile(const FileRequest&, std::string& path) override { return Take(files, path); }
     bool AskSaveFile(const FileRequest&, std::string& path) override { return Take(files, path); }
+    bool AskText(const TextRequest& request, std::string& text) override {
+        textQuestions.push_back(request);
+        return Take(texts, text);
+    }
     void ShowStatus(const std::string& text) override { statusTexts.push_back(text); }
     void ShowProgress(bool) override {}
     void SetProgress(int) override {}
@@ -44,6 +48,8 @@ public:
     std::deque<std::string> passwords;
     std::deque<PasswordChange> changes;
     std::deque<std::string> files;
+    std::deque<std::string> texts;
+    std::vector<TextRequest> textQuestions;
 
 private:
     static bool Take(std::deque<std::string>& queue, std::string& value) {

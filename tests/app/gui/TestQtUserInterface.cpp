@@ -6,6 +6,7 @@
 #include "tests/app/gui/RecordingUi.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -57,6 +58,44 @@ private slots:
 
         WhenModal([](QWidget* w) { ClickButton(w, "Cancel"); });
         QVERIFY(!ui.AskPassword(pw));
+    }
+
+    // "Als Freigabe speichern": an existing name chosen from the list, a new one typed over
+    // the proposal, a note without a list, and a cancel.
+    void textQuestionsOfferChoicesAndTakeNewText() {
+        QtUserInterface ui;
+        const cUserInterface::TextRequest names{
+            "Als Freigabe speichern", "Name der Freigabe:", {"Linie 4", "Station-12"}};
+        std::string text = "Station-12";
+        WhenModal([](QWidget* w) {
+            auto* combo = w->findChild<QComboBox*>();
+            QVERIFY(combo && combo->isEditable());
+            QCOMPARE(combo->currentText(), QString("Station-12")); // the proposal
+            combo->setCurrentIndex(0);
+            ClickButton(w, "OK");
+        });
+        QVERIFY(ui.AskText(names, text));
+        QCOMPARE(QString::fromStdString(text), QString("Linie 4"));
+        WhenModal([](QWidget* w) {
+            auto* combo = w->findChild<QComboBox*>();
+            combo->lineEdit()->selectAll();
+            QTest::keyClicks(combo->lineEdit(), "Station-13");
+            ClickButton(w, "OK");
+        });
+        QVERIFY(ui.AskText(names, text));
+        QCOMPARE(QString::fromStdString(text), QString("Station-13"));
+
+        std::string note;
+        WhenModal([](QWidget* w) {
+            QVERIFY(!w->findChild<QComboBox*>() || !w->findChild<QComboBox*>()->isVisible());
+            QTest::keyClicks(w->findChild<QLineEdit*>(), "Anzug 12 Nm");
+            ClickButton(w, "OK");
+        });
+        QVERIFY(ui.AskText({"Als Freigabe speichern", "Notiz:", {}}, note));
+        QCOMPARE(QString::fromStdString(note), QString("Anzug 12 Nm"));
+        WhenModal([](QWidget* w) { ClickButton(w, "Abbrechen"); });
+        QVERIFY(!ui.AskText(names, text));
+        QCOMPARE(QString::fromStdString(text), QString("Station-13")); // unchanged
     }
 
     void passwordDialogsShowOkAndCancel() {

@@ -1,0 +1,248 @@
+// The fleet in the real main window against the simulated machine: an approval saved from the
+// editor (a bad name refused with its reason), the read machine assigned in "Freigaben", the
+// compliance line after each read and its comparison, and "Flotte" with the machine's history
+// and the printable page.
+#include "app/DialogMain.h"
+#include "app/HistoryJournal.h"
+#include "app/MainSheet.h"
+#include "app/gui/DialogHistory.h"
+#include "app/gui/MainWindow.h"
+#include "fleet/gui/FleetView.h"
+#include "lang/Language.h"
+#include "sim/SimMachine.h"
+#include "tests/app/gui/RecordingUi.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Runs act on the modal dialog of type D once it is the one shown (a dialog opened from
+// another modal dialog included).
+template <class D> void WhenShown(std::function<void(D*)> act) {
+    QTimer::singleShot(0, [act] {
+        if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
+            act(d);
+            return;
+        }
+        WhenShown<D>(act);
+    });
+}
+
+QAction* Action(QWidget* w, const char* name) {
+    auto* a = w->findChild<QAction*>(name);
+    if (!a)
+        qWarning("no action %s", name);
+    return a;
+}
+
+} // namespace
+
+class TestFleetWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::unique_ptr<SimMachine> sim;
+    std::string device;
+    std::unique_ptr<RecordingUi> ui;
+    std::unique_ptr<CMainSheet> sheet;
+    cHistoryJournal journal;
+    std::unique_ptr<cDialogMain> controller;
+
+    void Screenshot(QWidget* w, const QString& name) {
+        const QString dir = qEnvironmentVariable("KELVANE_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            QVERIFY(w->grab().save(dir + "/" + name));
+    }
+
+    // Read, save the editor's configuration as "Station-12", assign it in "Freigaben", then
+    // change a step time on the machine through "zur Maschine".
+    void AssignAndDeviate(cMainWindow& w) {
+        w.ReadButton()->click();
+        QVERIFY(controller->DataLoaded());
+        ui->texts = {"Station-12", "erste Freigabe"};
+        Action(&w, "saveApproval")->trigger();
+        WhenShown<cDialogLibrary>([](cDialogLibrary* d) {
+            d->AssignNewestButton()->click();
+            d->reject();
+        });
+        Action(&w, "library")->trigger();
+        QCOMPARE(w.ApprovalPane()->text(), QString("entspricht Freigabe Station-12 v1"));
+        controller->PageImage().Step(1).SetTime(640);
+        controller->MarkChanged();
+        ui->passwords = {"0000"};
+        w.WriteButton()->click();
+        ParameterBlock machine;
+        machine.bytes = sim->ParameterImage();
+        QCOMPARE(int(machine.Step(1).Time()), 640);
+    }
+
+private slots:
+    void init() {
+        temp = std::make_unique<QTemporaryDir>();
+        SetLanguageFolder(KELVANE_BIN_DIR "/language/");
+        SetLanguage("German");
+        SimOptions options;
+        options.pacing = false;
+        options.announce = false;
+        sim = std::make_unique<SimMachine>(options);
+        device = sim->Start();
+        QVERIFY(!device.empty());
+        FolderSet folders;
+        folders.appFolder = KELVANE_BIN_DIR;
+        folders.dataFolder = (temp->path() + "/data").toStdString();
+        folders.documentsFolder = (temp->path() + "/documents").toStdString();
+        std::filesystem::create_directories(folders.dataFolder);
+        std::string notice, error;
+        QVERIFY2(journal.Open(folders.dataFolder, notice, error), error.c_str());
+        ui = std::make_unique<RecordingUi>();
+        sheet = std::make_unique<CMainSheet>();
+        controller = std::make_unique<cDialogMain>(*ui, *sheet, folders, [this] {
+            return std::vector<AdapterRecord>{{"NORKSIM1", device}};
+        });
+        sheet->SetHost(controller.get());
+        controller->Ports().SetReportCount(false);
+        controller->SetPauseFunction([](int) {});
+        controller->DiscoverAdapters();
+        controller->SetJournal(&journal);
+    }
+
+    void cleanup() {
+        sheet->SetHost(nullptr);
+        controller.reset();
+        sheet.reset();
+        ui.reset();
+        journal.store.Close();
+        sim->Stop();
+    }
+
+    void approvalSavedAssignedAndChecked() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        // Nothing read yet: nothing to save, nothing assigned.
+        Action(&w, "saveApproval")->trigger();
+        QCOMPARE(ui->messages.back(), std::string("ungültige Konfigurationsdaten"));
+        QVERIFY(ui->textQuestions.empty());
+
+        w.ReadButton()->click();
+        QVERIFY(w.ApprovalPane()->isHidden()); // no approval assigned
+        // A name with "@" is refused with the reason and asked again; the note follows.
+        ui->messages.clear();
+        ui->texts = {"Station@12", "Station-12", "Anzug 12 Nm"};
+        Action(&w, "saveApproval")->trigger();
+        QCOMPARE(int(ui->messages.size()), 1);
+        QVERIFY(ui->messages[0].find("\"@\"") != std::string::npos);
+        QCOMPARE(int(ui->textQuestions.size()), 3);
+        QVERIFY(ui->textQuestions[0].choices.empty());
+        // The second save offers the existing name.
+        ui->texts = {"Station-12", ""};
+        Action(&w, "saveApproval")->trigger();
+        QCOMPARE(ui->textQuestions[3].choices, std::vector<std::string>{"Station-12"});
+        std::string error;
+        cFleetStore* fleet = controller->FleetRecords();
+        QVERIFY(fleet);
+        const auto versions = fleet->Versions("Station-12", error);
+        QCOMPARE(int(versions.size()), 2);
+        QCOMPARE(versions[0].note, std::string("Anzug 12 Nm"));
+        QCOMPARE(ui->statusTexts.back(), std::string("gespeichert als Freigabe Station-12 v2"));
+
+        // "Freigaben" assigns the read machine, pinned to version 1.
+        WhenShown<cDialogLibrary>([](cDialogLibrary* d) {
+            QVERIFY(d->MachineLine()->text().contains("SIM0000001"));
+            d->VersionList()->setCurrentItem(d->VersionList()->topLevelItem(0));
+            d->AssignPinnedButton()->click();
+            QVERIFY(d->MachineLine()->text().contains("Station-12@1"));
+            d->reject();
+        });
+        Action(&w, "library")->trigger();
+        QCOMPARE(w.ApprovalPane()->text(), QString("entspricht Freigabe Station-12 v1"));
+        QVERIFY(!w.ApprovalPane()->isHidden());
+
+        // The machine changed behind the window's back: the next read says so, in the units
+        // of the pages, one click from the fields.
+        ParameterBlock changed;
+        changed.bytes = sim->ParameterImage();
+        changed.Step(1).SetTime(640);
+        sim->SetParameterImage(changed.bytes);
+        w.ReadButton()->click();
+        QCOMPARE(w.ApprovalPane()->text(),
+                 QString("<a href=\"diff\">weicht ab von Freigabe Station-12 v1: 1 Felder</a>"));
+        QCoreApplication::processEvents(); // the status bar lays out the longer line
+        QVERIFY(w.ApprovalPane()->width() >= w.ApprovalPane()->sizeHint().width());
+        Screenshot(&w, "main-approval.png");
+        QStringList fields;
+        WhenShown<cDialogApprovalDiff>([&fields, this](cDialogApprovalDiff* d) {
+            for (int i = 0; i < d->DifferenceList()->topLevelItemCount(); ++i) {
+                auto* item = d->DifferenceList()->topLevelItem(i);
+                fields << item->data(0, Qt::UserRole).toString() + "=" + item->text(2);
+            }
+            Screenshot(d, "approval-diff.png");
+            d->reject();
+        });
+        emit w.ApprovalPane()->linkActivated("diff");
+        QCOMPARE(fields, QStringList({"set1.step2.time=640 ms"}));
+    }
+
+    void fleetOpensHistoryAndWritesPage() {
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        AssignAndDeviate(w);
+        QVERIFY(w.ApprovalPane()->text().contains("weicht ab von Freigabe Station-12 v1"));
+
+        const QString page = temp->path() + "/documents/Flotte.html";
+        QString historySerial;
+        WhenShown<cDialogFleet>([&](cDialogFleet* d) {
+            QTreeWidget* list = d->MachineList();
+            QCOMPARE(list->topLevelItemCount(), 1);
+            QTreeWidgetItem* row = list->topLevelItem(0);
+            QCOMPARE(row->text(cFleetTable::Serial), QString("SIM0000001"));
+            QCOMPARE(row->text(cFleetTable::Assigned), QString("Station-12 v1"));
+            QCOMPARE(row->text(cFleetTable::Compliant), QString("Nein"));
+            Screenshot(d, "fleet-window.png");
+            WhenShown<cDialogHistory>([&](cDialogHistory* h) {
+                historySerial = h->MachineList()->currentItem()->text(0);
+                h->reject();
+            });
+            emit list->itemDoubleClicked(row, 0);
+            ui->files = {page.toStdString()};
+            d->PageButton()->click();
+            d->reject();
+        });
+        Action(&w, "fleet")->trigger();
+        QCOMPARE(historySerial, QString("SIM0000001"));
+        QFile file(page);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xFF\xFE"));
+        const QString text = QString::fromUtf16(
+            reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+        QVERIFY(text.contains("SIM0000001"));
+        QVERIFY(text.contains(QRegularExpression("<tr class=\"[a-z ]*deviating")));
+        QVERIFY(text.contains("alle Maschinen"));
+
+        // A page that cannot be written says so.
+        ui->messages.clear();
+        WhenShown<cDialogFleet>([this](cDialogFleet* d) {
+            ui->files = {(temp->path() + "/no/such/folder/Flotte.html").toStdString()};
+            d->PageButton()->click();
+            d->reject();
+        });
+        Action(&w, "fleet")->trigger();
+        QCOMPARE(int(ui->messages.size()), 1);
+        QVERIFY(ui->messages[0].find("Die Flottenseite konnte nicht geschrieben werden") == 0);
+    }
+};
+
+QTEST_MAIN(TestFleetWindow)
+#include "TestFleetWindow.moc"

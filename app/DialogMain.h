@@ -370,10 +370,10 @@ public:
     // The serial number of the last image read from a machine ("" none): the machine
     // "Freigaben" assigns.
     const std::string& ConnectedSerial() const { return connectedSerial; }
-    // After a read or write: the editor's image (as the machine holds it) against the machine's
-    // approval. The line the status bar shows ("" when none is assigned or the history cannot
-    // be read); ApprovalDifferences are the fields that differ (the approval's value old, the
-    // machine's new) for the comparison.
+    // What the connected machine holds, as last read or written, against its approval. The line the
+    // status bar shows ("" when none is assigned or the history cannot be read);
+    // ApprovalDifferences are the fields that differ (the approval's value old, the machine's new)
+    // for the comparison.
     std::string CheckApproval();
     const std::string& ApprovalText() const { return approvalText; }
     const std::vector<FieldDifference>& ApprovalDifferences() const { return approvalDifferences; }
@@ -459,6 +459,7 @@ private:
     cMachineJournal* journal = nullptr;
     std::unique_ptr<cFleetStore> fleetRecords;
     std::string connectedSerial;
+    ParameterBlock connectedImage; // as read or written last
     std::vector<FieldDifference> approvalDifferences;
     std::string approvalText;
     WriteCheckFn writeCheck = CheckImageForWrite;

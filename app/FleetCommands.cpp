@@ -70,15 +70,15 @@ cFleetStore* cDialogMain::FleetRecords(bool quiet) {
 std::string cDialogMain::CheckApproval() {
     approvalDifferences.clear();
     approvalText.clear();
-    // Only an image that names the machine last read says what that machine holds.
-    if (connectedSerial.empty() || SerialOf(image) != connectedSerial)
+    // The machine's own image, not the editor's: edits not yet written change nothing.
+    if (connectedSerial.empty() || SerialOf(connectedImage) != connectedSerial)
         return "";
     cFleetStore* fleet = FleetRecords(true);
     if (!fleet)
         return "";
     std::string error;
-    const ConversionContext ctx = MakeConversionContext(image, catalog, machineKind);
-    const cFleetStore::Check check = fleet->CheckMachine(image, error, &ctx);
+    const ConversionContext ctx = MakeConversionContext(connectedImage, catalog, machineKind);
+    const cFleetStore::Check check = fleet->CheckMachine(connectedImage, error, &ctx);
     approvalText = ComplianceText(check);
     approvalDifferences = check.compliance.differences;
     return approvalText;
@@ -120,6 +120,7 @@ bool cDialogMain::SaveAsApproval() {
         return false;
     }
     ui.ShowStatus(Format(Translate("gespeichert als Freigabe %s v%d"), name, version));
+    CheckApproval(); // the machine may follow this name's newest version
     return true;
 }
 

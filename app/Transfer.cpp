@@ -103,6 +103,7 @@ bool cDialogMain::OnReadFromMachine() {
     blockDigest = digest;
     image = block;
     connectedSerial = SerialOf(block);
+    connectedImage = block;
     fasteningCounter = counter;
     machineKind = 18;
     RefreshAfterRead();
@@ -261,6 +262,7 @@ bool cDialogMain::WriteEditedImage(bool tellDone) {
     }
     image = edited;
     machineImage = outgoing;
+    connectedImage = outgoing;
     blockDigest = outgoing.Digest();
     if (tellDone)
         Message("Parameter wurden übertragen", cUserInterface::Buttons::Ok,

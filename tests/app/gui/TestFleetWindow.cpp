@@ -168,6 +168,11 @@ private slots:
         Action(&w, "library")->trigger();
         QCOMPARE(w.ApprovalPane()->text(), QString("entspricht Freigabe Station-12 v1"));
         QVERIFY(!w.ApprovalPane()->isHidden());
+        // Edits not yet written change nothing on the machine.
+        controller->PageImage().Step(1).SetTime(999);
+        controller->MarkChanged();
+        QVERIFY(controller->AssignConnected(LibraryRef{"Station-12", 1}));
+        QCOMPARE(controller->ApprovalText(), std::string("entspricht Freigabe Station-12 v1"));
 
         // The machine changed behind the window's back: the next read says so, in the units
         // of the pages, one click from the fields.

@@ -255,3 +255,11 @@ std::string ComplianceText(const cFleetStore::Check& check) {
     return Replace(Replace(Replace(text, "%s", name), "%d", version), "%d",
                    std::to_string(check.compliance.differences.size()));
 }
+
+std::string RolloutDoneText(size_t done, long count, const std::string& serialNr) {
+    std::string text = count ? Translate("%d/%d fertig: %s") : Translate("%d fertig: %s");
+    text = Replace(text, "%d", std::to_string(done));
+    if (count)
+        text = Replace(text, "%d", std::to_string(count));
+    return Replace(text, "%s", serialNr);
+}

@@ -72,6 +72,9 @@ std::vector<std::string> LibraryColumns(const LibraryVersion& v);
 // exactly what ValidLibraryName refuses.
 const char* LibraryNameProblem(const std::string& name);
 
+// "3/40 fertig: SERIAL" (count 0: "3 fertig: SERIAL"), in the program's language.
+std::string RolloutDoneText(size_t done, long count, const std::string& serialNr);
+
 // "entspricht Freigabe Station-12 v3" / "weicht ab von Freigabe Station-12 v3: 3 Felder", in
 // the program's language; "" without an assignment.
 std::string ComplianceText(const cFleetStore::Check& check);

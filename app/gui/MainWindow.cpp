@@ -6,6 +6,7 @@
 #include "app/MainSheet.h"
 #include "app/ProgramVersion.h"
 #include "app/gui/DialogHistory.h"
+#include "app/gui/DialogRollout.h"
 #include "app/gui/MainSheetView.h"
 #include "app/gui/QtUserInterface.h"
 #include "fleet/gui/FleetView.h"
@@ -224,6 +225,7 @@ void cMainWindow::BuildMenu() {
     add(tools, "Verlauf", "history", [this] { return ShowHistory(); });
     add(tools, "Freigaben", "library", [this] { return ShowLibrary(); });
     add(tools, "Flotte", "fleet", [this] { return ShowFleet(); });
+    addMachine(tools, "Serienübertragung", "rollout", [this] { return ShowRollout(); });
     QAction* help = menuBar->addAction("Hilfe");
     help->setObjectName("help");
     connect(help, &QAction::triggered, this, [this] {
@@ -289,6 +291,15 @@ bool cMainWindow::ShowFleet() {
         return controller.WriteFleetPage(shown, filter);
     };
     cDialogFleet dialog(std::move(machines), std::move(hooks), this);
+    dialog.exec();
+    return true;
+}
+
+bool cMainWindow::ShowRollout() {
+    cFleetStore* fleet = controller.FleetRecords();
+    if (!fleet)
+        return false;
+    cDialogRollout dialog(controller, *fleet, this);
     dialog.exec();
     return true;
 }

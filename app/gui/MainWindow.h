@@ -67,6 +67,8 @@ public:
     bool ShowLibrary();
     bool ShowFleet();
     bool ShowApprovalDiff();
+    // "Serienübertragung": the rollout down the line on the selected adapter.
+    bool ShowRollout();
     QLabel* ApprovalPane() const { return approvalPane; }
 
 public slots:

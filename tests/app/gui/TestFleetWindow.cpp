@@ -6,6 +6,7 @@
 #include "app/HistoryJournal.h"
 #include "app/MainSheet.h"
 #include "app/gui/DialogHistory.h"
+#include "app/gui/DialogRollout.h"
 #include "app/gui/MainWindow.h"
 #include "fleet/gui/FleetView.h"
 #include "lang/Language.h"
@@ -14,10 +15,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -246,6 +249,66 @@ private slots:
         Action(&w, "fleet")->trigger();
         QCOMPARE(int(ui->messages.size()), 1);
         QVERIFY(ui->messages[0].find("Die Flottenseite konnte nicht geschrieben werden") == 0);
+    }
+
+    // "Serienübertragung" down a line of three: one written, one of another type skipped with
+    // its reason, one already compliant; a sound for each machine done.
+    void rolloutDownTheLine() {
+        sim->Stop();
+        auto image = [](unsigned k) {
+            ParameterBlock b;
+            b.bytes = SimMachine::DefaultImage();
+            b.SetSerialNr("SIM000000" + std::to_string(k));
+            return b;
+        };
+        ParameterBlock approved = image(1);
+        approved.Step(0).SetTime(777);
+        ParameterBlock other = image(2);
+        other.SetMachineType("TVX14-3000");
+        ParameterBlock compliant = image(3);
+        compliant.Step(0).SetTime(777);
+        SimOptions options;
+        options.pacing = false;
+        options.announce = false;
+        options.machines = 3;
+        options.lineGap = std::chrono::milliseconds(150);
+        options.lineImages = {{2, other.bytes}, {3, compliant.bytes}};
+        sim = std::make_unique<SimMachine>(options);
+        device = sim->Start();
+        QVERIFY(!device.empty());
+        controller->DiscoverAdapters();
+        std::string error;
+        QCOMPARE(controller->FleetRecords()->AddVersion("Station-12", approved, "", error), 1);
+
+        cMainWindow w(*controller, *sheet);
+        w.show();
+        ui->passwords = {std::string(SimMachine::kDefaultPassword)};
+        int sounds = 0;
+        QStringList rows;
+        QString status;
+        WhenShown<cDialogRollout>([&](cDialogRollout* d) {
+            QCOMPARE(d->ApprovalList()->currentText(), QString("Station-12 v1"));
+            d->sound = [&sounds] { ++sounds; };
+            d->SetProbeInterval(300);
+            d->CountBox()->setValue(3);
+            QVERIFY(d->Start());
+            for (int i = 0; i < d->MachineList()->topLevelItemCount(); ++i) {
+                auto* item = d->MachineList()->topLevelItem(i);
+                rows << item->text(0) + " " + item->data(0, Qt::UserRole).toString();
+            }
+            QVERIFY(d->MachineList()->topLevelItem(1)->text(2).contains("machine type"));
+            status = d->StatusLine()->text();
+            Screenshot(d, "rollout-dialog.png");
+            d->reject();
+        });
+        Action(&w, "rollout")->trigger();
+        QCOMPARE(rows,
+                 QStringList({"SIM0000001 written", "SIM0000002 skipped", "SIM0000003 compliant"}));
+        QCOMPARE(sounds, 2);
+        QCOMPARE(status, QString("3 Maschinen, 1 geschrieben, 0 fehlgeschlagen"));
+        ParameterBlock first;
+        first.bytes = *sim->LineImage(1);
+        QCOMPARE(int(first.Step(0).Time()), 777);
     }
 };
 

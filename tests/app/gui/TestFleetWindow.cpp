@@ -91,6 +91,36 @@ class TestFleetWindow : public QObject {
         QCOMPARE(int(machine.Step(1).Time()), 640);
     }
 
+    // A line of three machines instead of the one: the second of another type, the third
+    // already holding the approval "Station-12" v1.
+    bool StartLine() {
+        sim->Stop();
+        auto image = [](unsigned k) {
+            ParameterBlock b;
+            b.bytes = SimMachine::DefaultImage();
+            b.SetSerialNr("SIM000000" + std::to_string(k));
+            return b;
+        };
+        ParameterBlock approved = image(1);
+        approved.Step(0).SetTime(777);
+        ParameterBlock other = image(2);
+        other.SetMachineType("TVX14-3000");
+        ParameterBlock compliant = image(3);
+        compliant.Step(0).SetTime(777);
+        SimOptions options;
+        options.pacing = false;
+        options.announce = false;
+        options.machines = 3;
+        options.lineGap = std::chrono::milliseconds(150);
+        options.lineImages = {{2, other.bytes}, {3, compliant.bytes}};
+        sim = std::make_unique<SimMachine>(options);
+        device = sim->Start();
+        controller->DiscoverAdapters();
+        std::string error;
+        return !device.empty() &&
+               controller->FleetRecords()->AddVersion("Station-12", approved, "", error) == 1;
+    }
+
 private slots:
     void init() {
         temp = std::make_unique<QTemporaryDir>();
@@ -254,32 +284,7 @@ private slots:
     // "Serienübertragung" down a line of three: one written, one of another type skipped with
     // its reason, one already compliant; a sound for each machine done.
     void rolloutDownTheLine() {
-        sim->Stop();
-        auto image = [](unsigned k) {
-            ParameterBlock b;
-            b.bytes = SimMachine::DefaultImage();
-            b.SetSerialNr("SIM000000" + std::to_string(k));
-            return b;
-        };
-        ParameterBlock approved = image(1);
-        approved.Step(0).SetTime(777);
-        ParameterBlock other = image(2);
-        other.SetMachineType("TVX14-3000");
-        ParameterBlock compliant = image(3);
-        compliant.Step(0).SetTime(777);
-        SimOptions options;
-        options.pacing = false;
-        options.announce = false;
-        options.machines = 3;
-        options.lineGap = std::chrono::milliseconds(150);
-        options.lineImages = {{2, other.bytes}, {3, compliant.bytes}};
-        sim = std::make_unique<SimMachine>(options);
-        device = sim->Start();
-        QVERIFY(!device.empty());
-        controller->DiscoverAdapters();
-        std::string error;
-        QCOMPARE(controller->FleetRecords()->AddVersion("Station-12", approved, "", error), 1);
-
+        QVERIFY(StartLine());
         cMainWindow w(*controller, *sheet);
         w.show();
         ui->passwords = {std::string(SimMachine::kDefaultPassword)};
@@ -309,6 +314,31 @@ private slots:
         ParameterBlock first;
         first.bytes = *sim->LineImage(1);
         QCOMPARE(int(first.Step(0).Time()), 777);
+    }
+
+    // Open-ended: "Anhalten" (and closing) while a machine is handled ends the rollout after
+    // that machine; the dialog stays until then.
+    void rolloutStopsAfterTheMachineOnTheLine() {
+        QVERIFY(StartLine());
+        cMainWindow w(*controller, *sheet);
+        ui->passwords = {std::string(SimMachine::kDefaultPassword)};
+        int rows = -1;
+        bool stayed = false;
+        WhenShown<cDialogRollout>([&](cDialogRollout* d) {
+            d->SetProbeInterval(300);
+            QCOMPARE(d->CountBox()->value(), 0);
+            d->sound = [d, &stayed] {
+                d->reject(); // as the close button: taken as a stop
+                stayed = d->isVisible() && d->Running();
+            };
+            QVERIFY(d->Start());
+            rows = d->MachineList()->topLevelItemCount();
+            QVERIFY(!d->Running());
+            d->reject();
+        });
+        Action(&w, "rollout")->trigger();
+        QVERIFY(stayed);
+        QCOMPARE(rows, 1);
     }
 };
 

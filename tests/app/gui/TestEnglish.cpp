@@ -4,9 +4,12 @@
 // still translates it, or when it carries a German letter.
 #include "app/DialogMain.h"
 #include "app/MainSheet.h"
+#include "app/gui/DialogRollout.h"
 #include "app/gui/MainSheetView.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtUserInterface.h"
+#include "fleet/gui/FleetView.h"
+#include "history/HistoryStore.h"
 #include "lang/Language.h"
 #include "link/QVX.h"
 #include "link/ResultCodes.h"
@@ -32,10 +35,12 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <deque>
@@ -384,6 +389,73 @@ private slots:
         QVERIFY(shown.contains("About Torvex Kelvane"));
         QVERIFY(shown.contains("Service and parameterisation program for cordless nutrunners"));
         QVERIFY2(GermanOf(shown).isEmpty(), qPrintable(Listed(GermanOf(shown))));
+    }
+
+    // The fleet's windows: captions, buttons, headers and the words of the tables.
+    void fleetWindows() {
+        auto withTables = [](QWidget* w) {
+            QStringList texts = ShownTexts(w);
+            for (QTreeWidget* list : w->findChildren<QTreeWidget*>()) {
+                if (list->objectName() == "fields")
+                    continue; // the record's own names
+                for (int c = 0; c < list->columnCount(); ++c) {
+                    texts << list->headerItem()->text(c);
+                    for (int i = 0; i < list->topLevelItemCount(); ++i)
+                        texts << list->topLevelItem(i)->text(c);
+                }
+            }
+            for (QSpinBox* box : w->findChildren<QSpinBox*>())
+                texts << box->specialValueText();
+            texts.removeAll(QString());
+            return texts;
+        };
+        FleetMachine m;
+        m.serialNr = "SIM0000001";
+        m.machineType = "QVK";
+        m.service = ServiceState::Due;
+        m.calibrationDue = false;
+        m.compliance = FleetCompliance::No;
+        m.assigned = "Station-12 v1";
+        m.imageEntryId = 1;
+        cDialogFleet fleetDialog({m}, {});
+        QStringList shown = withTables(&fleetDialog);
+        QVERIFY(shown.contains("Fleet"));
+        QVERIFY(shown.contains("due"));
+        QVERIFY2(GermanOf(shown).isEmpty(), qPrintable(Listed(GermanOf(shown))));
+
+        cHistoryStore history;
+        HistoryNotice notice;
+        HistoryError herr;
+        QVERIFY(history.Open((temp->path() + "/history.sqlite").toStdString(), notice, herr));
+        cFleetStore fleet;
+        std::string error;
+        QVERIFY(fleet.Open(history, error));
+        ParameterBlock image;
+        image.bytes = SimMachine::DefaultImage();
+        QCOMPARE(fleet.AddVersion("Station-12", image, "", error), 1);
+        cDialogLibrary library(fleet, {});
+        shown = withTables(&library);
+        QVERIFY(shown.contains("Approvals"));
+        QVERIFY2(GermanOf(shown).isEmpty(), qPrintable(Listed(GermanOf(shown))));
+        cDialogApprovalDiff diff("SIM0000001", Translate("entspricht Freigabe %s v%d"), {});
+        shown = withTables(&diff);
+        QVERIFY2(GermanOf(shown).isEmpty(), qPrintable(Listed(GermanOf(shown))));
+
+        RecordingUi ui;
+        CMainSheet sheet;
+        FolderSet folders;
+        folders.appFolder = KELVANE_BIN_DIR;
+        folders.dataFolder = (temp->path() + "/data").toStdString();
+        folders.documentsFolder = (temp->path() + "/documents").toStdString();
+        cDialogMain controller(ui, sheet, folders, [] { return std::vector<AdapterRecord>{}; });
+        sheet.SetHost(&controller);
+        {
+            cDialogRollout rollout(controller, fleet);
+            shown = withTables(&rollout);
+            QVERIFY(shown.contains("Series transfer"));
+            QVERIFY2(GermanOf(shown).isEmpty(), qPrintable(Listed(GermanOf(shown))));
+        }
+        sheet.SetHost(nullptr);
     }
 
     // The commands' messages and status texts, each path taken on the simulated machine.

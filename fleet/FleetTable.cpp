@@ -16,10 +16,21 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::string Replace(std::string text, const std::string& what, const std::string& with) {
-    if (size_t at = text.find(what); at != std::string::npos)
-        text.replace(at, what.size(), with);
-    return text;
+// The template's "%s" and "%d" replaced in one pass by args in their order, so a value that
+// itself holds "%d" (a name may) stays as it is.
+std::string Fill(const std::string& text, const std::vector<std::string>& args) {
+    std::string out;
+    size_t next = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 1 < text.size() && (text[i + 1] == 's' || text[i + 1] == 'd') &&
+            next < args.size()) {
+            out += args[next++];
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
 }
 
 std::string ServiceText(ServiceState s) {
@@ -251,15 +262,12 @@ std::string ComplianceText(const cFleetStore::Check& check) {
         text = Translate("Freigabe %s v%d gilt für einen anderen Maschinentyp");
         break;
     }
-    // The version first, then the number of fields.
-    return Replace(Replace(Replace(text, "%s", name), "%d", version), "%d",
-                   std::to_string(check.compliance.differences.size()));
+    return Fill(text, {name, version, std::to_string(check.compliance.differences.size())});
 }
 
 std::string RolloutDoneText(size_t done, long count, const std::string& serialNr) {
-    std::string text = count ? Translate("%d/%d fertig: %s") : Translate("%d fertig: %s");
-    text = Replace(text, "%d", std::to_string(done));
     if (count)
-        text = Replace(text, "%d", std::to_string(count));
-    return Replace(text, "%s", serialNr);
+        return Fill(Translate("%d/%d fertig: %s"),
+                    {std::to_string(done), std::to_string(count), serialNr});
+    return Fill(Translate("%d fertig: %s"), {std::to_string(done), serialNr});
 }

@@ -107,4 +107,20 @@ TEST(LibraryNames, ReasonGivenExactlyForRefusedNames) {
     }
 }
 
+// A name or serial number holding "%d" or "%s" stays as it is in the lines around it.
+TEST(FleetTexts, ValuesAreNotTakenForPlaceholders) {
+    cFleetStore::Check check;
+    check.approved = LibraryVersion{};
+    check.approved->name = "Linie %d %s";
+    check.approved->version = 3;
+    check.compliance.state = Compliance::Deviates;
+    check.compliance.differences.resize(2);
+    EXPECT_EQ(ComplianceText(check), "weicht ab von Freigabe Linie %d %s v3: 2 Felder");
+    check.compliance.state = Compliance::Compliant;
+    EXPECT_EQ(ComplianceText(check), "entspricht Freigabe Linie %d %s v3");
+    EXPECT_EQ(ComplianceText(cFleetStore::Check{}), "");
+    EXPECT_EQ(RolloutDoneText(3, 40, "SIM%d"), "3/40 fertig: SIM%d");
+    EXPECT_EQ(RolloutDoneText(3, 0, "SIM1"), "3 fertig: SIM1");
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "lang/Language.h"
 #include "model/ImageDiff.h"
+#include "model/ImageFields.h"
 #include "model/ImageListing.h"
 
 #include <QBrush>
@@ -265,11 +266,17 @@ void cDialogLibrary::VersionChosen() {
     if (!v)
         return;
     const ConversionContext ctx = hooks.contextOf ? hooks.contextOf(v->image) : ConversionContext{};
+    // What a version carries: the configuration's fields, and the machine type it is for;
+    // identity and maintenance data never come from the library.
     for (const std::string& line : ListImage(v->image, ctx)) {
         const size_t eq = line.find(" = ");
-        fields->addTopLevelItem(new QTreeWidgetItem(
-            eq == std::string::npos ? QStringList{Q(line)}
-                                    : QStringList{Q(line.substr(0, eq)), Q(line.substr(eq + 3))}));
+        if (eq == std::string::npos)
+            continue;
+        const std::string name = line.substr(0, eq);
+        const ImageField* field = FindImageField(name);
+        if (name != "machineType" && (!field || field->group != FieldGroup::Configuration))
+            continue;
+        fields->addTopLevelItem(new QTreeWidgetItem({Q(name), Q(line.substr(eq + 3))}));
     }
     fields->resizeColumnToContents(0);
 }

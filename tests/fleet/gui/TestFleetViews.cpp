@@ -153,6 +153,10 @@ private slots:
         // The newest row is chosen: its fields are listed, the step time among them.
         QVERIFY(d.FieldList()->topLevelItemCount() > 20);
         QVERIFY(!d.FieldList()->findItems("set1.step2.time", Qt::MatchExactly, 0).isEmpty());
+        QVERIFY(!d.FieldList()->findItems("machineType", Qt::MatchExactly, 0).isEmpty());
+        // Identity and maintenance data are no part of an approval.
+        for (const char* notCarried : {"serialNr", "place", "calDate"})
+            QVERIFY(d.FieldList()->findItems(notCarried, Qt::MatchExactly, 0).isEmpty());
         Shot(&d, "library-dialog.png");
 
         d.AssignNewestButton()->click();

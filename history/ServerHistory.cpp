@@ -19,8 +19,9 @@ constexpr const char* kInsertLock = "SELECT pg_advisory_xact_lock(4992071305)";
 constexpr const char* kColumns =
     "seq, time_ms, command, result, message, machine_type, serial_nr, el_assembly, sw_version, "
     "counter, uuid, kind, technician, host";
-constexpr const char* kImageColumns = ", image_before, image_after, extra, payload";
-constexpr int kInsertColumns = 18;
+constexpr const char* kImageColumns =
+    ", image_before, image_after, extra, payload, before_digest, after_digest, extra_digest";
+constexpr int kInsertColumns = 21;
 
 int64_t NowMsOf() {
     using namespace std::chrono;
@@ -151,6 +152,9 @@ HistoryEntry ReadRow(const PGresult* r, int row, bool withImages, int at = 0) {
         e.after = Image(r, row, at + 15);
         e.extra = Bytea(r, row, at + 16);
         e.payload = Bytea(r, row, at + 17);
+        e.beforeDigest = text(18);
+        e.afterDigest = text(19);
+        e.extraDigest = text(20);
     }
     return e;
 }
@@ -164,8 +168,11 @@ ServerError::Kind KindOfState(const std::string& state) {
         return ServerError::Permission;
     if (state == "42P01" || state == "3F000")
         return ServerError::NoSchema;
-    if (state == "53100" || state.rfind("53", 0) == 0)
+    if (state == "53100")
         return ServerError::Full;
+    // Out of memory, too many connections, a limit of the server's configuration.
+    if (state.rfind("53", 0) == 0)
+        return ServerError::Busy;
     if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0)
         return ServerError::Unreachable;
     return ServerError::Other;
@@ -216,13 +223,16 @@ ServerError::Kind cServerHistory::KindOfMessage(const std::string& m) {
         return ServerError::NoDatabase;
     if (has("permission denied"))
         return ServerError::Permission;
+    if (has("too many clients") || has("too many connections") || has("out of memory"))
+        return ServerError::Busy;
     if (has("definition of service") || has("invalid connection option") || has("missing \"=\"") ||
         has("invalid URI") || has("unterminated quoted string"))
         return ServerError::Config;
     if (has("could not connect") || has("Connection refused") || has("timeout expired") ||
         has("could not translate host name") || has("No such file or directory") ||
-        has("server closed the connection") || has("Network is unreachable") ||
-        has("No route to host") || has("the database system is"))
+        has("server closed the connection") || has("Connection reset") ||
+        has("could not receive data from server") || has("could not send data to server") ||
+        has("Network is unreachable") || has("No route to host") || has("the database system is"))
         return ServerError::Unreachable;
     return ServerError::Other;
 }
@@ -401,7 +411,8 @@ bool cServerHistory::InsertRows(const std::vector<HistoryEntry>& entries, size_t
                                 const std::string& source, bool skipKnown, ServerError& error) {
     std::string sql = "INSERT INTO kelvane.entry(uuid, source, kind, time_ms, command, result, "
                       "message, machine_type, serial_nr, el_assembly, sw_version, counter, "
-                      "image_before, image_after, extra, payload, technician, host) VALUES ";
+                      "image_before, image_after, extra, payload, technician, host, before_digest, "
+                      "after_digest, extra_digest) VALUES ";
     std::vector<std::string> texts;
     std::vector<const char*> values;
     std::vector<int> lengths, formats;
@@ -459,6 +470,19 @@ bool cServerHistory::InsertRows(const std::vector<HistoryEntry>& entries, size_t
         blob(e.payload);
         text(Utf8(e.technician.empty() ? technician_ : e.technician));
         text(Utf8(e.host.empty() ? host_ : e.host));
+        // The laptop's digest as it stored it (a mismatch stays visible to the team); made
+        // here only for an image that came without one.
+        auto digest = [&](const std::string& stored, const uint8_t* p, size_t len) {
+            if (!stored.empty())
+                text(stored);
+            else if (p)
+                text(ImageDigest(p, len));
+            else
+                null();
+        };
+        digest(e.beforeDigest, e.before ? e.before->bytes.data() : nullptr, ParameterBlock::kSize);
+        digest(e.afterDigest, e.after ? e.after->bytes.data() : nullptr, ParameterBlock::kSize);
+        digest(e.extraDigest, e.extra.empty() ? nullptr : e.extra.data(), e.extra.size());
     }
     if (skipKnown)
         sql += " ON CONFLICT (uuid) DO NOTHING";

@@ -27,6 +27,7 @@ struct ServerError {
         SchemaOld,   // server init of an older Kelvane: run it again
         SchemaNew,   // a newer Kelvane made the schema: update this one
         Full,        // the server's disk is full
+        Busy,        // the server lacks memory or connections for now
         Config,      // the connection string or service cannot be used
         Local,       // the laptop's own history failed
         Other,
@@ -40,7 +41,7 @@ struct ServerError {
 class cServerHistory : public cHistory {
 public:
     // The schema version this program reads and writes (data/sql/kelvane-N.sql up to N).
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     cServerHistory() = default;
     ~cServerHistory() override;

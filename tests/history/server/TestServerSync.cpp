@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -267,4 +271,148 @@ TEST(ServerSync, TechniciansCannotChangeTheSharedRecord) {
     EXPECT_EQ(AdminSql(db.Name(), "DELETE FROM kelvane.entry"), ""); // the owner
     EXPECT_EQ(ServerRows(db), 0);
     AdminSql(db.Name(), "DROP OWNED BY " + role + "; DROP ROLE " + role);
+}
+
+// Each image's digest travels with it to the team: made on sending where the laptop kept none,
+// and sent as the laptop kept it otherwise (one that no longer fits its image stays visible).
+TEST(ServerSync, DigestsTravelWithTheirImages) {
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    cServerHistory server;
+    ServerError error;
+    ASSERT_TRUE(server.Connect(db.Conninfo(), error)) << error.detail;
+
+    HistoryEntry write;
+    write.uuid = NewUuid();
+    write.command = "zur Maschine";
+    write.result = 0;
+    write.before = Machine("SN-A", 1);
+    write.after = Machine("SN-A", 2);
+    write.extra.assign(128, 0x5A);
+    write.TakeIdentity(*write.before);
+    HistoryEntry kept = write;
+    kept.uuid = NewUuid();
+    kept.before.reset();
+    kept.extra.clear();
+    kept.afterDigest = ImageDigest(Machine("SN-A", 3));
+    HistoryEntry record = HistoryEntry::Record("assignment", "SN-A", {'{', '}'});
+    record.uuid = NewUuid();
+    ASSERT_TRUE(server.Push({write, kept, record}, NewUuid(), error)) << error.detail;
+
+    std::vector<HistoryEntry> pulled;
+    int64_t next = 0;
+    bool more = false;
+    ASSERT_TRUE(server.Pull(0, NewUuid(), 10, pulled, next, more, error)) << error.detail;
+    ASSERT_EQ(pulled.size(), 3u);
+    struct Expected {
+        std::string before, after, extra;
+    };
+    const Expected expected[] = {
+        {ImageDigest(*write.before), ImageDigest(*write.after),
+         ImageDigest(write.extra.data(), write.extra.size())},
+        {"", kept.afterDigest, ""},
+        {"", "", ""},
+    };
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(pulled[i].beforeDigest, expected[i].before);
+        EXPECT_EQ(pulled[i].afterDigest, expected[i].after);
+        EXPECT_EQ(pulled[i].extraDigest, expected[i].extra);
+    }
+    EXPECT_EQ(expected[0].after.size(), 40u);
+    HistoryError failure;
+    const std::optional<HistoryEntry> one = server.EntryByUuid(write.uuid, failure);
+    ASSERT_TRUE(one) << failure.detail;
+    EXPECT_EQ(one->extraDigest, expected[0].extra);
+}
+
+namespace {
+
+// A tablespace on a tmpfs of its own, small enough to fill (mounting needs root).
+class SmallDisk {
+public:
+    explicit SmallDisk(const char* size) {
+        name = "kelvane_small" + std::to_string(::getpid());
+        char tmpl[] = "/tmp/kelvane-small-XXXXXX";
+        if (!::mkdtemp(tmpl)) {
+            why = "mkdtemp failed";
+            return;
+        }
+        dir = tmpl;
+        const std::string options = std::string("size=") + size + ",mode=0700";
+        if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            why = std::string("mount tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        mounted = true;
+        // The tablespace's folder belongs to the user the cluster runs as.
+        struct stat data {};
+        const std::string dataDir = AdminValue("postgres", "SHOW data_directory");
+        if (::stat(dataDir.c_str(), &data) != 0 || ::chown(dir.c_str(), data.st_uid, data.st_gid)) {
+            why = "cannot give " + dir + " to the cluster's user";
+            return;
+        }
+        why = AdminSql("postgres", "CREATE TABLESPACE " + name + " LOCATION '" + dir + "'");
+        made = why.empty();
+    }
+    ~SmallDisk() {
+        if (made)
+            AdminSql("postgres", "DROP TABLESPACE IF EXISTS " + name);
+        if (mounted && ::umount(dir.c_str()) != 0)
+            ::umount2(dir.c_str(), MNT_DETACH);
+        if (!dir.empty())
+            ::rmdir(dir.c_str());
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    std::string name, dir, why;
+    bool mounted = false, made = false;
+};
+
+} // namespace
+
+// The server's disk fills in the middle of a sync: the batches that arrived are marked sent,
+// none that did not; the failure says so; once the administrator made room the next sync sends
+// the rest, each entry once.
+TEST(ServerSync, AFullServerDiskLosesNothing) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a small file system for the server needs root";
+    SmallDisk disk("1m"); // declared first: dropped after the database that uses it
+    if (!disk.made)
+        GTEST_SKIP() << disk.why;
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    ASSERT_EQ(AdminSql(db.Name(), "ALTER TABLE kelvane.entry SET TABLESPACE " + disk.name), "");
+    constexpr int kEntries = 3000;
+    Laptop a("anna");
+    a.Reads("SN-A", kEntries);
+
+    SyncCounts counts;
+    ServerError error;
+    ASSERT_FALSE(a.Sync(db.Conninfo(), counts, error, 250));
+    EXPECT_EQ(error.kind, ServerError::Full) << error.detail;
+    EXPECT_NE(error.detail.find("No space left"), std::string::npos) << error.detail;
+    const int64_t arrived = ServerRows(db);
+    EXPECT_GT(arrived, 0);
+    EXPECT_LT(arrived, kEntries);
+    EXPECT_EQ(counts.pushed, arrived);
+    SyncStatus status = SyncStatusOf(a.store);
+    EXPECT_EQ(status.waiting, kEntries - arrived);
+    EXPECT_EQ(status.lastErrorKind, ServerError::Full);
+
+    // Still full: the same answer, nothing lost on either side.
+    ASSERT_FALSE(a.Sync(db.Conninfo(), counts, error, 250));
+    EXPECT_EQ(error.kind, ServerError::Full) << error.detail;
+    EXPECT_EQ(ServerRows(db), arrived);
+
+    ASSERT_EQ(AdminSql(db.Name(), "ALTER TABLE kelvane.entry SET TABLESPACE pg_default"), "");
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error, 250)) << error.detail;
+    EXPECT_EQ(counts.pushed, kEntries - arrived);
+    EXPECT_EQ(ServerRows(db), kEntries);
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT count(DISTINCT uuid) FROM kelvane.entry"),
+              std::to_string(kEntries));
+    status = SyncStatusOf(a.store);
+    EXPECT_EQ(status.waiting, 0);
+    EXPECT_EQ(status.lastErrorKind, ServerError::None);
 }

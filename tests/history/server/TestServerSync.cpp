@@ -273,57 +273,98 @@ TEST(ServerSync, TechniciansCannotChangeTheSharedRecord) {
     AdminSql(db.Name(), "DROP OWNED BY " + role + "; DROP ROLE " + role);
 }
 
-// Each image's digest travels with it to the team: made on sending where the laptop kept none,
-// and sent as the laptop kept it otherwise (one that no longer fits its image stays visible).
-TEST(ServerSync, DigestsTravelWithTheirImages) {
-    TestDatabase db;
-    ASSERT_TRUE(db.Init());
-    cServerHistory server;
-    ServerError error;
-    ASSERT_TRUE(server.Connect(db.Conninfo(), error)) << error.detail;
-
+// A push copies its rows in one go, or, where the administrator took the right to make a
+// table of the session (TEMP), inserts them as statements. Both roads store every field as the
+// laptop had it, and each image's digest: made on sending where the laptop kept none, sent as
+// the laptop kept it otherwise (one that no longer fits its image stays visible).
+TEST(ServerSync, BothRoadsOfAPushStoreEveryField) {
     HistoryEntry write;
-    write.uuid = NewUuid();
     write.command = "zur Maschine";
-    write.result = 0;
-    write.before = Machine("SN-A", 1);
-    write.after = Machine("SN-A", 2);
+    write.result = -7;
+    write.message = "Schreiben fehlgeschlagen: \xFF kaputt";
+    write.before = Machine("SN-\xC4\xD6", 1);
+    write.after = Machine("SN-\xC4\xD6", 2);
     write.extra.assign(128, 0x5A);
     write.TakeIdentity(*write.before);
-    HistoryEntry kept = write;
-    kept.uuid = NewUuid();
-    kept.before.reset();
-    kept.extra.clear();
-    kept.afterDigest = ImageDigest(Machine("SN-A", 3));
-    HistoryEntry record = HistoryEntry::Record("assignment", "SN-A", {'{', '}'});
-    record.uuid = NewUuid();
-    ASSERT_TRUE(server.Push({write, kept, record}, NewUuid(), error)) << error.detail;
-
-    std::vector<HistoryEntry> pulled;
-    int64_t next = 0;
-    bool more = false;
-    ASSERT_TRUE(server.Pull(0, NewUuid(), 10, pulled, next, more, error)) << error.detail;
-    ASSERT_EQ(pulled.size(), 3u);
-    struct Expected {
-        std::string before, after, extra;
-    };
-    const Expected expected[] = {
+    write.fasteningCounter = 4294967295u;
+    write.timeMs = 1700000000123;
+    write.technician = "J\xC3\xBCrgen";
+    write.host = "werk-3";
+    HistoryEntry kept;
+    kept.command = "von Maschine";
+    kept.after = Machine("SN-B", 4); // no result: a backup never completed
+    kept.TakeIdentity(*kept.after);
+    kept.afterDigest = ImageDigest(Machine("SN-B", 3));
+    kept.timeMs = 1700000000124;
+    HistoryEntry record = HistoryEntry::Record("assignment", "SN-B", {'{', '\0', '}'});
+    record.timeMs = 1700000000125;
+    const std::vector<HistoryEntry> sent = {write, kept, record};
+    const std::string digests[3][3] = {
         {ImageDigest(*write.before), ImageDigest(*write.after),
          ImageDigest(write.extra.data(), write.extra.size())},
         {"", kept.afterDigest, ""},
         {"", "", ""},
     };
-    for (size_t i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(pulled[i].beforeDigest, expected[i].before);
-        EXPECT_EQ(pulled[i].afterDigest, expected[i].after);
-        EXPECT_EQ(pulled[i].extraDigest, expected[i].extra);
+
+    for (const bool statements : {false, true}) {
+        SCOPED_TRACE(statements ? "statements" : "copy");
+        TestDatabase db;
+        ASSERT_TRUE(db.Init());
+        const std::string role = db.Name() + "_tech";
+        ASSERT_EQ(AdminSql(db.Name(), "CREATE ROLE " + role +
+                                          " LOGIN PASSWORD 'pw'; GRANT "
+                                          "kelvane_technician TO " +
+                                          role),
+                  "");
+        if (statements) {
+            ASSERT_EQ(AdminSql(db.Name(), "REVOKE TEMP ON DATABASE " + db.Name() + " FROM PUBLIC"),
+                      "");
+        }
+        cServerHistory server;
+        ServerError error;
+        ASSERT_TRUE(server.Connect(db.Conninfo() + " user=" + role + " password=pw", error))
+            << error.detail;
+        std::vector<HistoryEntry> batch = sent;
+        for (HistoryEntry& e : batch)
+            e.uuid = NewUuid();
+        ASSERT_TRUE(server.Push(batch, NewUuid(), error)) << error.detail;
+        ASSERT_TRUE(server.Push(batch, NewUuid(), error)) << error.detail; // skipped
+        EXPECT_EQ(ServerRows(db), 3);
+
+        std::vector<HistoryEntry> pulled;
+        int64_t next = 0;
+        bool more = false;
+        ASSERT_TRUE(server.Pull(0, NewUuid(), 10, pulled, next, more, error)) << error.detail;
+        ASSERT_EQ(pulled.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            const HistoryEntry &a = batch[i], &b = pulled[i];
+            EXPECT_EQ(b.uuid, a.uuid);
+            EXPECT_EQ(b.kind, a.kind);
+            EXPECT_EQ(b.command, a.command);
+            EXPECT_EQ(b.result, a.result);
+            EXPECT_EQ(b.timeMs, a.timeMs);
+            EXPECT_EQ(b.serialNr, a.serialNr);
+            EXPECT_EQ(b.machineType, a.machineType);
+            EXPECT_EQ(b.fasteningCounter, a.fasteningCounter);
+            EXPECT_EQ(b.before.has_value(), a.before.has_value());
+            EXPECT_EQ(b.after.has_value(), a.after.has_value());
+            if (a.after && b.after) {
+                EXPECT_EQ(b.after->bytes, a.after->bytes);
+            }
+            EXPECT_EQ(b.extra, a.extra);
+            EXPECT_EQ(b.payload, a.payload);
+            EXPECT_EQ(b.beforeDigest, digests[i][0]);
+            EXPECT_EQ(b.afterDigest, digests[i][1]);
+            EXPECT_EQ(b.extraDigest, digests[i][2]);
+        }
+        EXPECT_EQ(pulled[0].message, "Schreiben fehlgeschlagen: \xEF\xBF\xBD kaputt");
+        EXPECT_EQ(pulled[0].technician, write.technician);
+        EXPECT_EQ(pulled[0].host, "werk-3");
+        EXPECT_EQ(digests[0][1].size(), 40u);
+        server.Disconnect();
+        AdminSql(db.Name(), "DROP OWNED BY " + role + "; DROP ROLE " + role);
     }
-    EXPECT_EQ(expected[0].after.size(), 40u);
-    HistoryError failure;
-    const std::optional<HistoryEntry> one = server.EntryByUuid(write.uuid, failure);
-    ASSERT_TRUE(one) << failure.detail;
-    EXPECT_EQ(one->extraDigest, expected[0].extra);
 }
 
 namespace {

@@ -450,10 +450,14 @@ std::vector<cServerHistory::Field> cServerHistory::Fields(const HistoryEntry& e,
         v.empty() ? null() : bytes(v.data(), v.size());
     };
     // The laptop's digest as it stored it (a mismatch stays visible to the team); made here
-    // only for an image that came without one.
+    // only for an image that came without one. One not of the digest's form (a damaged local
+    // row) goes as none: the server would refuse it, and with it every later sync.
     auto digest = [&](const std::string& stored, const uint8_t* p, size_t len) {
-        if (!stored.empty())
+        if (stored.size() == 40 &&
+            stored.find_first_not_of("0123456789ABCDEF") == std::string::npos)
             text(stored);
+        else if (!stored.empty())
+            null();
         else if (p)
             text(ImageDigest(p, len));
         else

@@ -298,6 +298,7 @@ TEST(ServerSync, BothRoadsOfAPushStoreEveryField) {
     kept.timeMs = 1700000000124;
     HistoryEntry record = HistoryEntry::Record("assignment", "SN-B", {'{', '\0', '}'});
     record.timeMs = 1700000000125;
+    record.afterDigest = "damaged"; // and no image: nothing to make one from
     const std::vector<HistoryEntry> sent = {write, kept, record};
     const std::string digests[3][3] = {
         {ImageDigest(*write.before), ImageDigest(*write.after),

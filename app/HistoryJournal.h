@@ -30,13 +30,16 @@ public:
     // The team's server ("" none). The window sets it: after every recorded command a sync
     // runs in the background (kelvane-cli syncs once its command ended, by itself).
     std::string server;
+    // The kelvane-cli that runs it ("": the one beside this program).
+    std::filesystem::path syncProgram;
     // Starts one sync in a process of its own and returns at once; false without a server or
     // when it cannot be started. Unless the user asked for it, not right after the server was
     // found unreachable.
     bool SyncSoon(bool asked = false);
     // A sync started here still runs.
     bool Syncing();
-    // "Zu senden: 3, letzte Synchronisation: ..." for the status bar (translated).
+    // "Zu senden: 3, letzte Synchronisation: ..." for the status bar, with the reason when the
+    // last sync failed (translated).
     std::string SyncStatusText();
 
     cHistoryStore store;
@@ -50,6 +53,8 @@ private:
 // service name, never a password; "" none) and "Technician" (default: the login name).
 struct HistorySettings {
     std::string server;
+    // The kelvane-cli that runs it ("": the one beside this program).
+    std::filesystem::path syncProgram;
     std::string technician;
 };
 HistorySettings LoadHistorySettings(const std::filesystem::path& settingsFile);

@@ -48,14 +48,19 @@ std::string SyncErrorText(const ServerError& error) {
                          "(kelvane-cli server init)");
         break;
     case ServerError::SchemaOld:
-        text = Translate("Das Schema auf dem Server ist zu alt (kelvane-cli server init "
-                         "aktualisiert es)");
+        text = Translate("Das Schema auf dem Server ist zu alt: der Administrator muss "
+                         "kelvane-cli server init ausführen");
         break;
     case ServerError::SchemaNew:
         text = Translate("Das Schema auf dem Server ist zu neu: bitte Kelvane aktualisieren");
         break;
     case ServerError::Full:
-        text = Translate("Der Datenträger des Servers ist voll");
+        text = Translate("Der Datenträger des Servers ist voll: die Einträge bleiben hier und "
+                         "werden beim nächsten Mal gesendet");
+        break;
+    case ServerError::Busy:
+        text = Translate("Der Server ist überlastet (zu wenig Speicher oder zu viele "
+                         "Verbindungen): später noch einmal versuchen");
         break;
     case ServerError::Config:
         text = Translate("Die Serverangabe ist ungültig");
@@ -76,8 +81,11 @@ bool cHistoryJournal::SyncSoon(bool asked) {
     Syncing(); // collects one that ended
     // kelvane-cli beside the program: a process of its own, so neither a slow network nor a
     // cut one holds the window up, and a sync cut by closing the window is safe.
-    const std::string exe = (AppFolder() / "kelvane-cli").string();
-    std::vector<std::string> args = {exe, "sync", "--background", "--server", server};
+    const std::string exe =
+        (syncProgram.empty() ? AppFolder() / "kelvane-cli" : syncProgram).string();
+    // The file this window writes, wherever kelvane-cli would look by itself.
+    std::vector<std::string> args = {exe,    "sync",      "--background",       "--server",
+                                     server, "--history", store.File().string()};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
@@ -119,5 +127,8 @@ std::string cHistoryJournal::SyncStatusText() {
         Translate("Zu senden:") + " " + std::to_string(status.waiting) + ", " +
         Translate("letzte Synchronisation:") + " " +
         (status.lastSyncMs ? cHistoryStore::LocalTime(*status.lastSyncMs) : Translate("noch nie"));
+    // Why the last one failed, in words short enough for the status bar.
+    if (status.lastErrorKind != ServerError::None)
+        text += " - " + SyncErrorText({status.lastErrorKind, ""});
     return text;
 }

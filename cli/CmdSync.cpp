@@ -1,5 +1,6 @@
 // kelvane-cli sync [--server C] [--json]: sends the entries the team's server lacks and
 // receives the team's. sync --status [--json]: how many wait, when the last sync worked.
+#include "app/Folders.h"
 #include "app/HistoryJournal.h"
 #include "cli/Cli.h"
 #include "cli/HistoryCli.h"
@@ -7,7 +8,26 @@
 
 #include <iostream>
 
+namespace fs = std::filesystem;
+
 namespace {
+
+bool OpenHistoryFile(cHistoryStore& store, const std::string& file) {
+    HistoryNotice notice;
+    HistoryError error;
+    const fs::path folder = DataFolder();
+    if (!folder.empty())
+        store.SetTechnician(LoadHistorySettings(SettingsFile(folder)).technician);
+    // Only the window's own file: never a new one made here.
+    if (!fs::is_regular_file(file)) {
+        cli::Fail(file + ": no such history");
+        return false;
+    }
+    const bool ok = store.Open(file, notice, error);
+    if (!ok)
+        cli::Fail(cHistoryJournal::ErrorText(error));
+    return ok && !notice;
+}
 
 int Status(cHistoryStore& store, bool json) {
     const SyncStatus status = SyncStatusOf(store);
@@ -36,6 +56,9 @@ int RunSync(cli::Args& args) {
     const bool status = args.Flag("--status");
     // Started by the window after a command: no output, nothing to tell anyone.
     const bool background = args.Flag("--background");
+    // The window names the history it writes: the one a sync must carry.
+    std::string historyFile;
+    args.Option("--history", historyFile);
     const std::string server = HistoryServer(args);
     const std::vector<std::string> rest = args.Positional();
     if (args.HasError())
@@ -45,7 +68,7 @@ int RunSync(cli::Args& args) {
                          "[--json]",
                          2);
     cHistoryStore store;
-    if (!OpenHistoryStore(store))
+    if (historyFile.empty() ? !OpenHistoryStore(store) : !OpenHistoryFile(store, historyFile))
         return 1;
     if (status)
         return Status(store, json);
@@ -79,5 +102,7 @@ int RunSync(cli::Args& args) {
 } // namespace
 
 KELVANE_CLI_COMMAND(
-    "sync", "sync [--server CONNINFO] [--json] | sync --status [--json] | sync --background",
+    "sync",
+    "sync [--server CONNINFO] [--json] | sync --status [--json] | sync --background "
+    "[--history FILE]",
     RunSync);

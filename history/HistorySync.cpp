@@ -79,11 +79,13 @@ bool SyncHistory(cHistoryStore& local, const std::string& conninfo, SyncCounts& 
     const bool ok = Run(local, conninfo, counts, error, batch);
     HistoryError ignored;
     if (ok)
-        local.SetMetas(
-            {{"last_sync_ms", std::to_string(cHistoryStore::NowMs())}, {"last_error", ""}},
-            ignored);
+        local.SetMetas({{"last_sync_ms", std::to_string(cHistoryStore::NowMs())},
+                        {"last_error", ""},
+                        {"last_error_kind", ""}},
+                       ignored);
     else if (error.kind != ServerError::Local)
         local.SetMetas({{"last_error", error.detail},
+                        {"last_error_kind", std::to_string(static_cast<int>(error.kind))},
                         {"unreachable_ms", error.kind == ServerError::Unreachable
                                                ? std::to_string(cHistoryStore::NowMs())
                                                : ""}},
@@ -106,6 +108,13 @@ SyncStatus SyncStatusOf(cHistoryStore& local) {
     if (!last.empty())
         status.lastSyncMs = std::stoll(last);
     status.lastError = local.Meta("last_error");
+    const std::string kind = local.Meta("last_error_kind");
+    if (!status.lastError.empty())
+        status.lastErrorKind = ServerError::Other;
+    if (!kind.empty() && kind.find_first_not_of("0123456789") == std::string::npos &&
+        kind.size() < 3 && std::stoi(kind) > ServerError::None &&
+        std::stoi(kind) <= ServerError::Other)
+        status.lastErrorKind = static_cast<ServerError::Kind>(std::stoi(kind));
     return status;
 }
 

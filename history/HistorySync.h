@@ -20,6 +20,7 @@ struct SyncStatus {
     int64_t waiting = 0;               // entries made here the server has not confirmed
     std::optional<int64_t> lastSyncMs; // the last sync that worked (UTC ms)
     std::string lastError;             // how the last sync failed ("" when it worked)
+    ServerError::Kind lastErrorKind = ServerError::None; // its kind, for the user's words
 };
 
 // One sync of local against the server conninfo. False with error (Local when the laptop's

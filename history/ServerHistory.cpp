@@ -19,8 +19,17 @@ constexpr const char* kInsertLock = "SELECT pg_advisory_xact_lock(4992071305)";
 constexpr const char* kColumns =
     "seq, time_ms, command, result, message, machine_type, serial_nr, el_assembly, sw_version, "
     "counter, uuid, kind, technician, host";
-constexpr const char* kImageColumns = ", image_before, image_after, extra, payload";
-constexpr int kInsertColumns = 18;
+constexpr const char* kImageColumns =
+    ", image_before, image_after, extra, payload, before_digest, after_digest, extra_digest";
+constexpr int kInsertColumns = 21;
+constexpr const char* kInsertNames =
+    "uuid, source, kind, time_ms, command, result, message, machine_type, serial_nr, "
+    "el_assembly, sw_version, counter, image_before, image_after, extra, payload, technician, "
+    "host, before_digest, after_digest, extra_digest";
+constexpr const char* kFromPushRows =
+    "uuid::uuid, source::uuid, kind, time_ms, command, result, message, machine_type, "
+    "serial_nr, el_assembly, sw_version, counter, image_before, image_after, extra, payload, "
+    "technician, host, before_digest, after_digest, extra_digest";
 
 int64_t NowMsOf() {
     using namespace std::chrono;
@@ -151,6 +160,9 @@ HistoryEntry ReadRow(const PGresult* r, int row, bool withImages, int at = 0) {
         e.after = Image(r, row, at + 15);
         e.extra = Bytea(r, row, at + 16);
         e.payload = Bytea(r, row, at + 17);
+        e.beforeDigest = text(18);
+        e.afterDigest = text(19);
+        e.extraDigest = text(20);
     }
     return e;
 }
@@ -164,8 +176,11 @@ ServerError::Kind KindOfState(const std::string& state) {
         return ServerError::Permission;
     if (state == "42P01" || state == "3F000")
         return ServerError::NoSchema;
-    if (state == "53100" || state.rfind("53", 0) == 0)
+    if (state == "53100")
         return ServerError::Full;
+    // Out of memory, too many connections, a limit of the server's configuration.
+    if (state.rfind("53", 0) == 0)
+        return ServerError::Busy;
     if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0)
         return ServerError::Unreachable;
     return ServerError::Other;
@@ -216,13 +231,16 @@ ServerError::Kind cServerHistory::KindOfMessage(const std::string& m) {
         return ServerError::NoDatabase;
     if (has("permission denied"))
         return ServerError::Permission;
+    if (has("too many clients") || has("too many connections") || has("out of memory"))
+        return ServerError::Busy;
     if (has("definition of service") || has("invalid connection option") || has("missing \"=\"") ||
         has("invalid URI") || has("unterminated quoted string"))
         return ServerError::Config;
     if (has("could not connect") || has("Connection refused") || has("timeout expired") ||
         has("could not translate host name") || has("No such file or directory") ||
-        has("server closed the connection") || has("Network is unreachable") ||
-        has("No route to host") || has("the database system is"))
+        has("server closed the connection") || has("Connection reset") ||
+        has("could not receive data from server") || has("could not send data to server") ||
+        has("Network is unreachable") || has("No route to host") || has("the database system is"))
         return ServerError::Unreachable;
     return ServerError::Other;
 }
@@ -235,6 +253,7 @@ void cServerHistory::Disconnect() {
     if (conn_)
         PQfinish(conn_);
     conn_ = nullptr;
+    pushTable_ = -1;
 }
 
 bool cServerHistory::Connect(const std::string& conninfo, ServerError& error) {
@@ -260,6 +279,9 @@ bool cServerHistory::Connect(const std::string& conninfo, ServerError& error) {
     }
     // Row texts are UTF-8 on both sides; the server converts for its own encoding.
     PQsetClientEncoding(conn_, "UTF8");
+    // The server's notices (a grant given before, ...) are nothing a technician must read.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     return true;
 }
 
@@ -375,6 +397,9 @@ bool cServerHistory::Insert(const std::vector<HistoryEntry>& entries, const std:
     }
     if (entries.empty())
         return true;
+    // A push copies its rows into a table of this session first (the fast road); without the
+    // right to make one (TEMP revoked) it inserts them as statements.
+    const bool copy = skipKnown && PushTable();
     if (!Exec("BEGIN", error))
         return false;
     auto fail = [&] {
@@ -383,33 +408,98 @@ bool cServerHistory::Insert(const std::vector<HistoryEntry>& entries, const std:
             Exec("ROLLBACK", ignored);
         return false;
     };
-    if (!Exec(kInsertLock, error))
-        return fail();
-    // One statement carries at most this many rows (the protocol's limit is 65535 values).
-    constexpr size_t kRowsAStatement = 1000;
-    for (size_t first = 0; first < entries.size(); first += kRowsAStatement) {
-        const size_t end = std::min(entries.size(), first + kRowsAStatement);
-        if (!InsertRows(entries, first, end, source, skipKnown, error))
+    if (copy) {
+        if (!CopyRows(entries, source, error))
             return fail();
+        // Taken only now: laptops copy at the same time, one at a time only numbers its rows.
+        if (!Exec(kInsertLock, error) ||
+            !Exec(std::string("INSERT INTO kelvane.entry(") + kInsertNames + ") SELECT " +
+                      kFromPushRows + " FROM pg_temp.push_rows ORDER BY ord " +
+                      "ON CONFLICT (uuid) DO NOTHING",
+                  error))
+            return fail();
+    } else {
+        if (!Exec(kInsertLock, error))
+            return fail();
+        // One statement carries at most this many rows (the protocol's limit is 65535 values).
+        constexpr size_t kRowsAStatement = 1000;
+        for (size_t first = 0; first < entries.size(); first += kRowsAStatement) {
+            const size_t end = std::min(entries.size(), first + kRowsAStatement);
+            if (!InsertRows(entries, first, end, source, skipKnown, error))
+                return fail();
+        }
     }
     if (!Exec("COMMIT", error))
         return fail();
     return true;
 }
 
+std::vector<cServerHistory::Field> cServerHistory::Fields(const HistoryEntry& e,
+                                                          const std::string& source) const {
+    std::vector<Field> f;
+    f.reserve(kInsertColumns);
+    auto text = [&](std::string s) { f.push_back({Field::Text, std::move(s), 0}); };
+    auto null = [&] { f.push_back({Field::Null, {}, 0}); };
+    auto bytes = [&](const uint8_t* p, size_t len) {
+        f.push_back({Field::Bytes, std::string(reinterpret_cast<const char*>(p), len), 0});
+    };
+    auto image = [&](const std::optional<ParameterBlock>& b) {
+        b ? bytes(b->bytes.data(), b->bytes.size()) : null();
+    };
+    auto blob = [&](const std::vector<uint8_t>& v) {
+        v.empty() ? null() : bytes(v.data(), v.size());
+    };
+    // The laptop's digest as it stored it (a mismatch stays visible to the team); made here
+    // only for an image that came without one. One not of the digest's form (a damaged local
+    // row) goes as none: the server would refuse it, and with it every later sync.
+    auto digest = [&](const std::string& stored, const uint8_t* p, size_t len) {
+        if (stored.size() == 40 &&
+            stored.find_first_not_of("0123456789ABCDEF") == std::string::npos)
+            text(stored);
+        else if (!stored.empty())
+            null();
+        else if (p)
+            text(ImageDigest(p, len));
+        else
+            null();
+    };
+    text(e.uuid.empty() ? NewUuid() : e.uuid);
+    text(source);
+    text(Utf8(e.kind));
+    f.push_back({Field::Int64, {}, e.timeMs ? e.timeMs : NowMsOf()});
+    text(Utf8(e.command));
+    if (e.result)
+        f.push_back({Field::Int32, {}, *e.result});
+    else
+        null();
+    text(Utf8(e.message));
+    text(FromLatin1(e.machineType));
+    text(FromLatin1(e.serialNr));
+    text(FromLatin1(e.elAssembly));
+    text(FromLatin1(e.swVersion));
+    if (e.fasteningCounter)
+        f.push_back({Field::Int64, {}, *e.fasteningCounter});
+    else
+        null();
+    image(e.before);
+    image(e.after);
+    blob(e.extra);
+    blob(e.payload);
+    text(Utf8(e.technician.empty() ? technician_ : e.technician));
+    text(Utf8(e.host.empty() ? host_ : e.host));
+    digest(e.beforeDigest, e.before ? e.before->bytes.data() : nullptr, ParameterBlock::kSize);
+    digest(e.afterDigest, e.after ? e.after->bytes.data() : nullptr, ParameterBlock::kSize);
+    digest(e.extraDigest, e.extra.empty() ? nullptr : e.extra.data(), e.extra.size());
+    return f;
+}
+
 bool cServerHistory::InsertRows(const std::vector<HistoryEntry>& entries, size_t first, size_t end,
                                 const std::string& source, bool skipKnown, ServerError& error) {
-    std::string sql = "INSERT INTO kelvane.entry(uuid, source, kind, time_ms, command, result, "
-                      "message, machine_type, serial_nr, el_assembly, sw_version, counter, "
-                      "image_before, image_after, extra, payload, technician, host) VALUES ";
-    std::vector<std::string> texts;
-    std::vector<const char*> values;
-    std::vector<int> lengths, formats;
-    texts.reserve((end - first) * kInsertColumns);
-    values.reserve((end - first) * kInsertColumns);
+    std::string sql = std::string("INSERT INTO kelvane.entry(") + kInsertNames + ") VALUES ";
+    std::vector<Field> fields;
+    fields.reserve((end - first) * kInsertColumns);
     int n = 0;
     for (size_t i = first; i < end; ++i) {
-        const HistoryEntry& e = entries[i];
         sql += i > first ? ",(" : "(";
         for (int c = 0; c < kInsertColumns; ++c) {
             sql += (c ? ",$" : "$") + std::to_string(++n);
@@ -417,55 +507,20 @@ bool cServerHistory::InsertRows(const std::vector<HistoryEntry>& entries, size_t
                 sql += "::uuid";
         }
         sql += ")";
-        auto text = [&](const std::string& s) {
-            texts.push_back(s);
-            values.push_back(nullptr); // pointed at below, once texts no longer moves
-            lengths.push_back(0);
-            formats.push_back(0);
-        };
-        auto null = [&] {
-            texts.emplace_back();
-            values.push_back(nullptr);
-            lengths.push_back(-1);
-            formats.push_back(0);
-        };
-        auto bytes = [&](const uint8_t* p, size_t len) {
-            texts.emplace_back(reinterpret_cast<const char*>(p), len);
-            values.push_back(nullptr);
-            lengths.push_back(static_cast<int>(len));
-            formats.push_back(1);
-        };
-        auto image = [&](const std::optional<ParameterBlock>& b) {
-            b ? bytes(b->bytes.data(), b->bytes.size()) : null();
-        };
-        auto blob = [&](const std::vector<uint8_t>& v) {
-            v.empty() ? null() : bytes(v.data(), v.size());
-        };
-        text(e.uuid.empty() ? NewUuid() : e.uuid);
-        text(source);
-        text(Utf8(e.kind));
-        text(std::to_string(e.timeMs ? e.timeMs : NowMsOf()));
-        text(Utf8(e.command));
-        e.result ? text(std::to_string(*e.result)) : null();
-        text(Utf8(e.message));
-        text(FromLatin1(e.machineType));
-        text(FromLatin1(e.serialNr));
-        text(FromLatin1(e.elAssembly));
-        text(FromLatin1(e.swVersion));
-        e.fasteningCounter ? text(std::to_string(*e.fasteningCounter)) : null();
-        image(e.before);
-        image(e.after);
-        blob(e.extra);
-        blob(e.payload);
-        text(Utf8(e.technician.empty() ? technician_ : e.technician));
-        text(Utf8(e.host.empty() ? host_ : e.host));
+        for (Field& f : Fields(entries[i], source))
+            fields.push_back(std::move(f));
     }
     if (skipKnown)
         sql += " ON CONFLICT (uuid) DO NOTHING";
-    for (size_t i = 0; i < texts.size(); ++i)
-        if (lengths[i] >= 0)
-            values[i] = texts[i].c_str();
-
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    for (Field& f : fields) {
+        if (f.type == Field::Int32 || f.type == Field::Int64)
+            f.data = std::to_string(f.number);
+        values.push_back(f.type == Field::Null ? nullptr : f.data.c_str());
+        lengths.push_back(static_cast<int>(f.data.size()));
+        formats.push_back(f.type == Field::Bytes ? 1 : 0);
+    }
     Result r(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
                           values.data(), lengths.data(), formats.data(), 0));
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
@@ -473,6 +528,89 @@ bool cServerHistory::InsertRows(const std::vector<HistoryEntry>& entries, size_t
         return false;
     }
     return true;
+}
+
+bool cServerHistory::PushTable() {
+    if (pushTable_ >= 0)
+        return pushTable_ == 1;
+    // Of this session only, emptied by every commit; uuid and source stay text until the
+    // insert casts them, so a bad one fails there as it would in a statement.
+    ServerError ignored;
+    pushTable_ = Exec("CREATE TEMP TABLE IF NOT EXISTS push_rows (ord integer, uuid text, "
+                      "source text, kind text, time_ms bigint, command text, result integer, "
+                      "message text, machine_type text, serial_nr text, el_assembly text, "
+                      "sw_version text, counter bigint, image_before bytea, image_after bytea, "
+                      "extra bytea, payload bytea, technician text, host text, before_digest "
+                      "text, after_digest text, extra_digest text) ON COMMIT DELETE ROWS",
+                      ignored)
+                     ? 1
+                     : 0;
+    return pushTable_ == 1;
+}
+
+bool cServerHistory::CopyRows(const std::vector<HistoryEntry>& entries, const std::string& source,
+                              ServerError& error) {
+    Result start(PQexec(conn_, "COPY pg_temp.push_rows FROM STDIN (FORMAT binary)"));
+    if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) {
+        error = ErrorOf(conn_, start.get());
+        return false;
+    }
+    // The binary form: a header, then per row the field count and each field as its length
+    // (-1: NULL) and bytes, numbers big-endian; -1 ends it.
+    std::string buffer("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+    auto put = [&](uint64_t v, int size) {
+        for (int i = size - 1; i >= 0; --i)
+            buffer += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    bool sent = true;
+    auto flush = [&] {
+        sent = sent && PQputCopyData(conn_, buffer.data(), static_cast<int>(buffer.size())) == 1;
+        buffer.clear();
+    };
+    for (size_t i = 0; i < entries.size() && sent; ++i) {
+        put(kInsertColumns + 1, 2);
+        put(4, 4);
+        put(i, 4);
+        for (const Field& f : Fields(entries[i], source)) {
+            switch (f.type) {
+            case Field::Null:
+                put(0xFFFFFFFFu, 4);
+                break;
+            case Field::Int32:
+                put(4, 4);
+                put(static_cast<uint64_t>(f.number), 4);
+                break;
+            case Field::Int64:
+                put(8, 4);
+                put(static_cast<uint64_t>(f.number), 8);
+                break;
+            case Field::Text:
+            case Field::Bytes:
+                put(f.data.size(), 4);
+                buffer += f.data;
+                break;
+            }
+        }
+        if (buffer.size() > (1u << 20))
+            flush();
+    }
+    put(0xFFFF, 2);
+    flush();
+    if (PQputCopyEnd(conn_, sent ? nullptr : "kelvane: sending failed") != 1)
+        sent = false;
+    bool ok = true;
+    while (PGresult* raw = PQgetResult(conn_)) {
+        Result r(raw);
+        if (PQresultStatus(raw) != PGRES_COMMAND_OK && ok) {
+            error = ErrorOf(conn_, raw);
+            ok = false;
+        }
+    }
+    if (ok && !sent) {
+        error = {ServerError::Unreachable, Trim(PQerrorMessage(conn_))};
+        ok = false;
+    }
+    return ok;
 }
 
 bool cServerHistory::Push(const std::vector<HistoryEntry>& entries, const std::string& source,

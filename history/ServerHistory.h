@@ -27,6 +27,7 @@ struct ServerError {
         SchemaOld,   // server init of an older Kelvane: run it again
         SchemaNew,   // a newer Kelvane made the schema: update this one
         Full,        // the server's disk is full
+        Busy,        // the server lacks memory or connections for now
         Config,      // the connection string or service cannot be used
         Local,       // the laptop's own history failed
         Other,
@@ -40,7 +41,7 @@ struct ServerError {
 class cServerHistory : public cHistory {
 public:
     // The schema version this program reads and writes (data/sql/kelvane-N.sql up to N).
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     cServerHistory() = default;
     ~cServerHistory() override;
@@ -96,6 +97,16 @@ public:
     static ServerError::Kind KindOfMessage(const std::string& message);
 
 private:
+    // One value of a row to insert, in the form its column takes.
+    struct Field {
+        enum Type { Null, Text, Bytes, Int32, Int64 } type;
+        std::string data; // Text, Bytes
+        int64_t number;   // Int32, Int64
+    };
+    std::vector<Field> Fields(const HistoryEntry& e, const std::string& source) const;
+    bool PushTable();
+    bool CopyRows(const std::vector<HistoryEntry>& entries, const std::string& source,
+                  ServerError& error);
     bool Insert(const std::vector<HistoryEntry>& entries, const std::string& source, bool skipKnown,
                 ServerError& error);
     bool InsertRows(const std::vector<HistoryEntry>& entries, size_t first, size_t end,
@@ -106,6 +117,7 @@ private:
     bool Exec(const std::string& sql, ServerError& error);
 
     pg_conn* conn_ = nullptr;
+    int pushTable_ = -1; // pg_temp.push_rows made in this session: 1, refused: 0, not tried: -1
     std::string source_ = NewUuid();
     std::string technician_ = LoginName();
     std::string host_ = HostName();

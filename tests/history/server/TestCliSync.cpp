@@ -52,15 +52,16 @@ TEST_F(CliSync, ServerInitMakesTheSchemaOnceAndRefusesANewerOne) {
     CliTempDir admin;
     CliResult r = Cli({"server", "init", "--server", db.Conninfo()}, admin);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Contains(r.out, "created (version 1)")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "created (version 2)")) << r.out;
     r = Cli({"server", "init", "--server", db.Conninfo()}, admin);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, "is current")) << r.out;
 
-    ASSERT_EQ(AdminSql(db.Name(), "UPDATE kelvane.schema_info SET version = 2"), "");
+    ASSERT_EQ(AdminSql(db.Name(), "UPDATE kelvane.schema_info SET version = 99"), "");
     r = Cli({"server", "init", "--server", db.Conninfo()}, admin);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Contains(r.err, "zu neu")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "zu neu") && Contains(r.err, "99")) << r.err;
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT version FROM kelvane.schema_info"), "99");
     Reads(admin, "SN-1", 1);
     r = Cli({"sync", "--server", db.Conninfo()}, admin);
     EXPECT_EQ(r.exitCode, 1);
@@ -69,6 +70,73 @@ TEST_F(CliSync, ServerInitMakesTheSchemaOnceAndRefusesANewerOne) {
     r = Cli({"sync", "--server", db.Conninfo()}, admin);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(Contains(r.err, "zu alt")) << r.err;
+}
+
+// A server an older Kelvane made: schema version 1, entries sent without digests. A laptop
+// sends nothing to it until the administrator runs server init, which upgrades it in place to
+// the schema a new server gets; then the old rows come back as they were and new ones carry
+// their images' digests.
+TEST_F(CliSync, ServerInitUpgradesAVersion1Schema) {
+    ASSERT_EQ(AdminSql(db.Name(), ReadBytes(KELVANE_SOURCE_DIR "/data/sql/kelvane-1.sql")), "");
+    ASSERT_EQ(AdminSql(db.Name(),
+                       "INSERT INTO kelvane.entry (uuid, source, time_ms, command, result, "
+                       "serial_nr, image_after, technician) SELECT gen_random_uuid(), "
+                       "gen_random_uuid(), 1000 + i, 'von Maschine', 0, 'SN-OLD', "
+                       "decode(repeat(to_hex(16 + i), 512), 'hex'), 'Otto' "
+                       "FROM generate_series(1, 3) i"),
+              "");
+    const std::string oldRows = "SELECT string_agg(concat_ws('|', seq, uuid, source, time_ms, "
+                                "command, result, serial_nr, md5(image_after), technician, "
+                                "received_at), ',' ORDER BY seq) FROM kelvane.entry";
+    const std::string before = AdminValue(db.Name(), oldRows);
+    ASSERT_FALSE(before.empty());
+
+    CliTempDir home;
+    Reads(home, "SN-A", 2);
+    CliResult r = Cli({"sync", "--server", db.Conninfo()}, home);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "zu alt") && Contains(r.err, "Administrator") &&
+                Contains(r.err, "server init"))
+        << r.err;
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT count(*) FROM kelvane.entry"), "3");
+    r = Cli({"sync", "--status", "--json"}, home);
+    EXPECT_EQ(json::parse(r.out)["waiting"], 2);
+
+    r = Cli({"server", "init", "--server", db.Conninfo()}, home);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "upgraded from version 1 to 2")) << r.out;
+    EXPECT_EQ(AdminValue(db.Name(), oldRows), before);
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT count(*) FROM kelvane.entry WHERE before_digest IS "
+                                    "NULL AND after_digest IS NULL AND extra_digest IS NULL"),
+              "3");
+
+    r = Cli({"sync", "--server", db.Conninfo()}, home);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "pushed = 2") && Contains(r.out, "pulled = 3")) << r.out;
+    ParameterBlock read = ParameterBlock::Default();
+    read.SetSerialNr("SN-A");
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT count(*) FROM kelvane.entry WHERE serial_nr = 'SN-A' "
+                                    "AND before_digest IS NULL AND after_digest = '" +
+                                        ImageDigest(read) + "'"),
+              "2");
+    r = Cli({"history", "--serial", "SN-OLD", "--json"}, home);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out).size(), 3u) << r.out;
+
+    // Upgraded and new are one schema: the same columns, constraints and grants.
+    TestDatabase fresh;
+    ASSERT_TRUE(fresh.Init());
+    const std::string shape =
+        "SELECT (SELECT string_agg(table_name || '.' || column_name || ' ' || data_type || ' ' "
+        "|| is_nullable || ' ' || coalesce(column_default, ''), ',' ORDER BY table_name, "
+        "ordinal_position) FROM information_schema.columns WHERE table_schema = 'kelvane') || "
+        "(SELECT string_agg(conname || pg_get_constraintdef(oid), ',' ORDER BY conname) FROM "
+        "pg_constraint WHERE connamespace = 'kelvane'::regnamespace) || (SELECT "
+        "string_agg(grantee || privilege_type || table_name, ',' ORDER BY grantee, "
+        "privilege_type, table_name) FROM information_schema.role_table_grants WHERE "
+        "table_schema = 'kelvane')";
+    EXPECT_EQ(AdminValue(db.Name(), shape), AdminValue(fresh.Name(), shape));
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT version FROM kelvane.schema_info"), "2");
 }
 
 // The settings name the server; sync counts both ways; the merged record lists who and where

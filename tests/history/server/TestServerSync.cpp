@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -267,4 +271,190 @@ TEST(ServerSync, TechniciansCannotChangeTheSharedRecord) {
     EXPECT_EQ(AdminSql(db.Name(), "DELETE FROM kelvane.entry"), ""); // the owner
     EXPECT_EQ(ServerRows(db), 0);
     AdminSql(db.Name(), "DROP OWNED BY " + role + "; DROP ROLE " + role);
+}
+
+// A push copies its rows in one go, or, where the administrator took the right to make a
+// table of the session (TEMP), inserts them as statements. Both roads store every field as the
+// laptop had it, and each image's digest: made on sending where the laptop kept none, sent as
+// the laptop kept it otherwise (one that no longer fits its image stays visible).
+TEST(ServerSync, BothRoadsOfAPushStoreEveryField) {
+    HistoryEntry write;
+    write.command = "zur Maschine";
+    write.result = -7;
+    write.message = "Schreiben fehlgeschlagen: \xFF kaputt";
+    write.before = Machine("SN-\xC4\xD6", 1);
+    write.after = Machine("SN-\xC4\xD6", 2);
+    write.extra.assign(128, 0x5A);
+    write.TakeIdentity(*write.before);
+    write.fasteningCounter = 4294967295u;
+    write.timeMs = 1700000000123;
+    write.technician = "J\xC3\xBCrgen";
+    write.host = "werk-3";
+    HistoryEntry kept;
+    kept.command = "von Maschine";
+    kept.after = Machine("SN-B", 4); // no result: a backup never completed
+    kept.TakeIdentity(*kept.after);
+    kept.afterDigest = ImageDigest(Machine("SN-B", 3));
+    kept.timeMs = 1700000000124;
+    HistoryEntry record = HistoryEntry::Record("assignment", "SN-B", {'{', '\0', '}'});
+    record.timeMs = 1700000000125;
+    record.afterDigest = "damaged"; // and no image: nothing to make one from
+    const std::vector<HistoryEntry> sent = {write, kept, record};
+    const std::string digests[3][3] = {
+        {ImageDigest(*write.before), ImageDigest(*write.after),
+         ImageDigest(write.extra.data(), write.extra.size())},
+        {"", kept.afterDigest, ""},
+        {"", "", ""},
+    };
+
+    for (const bool statements : {false, true}) {
+        SCOPED_TRACE(statements ? "statements" : "copy");
+        TestDatabase db;
+        ASSERT_TRUE(db.Init());
+        const std::string role = db.Name() + "_tech";
+        ASSERT_EQ(AdminSql(db.Name(), "CREATE ROLE " + role +
+                                          " LOGIN PASSWORD 'pw'; GRANT "
+                                          "kelvane_technician TO " +
+                                          role),
+                  "");
+        if (statements) {
+            ASSERT_EQ(AdminSql(db.Name(), "REVOKE TEMP ON DATABASE " + db.Name() + " FROM PUBLIC"),
+                      "");
+        }
+        cServerHistory server;
+        ServerError error;
+        ASSERT_TRUE(server.Connect(db.Conninfo() + " user=" + role + " password=pw", error))
+            << error.detail;
+        std::vector<HistoryEntry> batch = sent;
+        for (HistoryEntry& e : batch)
+            e.uuid = NewUuid();
+        ASSERT_TRUE(server.Push(batch, NewUuid(), error)) << error.detail;
+        ASSERT_TRUE(server.Push(batch, NewUuid(), error)) << error.detail; // skipped
+        EXPECT_EQ(ServerRows(db), 3);
+
+        std::vector<HistoryEntry> pulled;
+        int64_t next = 0;
+        bool more = false;
+        ASSERT_TRUE(server.Pull(0, NewUuid(), 10, pulled, next, more, error)) << error.detail;
+        ASSERT_EQ(pulled.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            const HistoryEntry &a = batch[i], &b = pulled[i];
+            EXPECT_EQ(b.uuid, a.uuid);
+            EXPECT_EQ(b.kind, a.kind);
+            EXPECT_EQ(b.command, a.command);
+            EXPECT_EQ(b.result, a.result);
+            EXPECT_EQ(b.timeMs, a.timeMs);
+            EXPECT_EQ(b.serialNr, a.serialNr);
+            EXPECT_EQ(b.machineType, a.machineType);
+            EXPECT_EQ(b.fasteningCounter, a.fasteningCounter);
+            EXPECT_EQ(b.before.has_value(), a.before.has_value());
+            EXPECT_EQ(b.after.has_value(), a.after.has_value());
+            if (a.after && b.after) {
+                EXPECT_EQ(b.after->bytes, a.after->bytes);
+            }
+            EXPECT_EQ(b.extra, a.extra);
+            EXPECT_EQ(b.payload, a.payload);
+            EXPECT_EQ(b.beforeDigest, digests[i][0]);
+            EXPECT_EQ(b.afterDigest, digests[i][1]);
+            EXPECT_EQ(b.extraDigest, digests[i][2]);
+        }
+        EXPECT_EQ(pulled[0].message, "Schreiben fehlgeschlagen: \xEF\xBF\xBD kaputt");
+        EXPECT_EQ(pulled[0].technician, write.technician);
+        EXPECT_EQ(pulled[0].host, "werk-3");
+        EXPECT_EQ(digests[0][1].size(), 40u);
+        server.Disconnect();
+        AdminSql(db.Name(), "DROP OWNED BY " + role + "; DROP ROLE " + role);
+    }
+}
+
+namespace {
+
+// A tablespace on a tmpfs of its own, small enough to fill (mounting needs root).
+class SmallDisk {
+public:
+    explicit SmallDisk(const char* size) {
+        name = "kelvane_small" + std::to_string(::getpid());
+        char tmpl[] = "/tmp/kelvane-small-XXXXXX";
+        if (!::mkdtemp(tmpl)) {
+            why = "mkdtemp failed";
+            return;
+        }
+        dir = tmpl;
+        const std::string options = std::string("size=") + size + ",mode=0700";
+        if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            why = std::string("mount tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        mounted = true;
+        // The tablespace's folder belongs to the user the cluster runs as.
+        struct stat data {};
+        const std::string dataDir = AdminValue("postgres", "SHOW data_directory");
+        if (::stat(dataDir.c_str(), &data) != 0 || ::chown(dir.c_str(), data.st_uid, data.st_gid)) {
+            why = "cannot give " + dir + " to the cluster's user";
+            return;
+        }
+        why = AdminSql("postgres", "CREATE TABLESPACE " + name + " LOCATION '" + dir + "'");
+        made = why.empty();
+    }
+    ~SmallDisk() {
+        if (made)
+            AdminSql("postgres", "DROP TABLESPACE IF EXISTS " + name);
+        if (mounted && ::umount(dir.c_str()) != 0)
+            ::umount2(dir.c_str(), MNT_DETACH);
+        if (!dir.empty())
+            ::rmdir(dir.c_str());
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    std::string name, dir, why;
+    bool mounted = false, made = false;
+};
+
+} // namespace
+
+// The server's disk fills in the middle of a sync: the batches that arrived are marked sent,
+// none that did not; the failure says so; once the administrator made room the next sync sends
+// the rest, each entry once.
+TEST(ServerSync, AFullServerDiskLosesNothing) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a small file system for the server needs root";
+    SmallDisk disk("1m"); // declared first: dropped after the database that uses it
+    if (!disk.made)
+        GTEST_SKIP() << disk.why;
+    TestDatabase db;
+    ASSERT_TRUE(db.Init());
+    ASSERT_EQ(AdminSql(db.Name(), "ALTER TABLE kelvane.entry SET TABLESPACE " + disk.name), "");
+    constexpr int kEntries = 3000;
+    Laptop a("anna");
+    a.Reads("SN-A", kEntries);
+
+    SyncCounts counts;
+    ServerError error;
+    ASSERT_FALSE(a.Sync(db.Conninfo(), counts, error, 250));
+    EXPECT_EQ(error.kind, ServerError::Full) << error.detail;
+    EXPECT_NE(error.detail.find("No space left"), std::string::npos) << error.detail;
+    const int64_t arrived = ServerRows(db);
+    EXPECT_GT(arrived, 0);
+    EXPECT_LT(arrived, kEntries);
+    EXPECT_EQ(counts.pushed, arrived);
+    SyncStatus status = SyncStatusOf(a.store);
+    EXPECT_EQ(status.waiting, kEntries - arrived);
+    EXPECT_EQ(status.lastErrorKind, ServerError::Full);
+
+    // Still full: the same answer, nothing lost on either side.
+    ASSERT_FALSE(a.Sync(db.Conninfo(), counts, error, 250));
+    EXPECT_EQ(error.kind, ServerError::Full) << error.detail;
+    EXPECT_EQ(ServerRows(db), arrived);
+
+    ASSERT_EQ(AdminSql(db.Name(), "ALTER TABLE kelvane.entry SET TABLESPACE pg_default"), "");
+    ASSERT_TRUE(a.Sync(db.Conninfo(), counts, error, 250)) << error.detail;
+    EXPECT_EQ(counts.pushed, kEntries - arrived);
+    EXPECT_EQ(ServerRows(db), kEntries);
+    EXPECT_EQ(AdminValue(db.Name(), "SELECT count(DISTINCT uuid) FROM kelvane.entry"),
+              std::to_string(kEntries));
+    status = SyncStatusOf(a.store);
+    EXPECT_EQ(status.waiting, 0);
+    EXPECT_EQ(status.lastErrorKind, ServerError::None);
 }

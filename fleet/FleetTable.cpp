@@ -256,7 +256,9 @@ std::string ComplianceText(const cFleetStore::Check& check) {
         text = Translate("entspricht Freigabe %s v%d");
         break;
     case Compliance::Deviates:
-        text = Translate("weicht ab von Freigabe %s v%d: %d Felder");
+        text = check.compliance.differences.size() == 1
+                   ? Translate("weicht ab von Freigabe %s v%d: %d Feld")
+                   : Translate("weicht ab von Freigabe %s v%d: %d Felder");
         break;
     case Compliance::OtherType:
         text = Translate("Freigabe %s v%d gilt für einen anderen Maschinentyp");

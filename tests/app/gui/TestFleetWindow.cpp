@@ -215,7 +215,7 @@ private slots:
         sim->SetParameterImage(changed.bytes);
         w.ReadButton()->click();
         QCOMPARE(w.ApprovalPane()->text(),
-                 QString("<a href=\"diff\">weicht ab von Freigabe Station-12 v1: 1 Felder</a>"));
+                 QString("<a href=\"diff\">weicht ab von Freigabe Station-12 v1: 1 Feld</a>"));
         QCoreApplication::processEvents(); // the status bar lays out the longer line
         QVERIFY(w.ApprovalPane()->width() >= w.ApprovalPane()->sizeHint().width());
         Screenshot(&w, "main-approval.png");

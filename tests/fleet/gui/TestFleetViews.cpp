@@ -186,7 +186,7 @@ private slots:
         diff.name = "set1.step2.time";
         diff.oldValue = "500 ms";
         diff.newValue = "640 ms";
-        cDialogApprovalDiff d("SIM0000001", "weicht ab von Freigabe Station-12 v2: 1 Felder",
+        cDialogApprovalDiff d("SIM0000001", "weicht ab von Freigabe Station-12 v2: 1 Feld",
                               {diff});
         QCOMPARE(d.DifferenceList()->topLevelItemCount(), 1);
         QCOMPARE(d.DifferenceList()->topLevelItem(0)->text(1), QString("500 ms"));

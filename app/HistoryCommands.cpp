@@ -77,6 +77,43 @@ std::string cHistoryJournal::NoticeText(const HistoryNotice& notice) {
            Translate("Ein neuer Verlauf wurde angelegt.");
 }
 
+std::string cHistoryJournal::DamageText(int64_t id, const std::string& which) {
+    std::string parts;
+    size_t from = 0;
+    while (from <= which.size()) {
+        size_t to = which.find(", ", from);
+        if (to == std::string::npos)
+            to = which.size();
+        const std::string part = which.substr(from, to - from);
+        const std::string shown = part == "before"  ? Translate("Abbild vor dem Befehl")
+                                  : part == "after" ? Translate("Abbild nach dem Befehl")
+                                  : part == "extra" ? Translate("Zusatzdaten")
+                                                    : part;
+        parts += (parts.empty() ? "" : ", ") + shown;
+        from = to + 2;
+    }
+    return Translate("Verlaufseintrag") + " #" + std::to_string(id) + " " +
+           Translate("ist beschädigt und wird nicht verwendet:") + " " + parts + " " +
+           Translate("passt nicht zur gespeicherten Prüfsumme");
+}
+
+namespace {
+
+std::string Size(uint64_t bytes) {
+    return std::to_string((bytes + 1023) / 1024) + " KB";
+}
+
+} // namespace
+
+std::string cHistoryJournal::FailureText(const HistoryError& error) const {
+    if (error.kind != HistoryError::Full || store.FullRoom().folder.empty())
+        return ErrorText(error);
+    const cHistoryStore::Room& room = store.FullRoom();
+    return Translate("Der Datenträger ist voll:") + " " + room.folder.string() + " " +
+           Translate("braucht etwa") + " " + Size(room.needed) + ", " + Translate("frei sind") +
+           " " + Size(room.available);
+}
+
 bool cHistoryJournal::Open(const fs::path& dataFolder, std::string& notice, std::string& error) {
     HistoryNotice moved;
     HistoryError failure{HistoryError::Other, "no data folder"};
@@ -84,7 +121,12 @@ bool cHistoryJournal::Open(const fs::path& dataFolder, std::string& notice, std:
         !dataFolder.empty() && store.Open(dataFolder / cHistoryStore::kFileName, moved, failure);
     notice = NoticeText(moved);
     openError.clear();
-    if (!ok)
+    if (!ok && !store.NewerVersion().empty())
+        openError = Translate("Der Verlauf wurde von einer neueren Programmversion geschrieben "
+                              "und wird nicht verändert:") +
+                    " " + (dataFolder / cHistoryStore::kFileName).string() + " (Kelvane " +
+                    store.NewerVersion() + ")";
+    else if (!ok)
         openError =
             Translate("Der Verlauf konnte nicht geöffnet werden") + ": " + ErrorText(failure);
     error = openError;
@@ -133,7 +175,7 @@ int64_t cHistoryJournal::Backup(const MachineEvent& event, std::string& error) {
         }
     }
     if (id == 0)
-        error = error.empty() ? ErrorText(failure) : error + "\n" + ErrorText(failure);
+        error = error.empty() ? FailureText(failure) : error + "\n" + FailureText(failure);
     else
         RunningWrites::Hold(store.File(), id);
     return id;
@@ -153,7 +195,7 @@ bool cHistoryJournal::Record(int64_t backupId, const MachineEvent& event, std::s
     } else
         ok = store.Add(EntryOf(event), failure) > 0;
     if (!ok)
-        error = ErrorText(failure);
+        error = FailureText(failure);
     return ok;
 }
 
@@ -162,6 +204,11 @@ bool cHistoryJournal::Find(int64_t id, MachineEvent& event, std::string& error) 
     const std::optional<HistoryEntry> e = store.Entry(id, failure);
     if (!e) {
         error = ErrorText(failure);
+        return false;
+    }
+    // A damaged image is never handed on, and no other image of the entry in its place.
+    if (std::string which; !ImagesIntact(*e, which)) {
+        error = DamageText(id, which);
         return false;
     }
     event = {};
@@ -313,12 +360,21 @@ bool cDialogMain::OfferSettingsAfterFirmware(int64_t backupId) {
         return false;
     MachineEvent event;
     std::string error;
-    // Only the backup of an update tells what the update took away.
-    if (!journal->Find(backupId, event, error) || event.command.rfind("Firmware Update", 0) != 0)
-        return false;
-    std::optional<ParameterBlock> saved = event.before;
+    std::optional<ParameterBlock> saved;
     std::string savedTime;
-    if (auto* history = dynamic_cast<cHistoryJournal*>(journal)) {
+    auto* history = dynamic_cast<cHistoryJournal*>(journal);
+    if (history) {
+        // Only the backup of an update tells what the update took away (damaged or not).
+        HistoryError failure;
+        const std::optional<HistoryEntry> backup = history->store.Entry(backupId, failure);
+        if (!backup || backup->command.rfind("Firmware Update", 0) != 0)
+            return false;
+    } else if (!journal->Find(backupId, event, error) ||
+               event.command.rfind("Firmware Update", 0) != 0)
+        return false;
+    else
+        saved = event.before;
+    if (history) {
         HistoryError failure;
         const std::vector<HistoryEntry> newest =
             history->store.Entries(SerialOf(image), failure, true);
@@ -333,6 +389,12 @@ bool cDialogMain::OfferSettingsAfterFirmware(int64_t backupId) {
         for (const HistoryEntry& e : newest) {
             if (e.id > backupId || e.command.rfind("Firmware Update", 0) != 0)
                 continue;
+            // A damaged backup is passed over, said, and the next older one asked.
+            if (std::string which; !ImagesIntact(e, which)) {
+                ui.ShowMessage(cHistoryJournal::DamageText(e.id, which),
+                               cUserInterface::Buttons::Ok, cUserInterface::Icon::Warning);
+                continue;
+            }
             if (e.before && SettingsDiffer(*e.before, image)) {
                 saved = e.before;
                 savedTime = cHistoryStore::LocalTime(e.timeMs);

@@ -24,6 +24,11 @@ public:
     // The user's words for a failure of the store / a file moved aside (translated).
     static std::string ErrorText(const HistoryError& error);
     static std::string NoticeText(const HistoryNotice& notice);
+    // An entry whose images do not match their digests (which: as ImagesIntact names them):
+    // "Verlaufseintrag #12 ist beschädigt und wird nicht verwendet: ..." (translated).
+    static std::string DamageText(int64_t id, const std::string& which);
+    // A failure of this store: a full disk with where and how much (translated).
+    std::string FailureText(const HistoryError& error) const;
     // The entry a command makes of an event.
     static HistoryEntry EntryOf(const MachineEvent& event);
 

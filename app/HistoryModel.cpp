@@ -39,6 +39,10 @@ const ParameterBlock* cHistoryModel::ImageOf(int entry, std::string& error,
         return nullptr;
     }
     const HistoryEntry& e = entries[entry];
+    if (std::string which; !ImagesIntact(e, which)) {
+        error = cHistoryJournal::DamageText(e.id, which);
+        return nullptr;
+    }
     const bool wrote = e.before && e.after && e.result == kResultOk;
     const std::optional<ParameterBlock>& image = afterCommand && wrote ? e.after : e.Image();
     if (!image) {

@@ -41,6 +41,10 @@ bool Resolve(const std::string& text, cControllerSession& session, Operand& out)
         }
         HistoryError error;
         const std::optional<HistoryEntry> e = session.history.store.Entry(*id, error);
+        if (std::string which; e && !ImagesIntact(*e, which)) {
+            cli::Fail(cHistoryJournal::DamageText(e->id, which));
+            return false;
+        }
         if (!e || !e->Image()) {
             cli::Fail("history entry " + std::to_string(*id) + ": " +
                       (e ? "holds no parameter image" : cHistoryJournal::ErrorText(error)));

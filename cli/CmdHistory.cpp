@@ -1,7 +1,10 @@
 // kelvane-cli history [--serial S [--limit N]] [--json] [--server C]: the machines of the
 // service history (the team's entries pulled included), or one machine's entries. kelvane-cli
 // history show ID [--json]: one entry with its images and what the command changed.
+// kelvane-cli history check [--json]: the whole file checked and every entry's images against
+// their digests; exit 1 when anything is damaged. All of them only read the file.
 #include "app/CutWrites.h"
+#include "app/HistoryJournal.h"
 #include "cli/Cli.h"
 #include "cli/HistoryCli.h"
 #include "fleet/FleetStore.h"
@@ -31,6 +34,9 @@ int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
     if (!e)
         return cli::Fail("history entry " + std::to_string(*id) + ": " +
                          (error.kind == HistoryError::NotFound ? "no such entry" : error.detail));
+    // A damaged image is not shown as if it were the machine's.
+    if (std::string which; !ImagesIntact(*e, which))
+        return cli::Fail(cHistoryJournal::DamageText(e->id, which));
     std::vector<FieldDifference> changed;
     ConversionContext ctxBefore, ctxAfter;
     if (e->before && e->after) {
@@ -80,6 +86,46 @@ int ShowEntry(cHistoryStore& store, const std::string& idText, bool json) {
     return 0;
 }
 
+int CheckHistory(cHistoryStore& store, bool json) {
+    std::string problems;
+    std::vector<cHistoryStore::Damage> damaged;
+    HistoryError error;
+    if (!store.Check(problems, damaged, error))
+        return cli::Fail(cHistoryJournal::ErrorText(error));
+    const bool sound = problems.empty() && damaged.empty();
+    if (json) {
+        nlohmann::json j;
+        j["file"] = JsonText(store.File().string());
+        j["ok"] = sound;
+        j["database"] =
+            problems.empty() ? nlohmann::json("ok") : nlohmann::json(JsonText(problems));
+        j["damaged"] = nlohmann::json::array();
+        for (const cHistoryStore::Damage& d : damaged)
+            j["damaged"].push_back({{"id", d.id},
+                                    {"serialNr", Latin1ToUtf8(d.serialNr)},
+                                    {"command", JsonText(d.command)},
+                                    {"time", cHistoryStore::LocalTime(d.timeMs)},
+                                    {"damaged", d.which}});
+        std::cout << DumpJson(j) << "\n";
+    } else {
+        if (!problems.empty())
+            std::cout << "database: " << ShownText(problems) << "\n";
+        for (const cHistoryStore::Damage& d : damaged)
+            std::cout << d.id << "  " << cHistoryStore::LocalTime(d.timeMs) << "  "
+                      << ShownLatin1(d.serialNr) << "  " << ShownText(d.command)
+                      << "  damaged: " << d.which << "\n";
+    }
+    if (sound) {
+        if (!json)
+            std::cerr << "kelvane-cli: " << store.File().string() << ": no damage found\n";
+        return 0;
+    }
+    std::cerr << "kelvane-cli: " << store.File().string() << ": " << damaged.size()
+              << " damaged entries" << (problems.empty() ? "" : ", the database reports damage")
+              << "\n";
+    return 1;
+}
+
 int RunHistory(cli::Args& args) {
     const bool json = args.Flag("--json");
     std::string serial;
@@ -98,15 +144,19 @@ int RunHistory(cli::Args& args) {
             return cli::Fail("not a number of entries: '" + limitText + "'", 2);
     }
     const bool show = !rest.empty() && rest[0] == "show";
-    if ((show && rest.size() != 2) || (!show && !rest.empty()) || (show && bySerial) ||
+    const bool check = !rest.empty() && rest[0] == "check";
+    if ((show && rest.size() != 2) || (check && rest.size() != 1) ||
+        (!show && !check && !rest.empty()) || ((show || check) && bySerial) ||
         (limited && !bySerial))
         return cli::Fail("usage: kelvane-cli history [--serial S [--limit N]] [--json] | history "
-                         "show ID [--json]",
+                         "show ID [--json] | history check [--json]",
                          2);
 
     cHistoryStore store;
-    if (!OpenHistoryStore(store))
+    if (!OpenHistoryForReading(store))
         return 1;
+    if (check)
+        return CheckHistory(store, json);
     // The team's newest entries arrive for the next listing, without holding this one up.
     struct SyncAfter {
         cHistoryStore& store;
@@ -181,6 +231,6 @@ int RunHistory(cli::Args& args) {
 } // namespace
 
 KELVANE_CLI_COMMAND("history",
-                    "history [--serial S [--limit N]] [--json] | history show ID [--json] "
-                    "[--server CONNINFO]",
+                    "history [--serial S [--limit N]] [--json] | history show ID [--json] | "
+                    "history check [--json] [--server CONNINFO]",
                     RunHistory);

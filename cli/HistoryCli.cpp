@@ -5,6 +5,7 @@
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
 #include "fleet/FleetStore.h"
+#include "lang/Language.h"
 #include "link/ResultCodes.h"
 #include "model/ImageListing.h"
 
@@ -26,7 +27,9 @@ std::string HistoryServer(cli::Args& args) {
 }
 
 void SyncInBackground(cHistoryStore& store, const std::string& conninfo) {
-    if (conninfo.empty() || !store.IsOpen() || store.IsReadOnly() || !BackgroundSyncDue(store))
+    // A listing reads the file read-only; the sync opens it for writing itself.
+    if (conninfo.empty() || !store.IsOpen() || !store.NewerVersion().empty() ||
+        ::access(store.File().c_str(), W_OK) != 0 || !BackgroundSyncDue(store))
         return;
     const fs::path historyFile = store.File();
     std::cout.flush();
@@ -77,6 +80,24 @@ bool OpenHistoryStore(cHistoryStore& store) {
     if (!ok)
         cli::Fail(cHistoryJournal::ErrorText(error));
     return ok;
+}
+
+bool OpenHistoryForReading(cHistoryStore& store) {
+    HistoryError error{HistoryError::Other, "no data folder (HOME is not set)"};
+    const fs::path folder = DataFolder();
+    const bool ok =
+        !folder.empty() && store.OpenForReading(folder / cHistoryStore::kFileName, error);
+    if (!ok) {
+        cli::Fail(Translate("Der Verlauf konnte nicht geöffnet werden") + ": " +
+                  cHistoryJournal::ErrorText(error));
+        return false;
+    }
+    if (!store.NewerVersion().empty())
+        std::cerr << "kelvane-cli: "
+                  << Translate("Der Verlauf wurde von einer neueren Programmversion geschrieben "
+                               "und wird nicht verändert:")
+                  << " " << store.File().string() << " (Kelvane " << store.NewerVersion() << ")\n";
+    return true;
 }
 
 std::optional<int64_t> ParseEntryId(const std::string& text) {

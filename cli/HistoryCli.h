@@ -14,6 +14,9 @@
 // Opens DataFolder/history.sqlite with the settings' technician; a file moved aside is told on
 // standard error. False with the message shown.
 bool OpenHistoryStore(cHistoryStore& store);
+// The same for listing: read-only, nothing changed or waited for; a newer program's history is
+// listed with a line on standard error naming that program's version.
+bool OpenHistoryForReading(cHistoryStore& store);
 
 // The team's server: --server CONNINFO (taken from args), else the settings' "HistoryServer";
 // "" when none is configured.

@@ -28,6 +28,23 @@ std::string ImageDigest(const ParameterBlock& image) {
     return ImageDigest(image.bytes.data(), image.bytes.size());
 }
 
+bool ImagesIntact(const HistoryEntry& e, std::string& which) {
+    which.clear();
+    auto check = [&](const char* name, const std::string& digest, const uint8_t* data, size_t size,
+                     bool present) {
+        if (digest.empty() ? !present : present && ImageDigest(data, size) == digest)
+            return;
+        // An image without its digest counts too: nothing unchecked is ever used.
+        which += (which.empty() ? "" : ", ") + std::string(name);
+    };
+    check("before", e.beforeDigest, e.before ? e.before->bytes.data() : nullptr,
+          e.before ? e.before->bytes.size() : 0, e.before.has_value());
+    check("after", e.afterDigest, e.after ? e.after->bytes.data() : nullptr,
+          e.after ? e.after->bytes.size() : 0, e.after.has_value());
+    check("extra", e.extraDigest, e.extra.data(), e.extra.size(), !e.extra.empty());
+    return which.empty();
+}
+
 std::string LoginName() {
     if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name && *pw->pw_name)
         return pw->pw_name;

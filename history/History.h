@@ -56,8 +56,12 @@ struct HistoryEntry {
     // from a server that kept none, none was sent.
     std::string beforeDigest, afterDigest, extraDigest;
 
-    // The image an entry stands for: the state before a write, else the image read.
-    const std::optional<ParameterBlock>& Image() const { return before ? before : after; }
+    // The image an entry stands for: the state before a write, else the image read. None when
+    // the image before was stored but withheld as damaged: never the other one in its place.
+    const std::optional<ParameterBlock>& Image() const {
+        static const std::optional<ParameterBlock> none;
+        return before ? before : !beforeDigest.empty() ? none : after;
+    }
     // Identity texts from an image (type, serial number, electronics, firmware).
     void TakeIdentity(const ParameterBlock& image);
     bool IsMachineCommand() const { return kind == kMachineCommand; }
@@ -111,6 +115,10 @@ public:
 // 40 upper-case hex digits of the SHA-1 of bytes: a check against damage, not against forgery.
 std::string ImageDigest(const uint8_t* data, size_t size);
 std::string ImageDigest(const ParameterBlock& image);
+// Whether every image an entry names by a digest is there and matches it. A store withholds an
+// image that does not match, so a damaged one never reaches a caller; which: the damaged ones
+// ("before", "after", "extra", comma-separated) when false.
+bool ImagesIntact(const HistoryEntry& entry, std::string& which);
 
 // Who and where, for entries made here.
 std::string LoginName();

@@ -3,8 +3,12 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -55,6 +59,11 @@ const char* const kMigrations[] = {
     "CREATE INDEX entry_waiting ON entry(id) WHERE pushed = 0 AND pulled = 0;"
     "CREATE INDEX entry_by_kind ON entry(kind, time_ms) WHERE kind <> 'machine';"
     "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);",
+    // 3 -> 4: a digest of every stored image, checked on every use; GiveDigests fills them for
+    // the entries already there.
+    "ALTER TABLE entry ADD COLUMN before_digest TEXT;"
+    "ALTER TABLE entry ADD COLUMN after_digest TEXT;"
+    "ALTER TABLE entry ADD COLUMN extra_digest TEXT;",
 };
 static_assert(std::size(kMigrations) == cHistoryStore::kSchemaVersion);
 
@@ -110,12 +119,12 @@ public:
         return p ? std::vector<uint8_t>(p, p + sqlite3_column_bytes(st, i))
                  : std::vector<uint8_t>();
     }
-    std::optional<ParameterBlock> ColImage(int i) {
-        if (sqlite3_column_bytes(st, i) != static_cast<int>(ParameterBlock::kSize))
-            return std::nullopt;
-        ParameterBlock b;
-        std::memcpy(b.bytes.data(), sqlite3_column_blob(st, i), ParameterBlock::kSize);
-        return b;
+    // The digest of a stored blob, "" for none.
+    std::string ColDigest(int i) {
+        if (ColNull(i))
+            return {};
+        const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, i));
+        return ImageDigest(p, static_cast<size_t>(sqlite3_column_bytes(st, i)));
     }
 
     sqlite3_stmt* st = nullptr;
@@ -125,9 +134,31 @@ public:
 constexpr const char* kEntryColumns =
     "id, time_ms, command, result, message, machine_type, serial_nr, el_assembly, sw_version, "
     "counter, uuid, kind, technician, host, pulled";
-constexpr const char* kImageColumns = ", image_before, image_after, extra, payload";
+constexpr const char* kImageColumns =
+    ", image_before, image_after, extra, payload, before_digest, after_digest, extra_digest";
+// A file of the third schema read without migrating it: its images carry no digests yet.
+constexpr const char* kImageColumnsV3 =
+    ", image_before, image_after, extra, payload, NULL, NULL, NULL";
 
-HistoryEntry ReadEntry(Statement& s, bool withImages) {
+// An image as stored, given out only when it matches its digest; damaged ones stay in the
+// store and their digest tells the caller one was there ("-" when even that was missing).
+// digestsStored false: a file of the third schema read as it is, whose images are taken as
+// its migration would take them.
+void ReadImage(Statement& s, int column, int digestColumn, bool digestsStored, std::string& digest,
+               std::vector<uint8_t>& bytes) {
+    bytes = s.ColBytes(column);
+    digest = s.ColText(digestColumn);
+    if (!digestsStored && !s.ColNull(column))
+        digest = s.ColDigest(column);
+    if (s.ColNull(column))
+        return;
+    if (digest.empty())
+        digest = "-";
+    if (ImageDigest(bytes.data(), bytes.size()) != digest)
+        bytes.clear();
+}
+
+HistoryEntry ReadEntry(Statement& s, bool withImages, bool digestsStored = true) {
     HistoryEntry e;
     e.id = s.ColInt(0);
     e.timeMs = s.ColInt(1);
@@ -147,15 +178,43 @@ HistoryEntry ReadEntry(Statement& s, bool withImages) {
     e.host = s.ColText(13);
     e.fromHere = s.ColInt(14) == 0;
     if (withImages) {
-        e.before = s.ColImage(15);
-        e.after = s.ColImage(16);
-        e.extra = s.ColBytes(17);
+        std::vector<uint8_t> bytes;
+        auto image = [&](int column, int digestColumn, std::string& digest) {
+            ReadImage(s, column, digestColumn, digestsStored, digest, bytes);
+            std::optional<ParameterBlock> b;
+            if (bytes.size() == ParameterBlock::kSize) {
+                b.emplace();
+                std::copy(bytes.begin(), bytes.end(), b->bytes.begin());
+            } else if (!bytes.empty() || !digest.empty()) {
+                // Stored with another size (cut short): no image, and its digest says so.
+                if (digest.empty())
+                    digest = "-";
+            }
+            return b;
+        };
+        e.before = image(15, 19, e.beforeDigest);
+        e.after = image(16, 20, e.afterDigest);
+        ReadImage(s, 17, 21, digestsStored, e.extraDigest, e.extra);
         e.payload = s.ColBytes(18);
     }
     return e;
 }
 
 // "history.sqlite.damaged-20261210-134501", with "-2", "-3" ... when that name is taken.
+// A path as a URI's path: what a URI reserves percent-encoded.
+std::string UriPath(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#' || static_cast<unsigned char>(c) < 0x20) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            out += hex;
+        } else
+            out += c;
+    }
+    return out;
+}
+
 fs::path AsideName(const fs::path& file) {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -185,9 +244,13 @@ cHistoryStore::~cHistoryStore() {
 }
 
 void cHistoryStore::Close() {
+    // The database first: a mark gone before the file is closed would hide a crash between.
+    const bool wasOpen = db_ != nullptr;
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
+    if (wasOpen || markFd_ >= 0)
+        ReleaseOpenMark();
 }
 
 void cHistoryStore::SetBusyTimeout(int milliseconds) {
@@ -212,6 +275,11 @@ HistoryError cHistoryStore::ErrorOf(int code) const {
     case SQLITE_FULL:
         e.kind = HistoryError::Full;
         break;
+    case SQLITE_IOERR:
+        // A write the disk had no room for reaches SQLite as an I/O error.
+        e.kind =
+            db_ && sqlite3_system_errno(db_) == ENOSPC ? HistoryError::Full : HistoryError::Other;
+        break;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
         e.kind = HistoryError::Damaged;
@@ -221,6 +289,18 @@ HistoryError cHistoryStore::ErrorOf(int code) const {
         break;
     default:
         e.kind = HistoryError::Other;
+    }
+    if (e.kind == HistoryError::Full) {
+        fs::path folder = file_.parent_path();
+        if (folder.empty())
+            folder = ".";
+        struct statvfs fsInfo {};
+        room_.folder = folder;
+        room_.available = ::statvfs(folder.c_str(), &fsInfo) == 0
+                              ? uint64_t(fsInfo.f_bavail) * uint64_t(fsInfo.f_frsize)
+                              : 0;
+        room_.needed = need_;
+        e.detail = folder.string() + ": " + e.detail;
     }
     return e;
 }
@@ -237,9 +317,19 @@ bool cHistoryStore::Exec(const char* sql, HistoryError& error) {
     return false;
 }
 
+bool cHistoryStore::OpenForReading(const fs::path& file, HistoryError& error) {
+    Close();
+    file_ = file;
+    forReading_ = true;
+    error = {};
+    HistoryNotice bad;
+    return TryOpen(bad, error) == Opened::Ok;
+}
+
 bool cHistoryStore::Open(const fs::path& file, HistoryNotice& notice, HistoryError& error) {
     Close();
     file_ = file;
+    forReading_ = false;
     notice = {};
     error = {};
     HistoryNotice bad;
@@ -287,7 +377,10 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
     fs::path folder = file_.parent_path();
     if (folder.empty())
         folder = ".";
-    fs::create_directories(folder, ec);
+    newerVersion_.clear();
+    digestsStored_ = true;
+    if (!forReading_)
+        fs::create_directories(folder, ec);
     const bool exists = fs::exists(file_, ec);
     // SQLite would call a folder "cannot open" (read as read-only) and a FIFO an I/O error.
     if (exists && !fs::is_regular_file(file_, ec)) {
@@ -296,21 +389,21 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
     }
     const bool folderWritable = ::access(folder.c_str(), W_OK) == 0;
     // The journal beside the file needs the folder too.
-    readOnly_ = !folderWritable || (exists && ::access(file_.c_str(), W_OK) != 0);
+    readOnly_ = forReading_ || !folderWritable || (exists && ::access(file_.c_str(), W_OK) != 0);
+    if (!exists && forReading_) {
+        // Nothing to list yet, and listing makes no file: an empty history in memory.
+        if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                            nullptr) != SQLITE_OK ||
+            !Migrate(error)) {
+            Close();
+            return Opened::Failed;
+        }
+        return Opened::Ok;
+    }
     if (!exists && readOnly_) {
         error = {HistoryError::ReadOnly, folder.string() + ": " + std::strerror(EACCES)};
         return Opened::Failed;
     }
-
-    const int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    int rc = sqlite3_open_v2(file_.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        error = ErrorOf(rc);
-        Close();
-        return Opened::Failed;
-    }
-    sqlite3_busy_timeout(db_, busyMs_);
-    sqlite3_extended_result_codes(db_, 0);
 
     auto pragma = [&](const char* sql, int64_t& value) {
         Statement s(db_, sql);
@@ -319,14 +412,38 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
         return s.rc == SQLITE_ROW || s.rc == SQLITE_DONE ? SQLITE_OK : s.rc;
     };
     int64_t appId = 0, version = 0, tables = 0;
-    rc = pragma("PRAGMA application_id", appId);
-    if (rc == SQLITE_OK)
-        rc = pragma("PRAGMA user_version", version);
-    if (rc == SQLITE_OK)
-        rc = pragma("SELECT count(*) FROM sqlite_master", tables);
+    auto open = [&](bool immutable) {
+        int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        std::string name = file_.string();
+        if (immutable) {
+            flags |= SQLITE_OPEN_URI;
+            name = "file:" + UriPath(name) + "?immutable=1";
+        }
+        int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
+        if (rc != SQLITE_OK)
+            return rc;
+        sqlite3_busy_timeout(db_, busyMs_);
+        sqlite3_extended_result_codes(db_, 0);
+        rc = pragma("PRAGMA application_id", appId);
+        if (rc == SQLITE_OK)
+            rc = pragma("PRAGMA user_version", version);
+        if (rc == SQLITE_OK)
+            rc = pragma("SELECT count(*) FROM sqlite_master", tables);
+        return rc;
+    };
+    int rc = open(false);
+    // Reading a WAL file needs its shared-memory file beside it, which a read-only folder or a
+    // full disk cannot give. Without a WAL file nothing is waiting to be checkpointed, so the
+    // file alone is the whole history.
+    const fs::path wal = file_.string() + "-wal";
+    if (rc != SQLITE_OK && readOnly_ && rc != SQLITE_CORRUPT && rc != SQLITE_NOTADB &&
+        (!fs::exists(wal, ec) || fs::file_size(wal, ec) == 0)) {
+        Close();
+        rc = open(true);
+    }
     if (rc != SQLITE_OK) {
         error = ErrorOf(rc);
-        if (error.kind == HistoryError::Damaged) {
+        if (error.kind == HistoryError::Damaged && !forReading_) {
             bad = {HistoryNotice::Damaged, {}, error.detail};
             return Opened::Bad;
         }
@@ -336,35 +453,52 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
 
     const bool fresh = appId == 0 && version == 0 && tables == 0;
     if (!fresh && appId != kApplicationId) {
+        if (forReading_) {
+            error = {HistoryError::Other, file_.string() + ": not a history (application id " +
+                                              std::to_string(appId) + ")"};
+            Close();
+            return Opened::Failed;
+        }
         bad = {HistoryNotice::Foreign, {}, "application id " + std::to_string(appId)};
         return Opened::Bad;
     }
     if (version > kSchemaVersion) {
-        bad = {HistoryNotice::Newer,
-               {},
-               "schema version " + std::to_string(version) + " (this program knows up to " +
-                   std::to_string(kSchemaVersion) + ")"};
-        return Opened::Bad;
+        // A newer program's history is never moved aside or changed: this one only reads it.
+        newerVersion_ = Meta("program_version");
+        if (newerVersion_.empty())
+            newerVersion_ = "?";
+        if (forReading_)
+            return Opened::Ok;
+        error = {HistoryError::ReadOnly, file_.string() + ": written by Kelvane " + newerVersion_ +
+                                             " (schema " + std::to_string(version) +
+                                             "; this program knows up to " +
+                                             std::to_string(kSchemaVersion) + ")"};
+        Close();
+        return Opened::Failed;
     }
-    {
-        Statement check(db_, "PRAGMA quick_check(1)");
-        const int step = check.rc == SQLITE_OK ? check.Step() : check.rc;
-        const std::string result = step == SQLITE_ROW ? check.ColText(0) : "";
-        if (step == SQLITE_BUSY || step == SQLITE_LOCKED) {
-            error = ErrorOf(step);
+    // Opening checks only what every command reads first (header, schema, the tables' first
+    // and last pages); the whole file is checked after a writer did not close it and on request.
+    const bool unclean = !readOnly_ && TakeOpenMark();
+    const std::string problem = unclean ? IntegrityProblem(false) : QuickProblem();
+    if (problem == "busy") {
+        error = {HistoryError::Locked, file_.string()};
+        Close();
+        return Opened::Failed;
+    }
+    if (!problem.empty()) {
+        if (forReading_) {
+            error = {HistoryError::Damaged, problem};
             Close();
             return Opened::Failed;
         }
-        if (result != "ok") {
-            bad = {HistoryNotice::Damaged,
-                   {},
-                   result.empty() ? std::string(sqlite3_errmsg(db_)) : result};
-            return Opened::Bad;
-        }
+        bad = {HistoryNotice::Damaged, {}, problem};
+        return Opened::Bad;
     }
 
     if (readOnly_) {
-        if (fresh || version < kSchemaVersion) {
+        if (!fresh && version == 3)
+            digestsStored_ = false;
+        else if (fresh || version < kSchemaVersion) {
             error = {HistoryError::ReadOnly, file_.string() + ": the schema cannot be brought up "
                                                               "to date in a read-only file"};
             Close();
@@ -379,7 +513,98 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
         return Opened::Failed;
     }
     storeId_ = Meta("store_id");
+    // Which program wrote the file last: a newer schema names it to an older program.
+    if (Meta("program_version") != KELVANE_VERSION) {
+        HistoryError ignored;
+        SetMeta("program_version", KELVANE_VERSION, ignored);
+    }
     return Opened::Ok;
+}
+
+std::string cHistoryStore::QuickProblem() {
+    // The first and the last row of each table read their root, first and last pages.
+    for (const char* sql :
+         {"SELECT id FROM entry ORDER BY id LIMIT 1",
+          "SELECT id FROM entry ORDER BY id DESC LIMIT 1", "SELECT serial_nr FROM machine LIMIT 1",
+          "SELECT key FROM meta LIMIT 1"}) {
+        Statement s(db_, sql);
+        if (s.rc == SQLITE_ERROR)
+            continue; // an older schema without that table
+        const int step = s.rc == SQLITE_OK ? s.Step() : s.rc;
+        if (step == SQLITE_BUSY || step == SQLITE_LOCKED)
+            return "busy";
+        if (step != SQLITE_ROW && step != SQLITE_DONE)
+            return sqlite3_errmsg(db_);
+    }
+    return {};
+}
+
+std::string cHistoryStore::IntegrityProblem(bool all) {
+    Statement check(db_, all ? "PRAGMA integrity_check(20)" : "PRAGMA integrity_check(1)");
+    std::string result;
+    int step = check.rc;
+    while (check.rc == SQLITE_OK || check.rc == SQLITE_ROW) {
+        step = check.Step();
+        if (step != SQLITE_ROW)
+            break;
+        const std::string line = check.ColText(0);
+        if (line != "ok")
+            result += (result.empty() ? "" : "\n") + line;
+    }
+    if (step == SQLITE_BUSY || step == SQLITE_LOCKED)
+        return "busy";
+    if (step != SQLITE_DONE && result.empty())
+        result = sqlite3_errmsg(db_);
+    return result;
+}
+
+bool cHistoryStore::TakeOpenMark() {
+    const std::string mark = file_.string() + ".open";
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bool existed = false;
+        int fd = ::open(mark.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            existed = true;
+            fd = ::open(mark.c_str(), O_RDWR | O_CLOEXEC);
+        }
+        if (fd < 0)
+            return false; // cannot tell: the quick check then
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_len = 1;
+        // Left behind by a writer that holds no lock any more: it ended without closing.
+        const bool unclean = existed && ::fcntl(fd, F_OFD_GETLK, &l) == 0 && l.l_type == F_UNLCK;
+        l = {};
+        l.l_type = F_RDLCK;
+        l.l_whence = SEEK_SET;
+        l.l_len = 1;
+        struct stat held {
+        }, named{};
+        // Taken, and still the file of that name (not one a closing writer just removed).
+        if (::fcntl(fd, F_OFD_SETLK, &l) == 0 && ::fstat(fd, &held) == 0 &&
+            ::stat(mark.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev) {
+            markFd_ = fd;
+            return unclean;
+        }
+        ::close(fd);
+    }
+    return false;
+}
+
+void cHistoryStore::ReleaseOpenMark() {
+    if (markFd_ < 0)
+        return;
+    // The last writer to close removes the mark; the others leave it to the last.
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    l.l_len = 1;
+    if (::fcntl(markFd_, F_OFD_SETLK, &l) == 0)
+        ::unlink((file_.string() + ".open").c_str());
+    ::close(markFd_);
+    markFd_ = -1;
 }
 
 // Entries of an older schema were all made on this computer, by its user as far as we know.
@@ -409,7 +634,47 @@ bool cHistoryStore::GiveUuids(HistoryError& error) {
     return true;
 }
 
+// Images stored before digests existed are taken as they are now.
+bool cHistoryStore::GiveDigests(HistoryError& error) {
+    struct Row {
+        int64_t id;
+        std::string before, after, extra;
+    };
+    std::vector<Row> rows;
+    {
+        Statement s(db_,
+                    "SELECT id, image_before, image_after, extra FROM entry WHERE "
+                    "image_before IS NOT NULL OR image_after IS NOT NULL OR extra IS NOT NULL");
+        while (s.Step() == SQLITE_ROW)
+            rows.push_back({s.ColInt(0), s.ColDigest(1), s.ColDigest(2), s.ColDigest(3)});
+        if (s.rc != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            return false;
+        }
+    }
+    Statement s(db_, "UPDATE entry SET before_digest = ?, after_digest = ?, extra_digest = ? "
+                     "WHERE id = ?");
+    for (const Row& r : rows) {
+        sqlite3_reset(s.st);
+        int i = 1;
+        for (const std::string* d : {&r.before, &r.after, &r.extra})
+            d->empty() ? s.Null(i++) : s.Text(i++, *d);
+        s.Int(4, r.id);
+        if (s.Step() != SQLITE_DONE) {
+            error = ErrorOf(s.rc);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool cHistoryStore::Migrate(HistoryError& error) {
+    {
+        // Up to date: no write lock to wait for.
+        Statement s(db_, "PRAGMA user_version");
+        if (s.Step() == SQLITE_ROW && s.ColInt(0) == kSchemaVersion)
+            return true;
+    }
     if (!Exec("BEGIN IMMEDIATE", error))
         return false;
     int64_t version = 0;
@@ -419,7 +684,8 @@ bool cHistoryStore::Migrate(HistoryError& error) {
             version = s.ColInt(0);
     }
     for (int64_t v = version; v < kSchemaVersion; ++v) {
-        if (!Exec(kMigrations[v], error) || (v == 2 && !GiveUuids(error))) {
+        if (!Exec(kMigrations[v], error) || (v == 2 && !GiveUuids(error)) ||
+            (v == 3 && !GiveDigests(error))) {
             HistoryError ignored;
             Exec("ROLLBACK", ignored);
             return false;
@@ -454,11 +720,13 @@ int64_t cHistoryStore::Insert(const HistoryEntry& e, HistoryError& error, bool p
     Statement s(db_, pulled ? "INSERT OR IGNORE INTO entry(time_ms, command, result, message, "
                               "machine_type, serial_nr, el_assembly, sw_version, counter, "
                               "image_before, image_after, extra, uuid, kind, payload, technician, "
-                              "host, pulled, pushed) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,1,1)"
+                              "host, before_digest, after_digest, extra_digest, pulled, pushed) "
+                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,1,1)"
                             : "INSERT INTO entry(time_ms, command, result, message, machine_type, "
                               "serial_nr, el_assembly, sw_version, counter, image_before, "
-                              "image_after, extra, uuid, kind, payload, technician, host) "
-                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                              "image_after, extra, uuid, kind, payload, technician, host, "
+                              "before_digest, after_digest, extra_digest) "
+                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (s.rc != SQLITE_OK) {
         error = ErrorOf(s.rc);
         return 0;
@@ -480,6 +748,21 @@ int64_t cHistoryStore::Insert(const HistoryEntry& e, HistoryError& error, bool p
     s.Bytes(15, e.payload);
     s.Text(16, e.technician.empty() ? technician_ : e.technician);
     s.Text(17, e.host.empty() ? host_ : e.host);
+    // The digest an entry carries (pulled from the team) is kept as it came, so damage on the
+    // way shows; one made here is taken from the bytes. No image is stored without one.
+    auto digest = [&](int i, const std::string& carried, const uint8_t* p, size_t n) {
+        if (!carried.empty())
+            s.Text(i, carried);
+        else if (n > 0)
+            s.Text(i, ImageDigest(p, n));
+        else
+            s.Null(i);
+    };
+    digest(18, e.beforeDigest, e.before ? e.before->bytes.data() : nullptr,
+           e.before ? e.before->bytes.size() : 0);
+    digest(19, e.afterDigest, e.after ? e.after->bytes.data() : nullptr,
+           e.after ? e.after->bytes.size() : 0);
+    digest(20, e.extraDigest, e.extra.data(), e.extra.size());
     if (s.Step() != SQLITE_DONE) {
         error = ErrorOf(s.rc);
         if (error.kind == HistoryError::Duplicate)
@@ -532,7 +815,19 @@ bool cHistoryStore::Writable(HistoryError& error) {
     return true;
 }
 
+uint64_t cHistoryStore::NeedOf(const HistoryEntry& e) const {
+    size_t bytes = e.payload.size() + e.extra.size() + e.message.size() + 512;
+    for (const auto* image : {&e.before, &e.after})
+        if (*image)
+            bytes += ParameterBlock::kSize;
+    // Each changed page goes whole into the write-ahead log (with a frame header): the entry's
+    // own pages, those of its indexes and of the machine's row.
+    constexpr uint64_t kPage = 4096, kFrame = kPage + 24, kTouched = 8;
+    return ((bytes + kPage - 1) / kPage + kTouched) * kFrame;
+}
+
 int64_t cHistoryStore::Add(const HistoryEntry& entry, HistoryError& error) {
+    need_ = NeedOf(entry);
     if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
         return 0;
     HistoryEntry e = entry;
@@ -549,6 +844,9 @@ int64_t cHistoryStore::Add(const HistoryEntry& entry, HistoryError& error) {
 }
 
 bool cHistoryStore::AddAll(const std::vector<HistoryEntry>& entries, HistoryError& error) {
+    need_ = 0;
+    for (const HistoryEntry& e : entries)
+        need_ += NeedOf(e);
     if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
         return false;
     for (HistoryEntry e : entries) {
@@ -572,6 +870,9 @@ bool cHistoryStore::AddAll(const std::vector<HistoryEntry>& entries, HistoryErro
 bool cHistoryStore::Complete(int64_t id, int result, const std::string& message,
                              const std::optional<ParameterBlock>& after,
                              std::optional<uint32_t> counter, HistoryError& error) {
+    HistoryEntry sized;
+    sized.after = after;
+    need_ = NeedOf(sized);
     if (!Writable(error) || !Exec("BEGIN IMMEDIATE", error))
         return false;
     auto fail = [&] {
@@ -600,7 +901,8 @@ bool cHistoryStore::Complete(int64_t id, int result, const std::string& message,
     {
         Statement s(db_, "UPDATE entry SET result = ?, message = ?, "
                          "image_after = coalesce(?, image_after), counter = coalesce(?, counter), "
-                         "sw_version = CASE WHEN ? <> '' THEN ? ELSE sw_version END WHERE id = ?");
+                         "sw_version = CASE WHEN ? <> '' THEN ? ELSE sw_version END, "
+                         "after_digest = coalesce(?, after_digest) WHERE id = ?");
         s.Int(1, result);
         s.Text(2, message);
         s.Image(3, after);
@@ -615,7 +917,11 @@ bool cHistoryStore::Complete(int64_t id, int result, const std::string& message,
         }
         s.Text(5, version);
         s.Text(6, version);
-        s.Int(7, id);
+        if (after)
+            s.Text(7, ImageDigest(*after));
+        else
+            s.Null(7);
+        s.Int(8, id);
         if (s.Step() != SQLITE_DONE) {
             error = ErrorOf(s.rc);
             return fail();
@@ -669,7 +975,8 @@ std::vector<HistoryEntry> cHistoryStore::Select(const std::string& where,
         return out;
     }
     const std::string sql = std::string("SELECT ") + kEntryColumns +
-                            (withImages ? kImageColumns : "") + " FROM entry " + where;
+                            (withImages ? (digestsStored_ ? kImageColumns : kImageColumnsV3) : "") +
+                            " FROM entry " + where;
     Statement s(db_, sql.c_str());
     if (s.rc != SQLITE_OK) {
         error = ErrorOf(s.rc);
@@ -678,7 +985,7 @@ std::vector<HistoryEntry> cHistoryStore::Select(const std::string& where,
     for (size_t i = 0; i < texts.size(); ++i)
         s.Text(static_cast<int>(i) + 1, texts[i]);
     while (s.Step() == SQLITE_ROW)
-        out.push_back(ReadEntry(s, withImages));
+        out.push_back(ReadEntry(s, withImages, digestsStored_));
     if (s.rc != SQLITE_DONE)
         error = ErrorOf(s.rc);
     return out;
@@ -877,7 +1184,8 @@ std::vector<HistoryEntry> cHistoryStore::OpenEntries(const std::optional<std::st
         return out;
     }
     const std::string sql = std::string("SELECT ") + kEntryColumns +
-                            ", image_before, image_after, extra FROM entry WHERE result IS NULL" +
+                            (digestsStored_ ? kImageColumns : kImageColumnsV3) +
+                            " FROM entry WHERE result IS NULL" +
                             (serialNr ? " AND serial_nr = ?" : "") + " ORDER BY id";
     Statement s(db_, sql.c_str());
     if (s.rc != SQLITE_OK) {
@@ -887,10 +1195,52 @@ std::vector<HistoryEntry> cHistoryStore::OpenEntries(const std::optional<std::st
     if (serialNr)
         s.Text(1, *serialNr);
     while (s.Step() == SQLITE_ROW)
-        out.push_back(ReadEntry(s, true));
+        out.push_back(ReadEntry(s, true, digestsStored_));
     if (s.rc != SQLITE_DONE)
         error = ErrorOf(s.rc);
     return out;
+}
+
+bool cHistoryStore::Check(std::string& problems, std::vector<Damage>& damaged,
+                          HistoryError& error) {
+    error = {};
+    problems.clear();
+    damaged.clear();
+    if (!db_) {
+        error = {HistoryError::Other, "no history open"};
+        return false;
+    }
+    problems = IntegrityProblem(true);
+    if (problems == "busy") {
+        error = {HistoryError::Locked, file_.string()};
+        return false;
+    }
+    // Row by row through the same reading every use goes through.
+    const std::string sql = std::string("SELECT ") + kEntryColumns +
+                            (digestsStored_ ? kImageColumns : kImageColumnsV3) +
+                            " FROM entry ORDER BY id";
+    Statement s(db_, sql.c_str());
+    if (s.rc != SQLITE_OK) {
+        error = ErrorOf(s.rc);
+        return false;
+    }
+    while (s.Step() == SQLITE_ROW) {
+        const HistoryEntry e = ReadEntry(s, true, digestsStored_);
+        std::string which;
+        if (!ImagesIntact(e, which))
+            damaged.push_back({e.id, e.serialNr, e.command, e.timeMs, which});
+    }
+    if (s.rc != SQLITE_DONE) {
+        error = ErrorOf(s.rc);
+        // What SQLite cannot read is damage too, not a failed check.
+        if (error.kind == HistoryError::Damaged) {
+            problems += (problems.empty() ? "" : "\n") + error.detail;
+            error = {};
+            return true;
+        }
+        return false;
+    }
+    return true;
 }
 
 bool cHistoryStore::LimitPages(int pages) {

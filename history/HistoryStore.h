@@ -35,7 +35,7 @@ struct HistoryNotice {
 class cHistoryStore : public cHistory {
 public:
     static constexpr const char* kFileName = "history.sqlite";
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     static constexpr int32_t kApplicationId = 0x4B4C5648; // "KLVH"
 
     cHistoryStore() = default;
@@ -51,6 +51,12 @@ public:
     // The open file turned out damaged while in use: it goes aside as on opening, and a new
     // one is made in its place.
     bool ReplaceDamaged(HistoryNotice& notice, HistoryError& error);
+    // Opens for listing only: nothing is made, migrated, moved aside or written, no lock is
+    // waited for; a newer program's history is read as it is (NewerVersion names its program).
+    // Without a file the history is empty.
+    bool OpenForReading(const std::filesystem::path& file, HistoryError& error);
+    // The program version that wrote a history of a newer schema ("?" unknown); "" otherwise.
+    const std::string& NewerVersion() const { return newerVersion_; }
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
     bool IsReadOnly() const override { return readOnly_; }
@@ -106,6 +112,26 @@ public:
     std::vector<HistoryEntry> OpenEntries(const std::optional<std::string>& serialNr,
                                           HistoryError& error);
 
+    // An entry whose stored images do not match their digests: which ones ("before", "after",
+    // "extra", comma-separated).
+    struct Damage {
+        int64_t id = 0;
+        std::string serialNr, command;
+        int64_t timeMs = 0;
+        std::string which;
+    };
+    // The whole file's check: SQLite's own (problems: its findings, "" when none) and every
+    // entry's images against their digests. False when the check itself could not run.
+    bool Check(std::string& problems, std::vector<Damage>& damaged, HistoryError& error);
+
+    // Where the last change failed for a full disk, about how much it needed and how much was
+    // free there (bytes).
+    struct Room {
+        std::filesystem::path folder;
+        uint64_t needed = 0, available = 0;
+    };
+    const Room& FullRoom() const { return room_; }
+
     // Limits the database's size in pages (a full disk in tests); 0 lifts it.
     bool LimitPages(int pages);
 
@@ -118,10 +144,20 @@ private:
     Opened TryOpen(HistoryNotice& bad, HistoryError& error);
     bool MoveAsideAndOpen(HistoryNotice bad, HistoryNotice& notice, HistoryError& error);
     bool Exec(const char* sql, HistoryError& error);
+    // What a cheap look at the file finds wrong ("" nothing, "busy" when locked), and the whole
+    // file's check (all: up to 20 problems).
+    std::string QuickProblem();
+    std::string IntegrityProblem(bool all);
+    // Marks the file open for writing ("history.sqlite.open", locked while open); true when a
+    // writer before left it marked: it ended without closing.
+    bool TakeOpenMark();
+    void ReleaseOpenMark();
     bool Migrate(HistoryError& error);
     bool GiveUuids(HistoryError& error);
+    bool GiveDigests(HistoryError& error);
     bool Writable(HistoryError& error);
     HistoryError ErrorOf(int code) const;
+    uint64_t NeedOf(const HistoryEntry& entry) const;
     int64_t Insert(const HistoryEntry& entry, HistoryError& error, bool pulled = false);
     bool TouchMachine(const HistoryEntry& entry, HistoryError& error);
     std::vector<HistoryEntry> Select(const std::string& where,
@@ -131,6 +167,12 @@ private:
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
     bool readOnly_ = false;
+    bool digestsStored_ = true;
+    bool forReading_ = false;
+    int markFd_ = -1;
+    std::string newerVersion_;
+    uint64_t need_ = 0;
+    mutable Room room_;
     int busyMs_ = 3000;
     std::string technician_ = LoginName();
     std::string host_ = HostName();

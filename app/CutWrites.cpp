@@ -109,7 +109,14 @@ bool RunningWrites::HeldElsewhere(const fs::path& historyFile, int64_t id) {
     return l.l_type != F_UNLCK;
 }
 
+std::string cDialogMain::KnownSerialNr() const {
+    return readSerialPort == portSelection.SelectedPort() ? readSerialNr : std::string();
+}
+
 void cDialogMain::ReportCutWrites(const ParameterBlock& machine, bool usable) {
+    // Every command's first read passes here: the machine on this port, as far as it is known.
+    readSerialNr = usable ? SerialOf(machine) : std::string();
+    readSerialPort = usable ? portSelection.SelectedPort() : std::string();
     auto* history = dynamic_cast<cHistoryJournal*>(journal);
     if (!history || !history->store.IsOpen() || writeRunning)
         return;
@@ -132,9 +139,8 @@ void cDialogMain::ReportCutWrites(const ParameterBlock& machine, bool usable) {
         const std::string found = cHistoryStore::LocalTime(cHistoryStore::NowMs());
         const std::string what = StateAndRemedy(e, machine, usable);
         std::string text = Translate("Ein Schreibvorgang wurde nicht zu Ende geführt:") + "\n" +
-                           Translate(e.command) + ", " +
-                           cHistoryStore::LocalTime(e.timeMs) + " (" + Translate("Verlauf") + " #" +
-                           std::to_string(e.id) + ")";
+                           Translate(e.command) + ", " + cHistoryStore::LocalTime(e.timeMs) + " (" +
+                           Translate("Verlauf") + " #" + std::to_string(e.id) + ")";
         if (!usable && !e.serialNr.empty())
             text += ", " + Translate("Seriennummer") + " " + e.serialNr;
         ui.ShowMessage(text + "\n" + what, cUserInterface::Buttons::Ok,

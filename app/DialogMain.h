@@ -345,6 +345,9 @@ public:
     // (the program killed, the power lost) are told with what repairs them and closed as cut.
     // usable: the block names the machine (else open firmware updates of any machine count).
     void ReportCutWrites(const ParameterBlock& machine, bool usable);
+    // The serial number the last usable read found, when it was read on the selected port; ""
+    // otherwise. Entries whose images name no machine (supervisor, recovery) carry it.
+    std::string KnownSerialNr() const;
     // After a read that found the block area unusable: how to bring the machine back.
     void ShowRecoveryHint(bool usable);
     // "Wiederherstellen" in the history and `kelvane-cli restore`: reads the machine, refuses
@@ -471,5 +474,7 @@ private:
     // Until when the machine restarts after the last close (see ClosePort).
     std::chrono::steady_clock::time_point settleUntil{};
     void SettleAfterClose();
+    // What the last usable read of the block found and on which port (KnownSerialNr).
+    std::string readSerialNr, readSerialPort;
     std::set<std::string> latencyNoticed; // adapters whose slow latency timer was named
 };

@@ -24,6 +24,9 @@ bool cDialogMain::RestoreFactorySettings() {
         ShowLinkError(result);
         return false;
     }
+    // A write to this machine that was cut is told and closed before another one begins.
+    ReportCutWrites(machine,
+                    cWriteRoad::BlockAreaUsable(result, machine, linkObject->BlockOffset()));
     if (FirmwareVersionOf(machine).major < 4) {
         Message("Falsche Firmware-Version");
         return false;

@@ -166,8 +166,11 @@ bool cDialogMain::OnFirmwareUpdate(Recovery recovery) {
         ShowLinkError(result);
         return false;
     }
+    // The machine as known from before, when the block names none now (a recovery).
+    const std::string knownSerial = usable ? std::string() : KnownSerialNr();
     ReportCutWrites(machine, usable);
     write.recovery = !usable;
+    write.options.serialNr = knownSerial;
     firmwareNeedsRecovery = write.recovery;
     if (write.recovery) {
         // Nothing on the machine says what it is: the firmware file's block will.
@@ -281,6 +284,8 @@ bool cDialogMain::OnSupervisorUpdate() {
 
     SupervisorWrite write;
     write.options.command = "Firmware Update SUPV";
+    // The supervisor names no machine: the last read of this port does.
+    write.options.serialNr = KnownSerialNr();
     write.options.successText = kFirmwareWritten;
     write.options.failureText = kFirmwareFailed;
     write.before = eeprom;

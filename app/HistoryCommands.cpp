@@ -140,6 +140,9 @@ HistoryEntry cHistoryJournal::EntryOf(const MachineEvent& event) {
     e.message = event.message;
     if (const auto& image = event.before ? event.before : event.after)
         e.TakeIdentity(*image);
+    // The next command that meets the machine finds a cut write by this.
+    if (e.serialNr.empty())
+        e.serialNr = event.serialNr;
     e.fasteningCounter = event.fasteningCounter;
     e.before = event.before;
     e.after = event.after;

@@ -22,6 +22,9 @@ struct MachineEvent {
     std::vector<uint8_t> extra;
     // The rollout a write belongs to ("" none), kept in the entry's payload.
     std::string rolloutId;
+    // The machine's serial number where no image of the event names it (a supervisor update,
+    // a recovery), as the controller knows it; "" unknown.
+    std::string serialNr;
 };
 
 class cMachineJournal {

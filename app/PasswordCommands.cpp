@@ -100,6 +100,9 @@ bool cDialogMain::OnChangePassword() {
         ShowLinkError(result);
         return false;
     }
+    // A write to this machine that was cut is told and closed before another one begins.
+    ReportCutWrites(local, cWriteRoad::BlockAreaUsable(result, local,
+                                                       linkObject ? linkObject->BlockOffset() : 0));
     if (PasswordDigestOf(oldPassword) != local.PasswordDigest()) {
         Message("Ungültiges Passwort");
         return false;

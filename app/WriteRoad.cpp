@@ -77,6 +77,7 @@ bool cWriteRoad::OpenEntry(const Target& target, const WriteOptions& options, Ma
     event.command = options.command;
     event.fasteningCounter = options.fasteningCounter;
     event.rolloutId = options.rolloutId;
+    event.serialNr = options.serialNr;
     target.Describe(event);
     outcome.before = event.before;
     return c.BackupBeforeWrite(event, outcome.entryId);

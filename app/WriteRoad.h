@@ -48,6 +48,8 @@ struct WriteOptions {
     std::optional<uint32_t> fasteningCounter;
     // The rollout this write is part of ("" none), carried to the history entry.
     std::string rolloutId;
+    // The machine's serial number for an entry whose images do not name it ("" unknown).
+    std::string serialNr;
 };
 
 // One parameter image to the machine.

@@ -8,6 +8,7 @@
 #include "link/ResultCodes.h"
 
 #include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,3 +137,49 @@ TEST_F(CutWritesTest, WriteRunningInAnotherProcessIsLeftOpen) {
 }
 
 } // namespace
+
+// Password change and factory settings write to the machine too: their first read finds a cut
+// write of the machine, says it and closes it, before anything of their own is written.
+TEST_F(CutWritesTest, PasswordAndFactorySettingsFindACutWriteFirst) {
+    ParameterBlock old;
+    old.bytes = sim->ParameterImage();
+    struct Case {
+        const char* name;
+        std::function<void()> script;
+        std::function<bool()> command;
+    };
+    const Case cases[] = {
+        {"password",
+         [&] {
+             ui.changes = {cUserInterface::PasswordChange{"wrong", "neu12345", "neu12345"}};
+         },
+         [&] { return controller->OnChangePassword(); }},
+        {"factory settings", [&] { ui.openFiles = {std::nullopt}; },
+         [&] { return controller->RestoreFactorySettings(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int64_t id = OpenEntry("zur Maschine", old);
+        c.script();
+        EXPECT_FALSE(c.command()); // stopped by the script after the read
+        const std::string shown = AllMessages();
+        EXPECT_TRUE(Contains(shown, "nicht zu Ende geführt")) << shown;
+        EXPECT_TRUE(Contains(shown, "#" + std::to_string(id))) << shown;
+        EXPECT_EQ(Stored(id).result, kResultCut);
+        EXPECT_EQ(sim->ParameterImage(), old.bytes);
+    }
+}
+
+// A supervisor update's entry names no machine by its images: it carries the serial number of
+// the last read on that port, so the next command that meets the machine finds it when cut.
+TEST_F(CutWritesTest, SupervisorUpdateEntryCarriesTheSerialNumberOfTheLastRead) {
+    const fs::path file = fs::path(KELVANE_BIN_DIR) / "firmware" / "SUPV" / "SUPV_V01.00.03.bin";
+    ASSERT_TRUE(controller->OnReadFromMachine());
+    ui.openFiles = {file.string()};
+    ASSERT_TRUE(controller->OnSupervisorUpdate());
+    HistoryError error;
+    const std::vector<HistoryEntry> entries = journal.store.Entries("SIM0000001", error);
+    ASSERT_FALSE(entries.empty()) << error.detail;
+    EXPECT_EQ(entries[0].command, "Firmware Update SUPV");
+    ui.TakeMessages();
+}

@@ -7,9 +7,13 @@
 // only reads is stored whole at once. Every change is one transaction, so a crash or a full
 // disk leaves the history as it was before the change.
 //
-// A file that is damaged, not ours, or written by a newer program is never emptied: it is
-// renamed beside the new one ("history.sqlite.damaged-YYYYMMDD-HHMMSS") and a new database is
-// made; Open says so in its notice.
+// Every stored image carries its digest; an image that does not match it is never given out.
+//
+// A file that is damaged or not ours is never emptied: it is renamed beside the new one
+// ("history.sqlite.damaged-YYYYMMDD-HHMMSS") and a new database is made; Open says so in its
+// notice. A newer program's file is neither moved nor changed: only OpenForReading reads it.
+// Opening looks at the header, the schema and the tables' ends; the whole file is checked when
+// the last writer did not close it ("history.sqlite.open" left unlocked) and by Check.
 #pragma once
 
 #include "history/History.h"

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sqlite3.h>
 
 namespace fs = std::filesystem;
 
@@ -368,4 +369,73 @@ TEST_F(HistoryTest, FirmwareUpdateOffersToBringBackTheSettingsOfItsBackup) {
         EXPECT_EQ(backup->extra.size(), sim->EmulationLength());
         EXPECT_EQ(backup->result, 0);
     }
+}
+
+// A damaged backup is never offered after a firmware update: it is passed over and said, and
+// with no intact one before it nothing is written.
+TEST_F(HistoryTest, DamagedFirmwareBackupIsNotOffered) {
+    const fs::path shipped = fs::path(KELVANE_BIN_DIR) / "firmware" / "TVX18-4200_V04.03.000.bin";
+    EditMachine([](ParameterBlock& b) { b.Step(0).SetTime(777); });
+    ui.openFiles = {shipped.string()};
+    ui.answers = {cUserInterface::Answer::Ok, cUserInterface::Answer::No};
+    ui.passwords = {SimMachine::kDefaultPassword};
+    ASSERT_TRUE(controller->OnFirmwareUpdate()) << ::testing::PrintToString(ui.TakeMessages());
+    ui.TakeMessages();
+    HistoryError error;
+    const std::optional<HistoryEntry> backup =
+        journal.store.LastBackup("SIM0000001", "Firmware Update", error);
+    ASSERT_TRUE(backup);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(journal.store.File().c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "UPDATE entry SET image_before = substr(image_before, 1, 400) WHERE id = " +
+        std::to_string(backup->id);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    const ParameterBlock machine = MachineImage();
+    EXPECT_FALSE(controller->OfferSettingsAfterFirmware(backup->id));
+    const std::vector<std::string> shown = ui.TakeMessages();
+    ASSERT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
+    EXPECT_NE(shown[0].find("Verlaufseintrag #" + std::to_string(backup->id) + " ist beschädigt"),
+              std::string::npos)
+        << shown[0];
+    EXPECT_EQ(MachineImage(), machine);
+}
+
+// The Verlauf dialog compares no damaged entry: against the editor and against another entry
+// it says which entry is damaged instead.
+TEST_F(HistoryTest, VerlaufRefusesToCompareADamagedEntry) {
+    HistoryEntry read;
+    read.command = "von Maschine";
+    read.after = MachineImage();
+    read.TakeIdentity(*read.after);
+    HistoryError error;
+    const int64_t intact = journal.store.Add(read, error);
+    read.after->Step(0).SetTime(55);
+    const int64_t damaged = journal.store.Add(read, error);
+    ASSERT_GT(damaged, 0) << error.detail;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(journal.store.File().c_str(), &db), SQLITE_OK);
+    const std::string sql = "UPDATE entry SET after_digest = '" + std::string(40, 'F') +
+                            "' WHERE id = " + std::to_string(damaged);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    cHistoryModel model(journal.store);
+    std::string message;
+    ASSERT_TRUE(model.Reload(message)) << message;
+    ASSERT_TRUE(model.ChooseMachine(0, message)) << message;
+    ASSERT_EQ(model.Entries().size(), 2u);
+    ASSERT_EQ(model.Entries()[0].id, damaged);
+    const ConversionContext ctx = model.ContextOf(MachineImage());
+    EXPECT_TRUE(model.AgainstEditor(0, MachineImage(), ctx, message).empty());
+    EXPECT_NE(message.find("#" + std::to_string(damaged) + " ist beschädigt"), std::string::npos)
+        << message;
+    message.clear();
+    EXPECT_TRUE(model.Compare(0, 1, message).empty());
+    EXPECT_NE(message.find("#" + std::to_string(damaged)), std::string::npos) << message;
+    message.clear();
+    EXPECT_TRUE(model.AgainstEditor(1, MachineImage(), ctx, message).empty());
+    EXPECT_EQ(message, "") << intact;
 }

@@ -128,7 +128,7 @@ bool cHistoryJournal::Open(const fs::path& dataFolder, std::string& notice, std:
                     store.NewerVersion() + ")";
     else if (!ok)
         openError =
-            Translate("Der Verlauf konnte nicht geöffnet werden") + ": " + ErrorText(failure);
+            Translate("Der Verlauf konnte nicht geöffnet werden") + ": " + FailureText(failure);
     error = openError;
     return ok;
 }

@@ -379,6 +379,8 @@ cHistoryStore::Opened cHistoryStore::TryOpen(HistoryNotice& bad, HistoryError& e
         folder = ".";
     newerVersion_.clear();
     digestsStored_ = true;
+    // Opening for writing makes the shared-memory index (32 KB) and the log's first frames.
+    need_ = 64 * 1024;
     if (!forReading_)
         fs::create_directories(folder, ec);
     const bool exists = fs::exists(file_, ec);

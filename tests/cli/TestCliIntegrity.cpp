@@ -10,8 +10,13 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -215,6 +220,40 @@ TEST_F(CliIntegrity, HistoryListsWhatItCannotWrite) {
     EXPECT_EQ(ReadBytes(HistoryFile()), original);
     for (const auto& f : fs::directory_iterator(HistoryFile().parent_path()))
         EXPECT_FALSE(Contains(f.path().filename().string(), ".damaged-")) << f.path();
+}
+
+// On a full disk the history is still listed, and a write whose backup finds no room is refused
+// before a byte reaches the machine, saying where the disk is full and how much is needed.
+// Mounting a small disk needs root (CI runs as root).
+TEST_F(CliIntegrity, FullDiskListsAndRefusesTheWriteWithWhereAndHowMuch) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const fs::path data = HistoryFile().parent_path();
+    fs::create_directories(data);
+    ASSERT_EQ(::mount("tmpfs", data.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{data};
+    ASSERT_EQ(Machine("read", {(tmp.path() / "m.bin").string()}).exitCode, 0);
+    {
+        std::ofstream fill(data / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (fill.write(block.data(), block.size()))
+            ;
+    }
+    CliResult r = Cli({"history", "--serial", "SIM0000001", "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "von Maschine")) << r.out;
+
+    const ParameterBlock machine = MachineImage();
+    r = WriteEdited([](ParameterBlock& b) { b.SetToolId("FULL"); });
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, "Der Datenträger ist voll: " + data.string() + " braucht etwa"))
+        << r.err;
+    EXPECT_FALSE(Contains(r.err, "disk I/O error")) << r.err;
+    EXPECT_EQ(WritesSeen(), 0u);
+    EXPECT_EQ(MachineImage(), machine);
 }
 
 } // namespace

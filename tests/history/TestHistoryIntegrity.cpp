@@ -14,6 +14,9 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <random>
+#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -178,6 +181,77 @@ TEST_F(HistoryIntegrity, DamagedImagesAreWithheldAndNamed) {
         ASSERT_TRUE(e);
         EXPECT_TRUE(ImagesIntact(*e, which)) << which;
         EXPECT_EQ(*e->before, Machine("SN-1", 1));
+    }
+}
+
+// For any byte of any stored image changed, to any value: exactly the changed entries are found
+// by the check, and no reading gives out the changed bytes.
+TEST_F(HistoryIntegrity, AnyChangedByteIsFoundAndNeverGivenOut) {
+    std::mt19937 rng(20261211);
+    constexpr int kEntries = 120;
+    {
+        cHistoryStore store;
+        OpenOk(store);
+        HistoryError error;
+        std::vector<HistoryEntry> entries;
+        for (int i = 0; i < kEntries; ++i) {
+            HistoryEntry e = Update("SN-P", 1000 + i);
+            for (uint8_t& b : e.before->bytes)
+                b = static_cast<uint8_t>(rng());
+            for (uint8_t& b : e.after->bytes)
+                b = static_cast<uint8_t>(rng());
+            e.extra.resize(1 + rng() % 300);
+            for (uint8_t& b : e.extra)
+                b = static_cast<uint8_t>(rng());
+            entries.push_back(e);
+        }
+        ASSERT_TRUE(store.AddAll(entries, error)) << error.detail;
+    }
+    const char* columns[] = {"image_before", "image_after", "extra"};
+    const char* names[] = {"before", "after", "extra"};
+    std::map<int64_t, std::string> changed;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(File().c_str(), &db), SQLITE_OK);
+    for (int64_t id = 1; id <= kEntries; ++id) {
+        if (rng() % 2)
+            continue;
+        const int column = static_cast<int>(rng() % 3);
+        sqlite3_blob* blob = nullptr;
+        ASSERT_EQ(sqlite3_blob_open(db, "main", "entry", columns[column], id, 1, &blob), SQLITE_OK);
+        const int offset = static_cast<int>(rng() % uint32_t(sqlite3_blob_bytes(blob)));
+        uint8_t byte = 0;
+        sqlite3_blob_read(blob, &byte, 1, offset);
+        byte = static_cast<uint8_t>(byte ^ (1 + rng() % 255)); // never the same value
+        sqlite3_blob_write(blob, &byte, 1, offset);
+        sqlite3_blob_close(blob);
+        changed[id] = names[column];
+    }
+    sqlite3_close(db);
+    ASSERT_FALSE(changed.empty());
+
+    cHistoryStore store;
+    OpenOk(store);
+    std::string problems;
+    std::vector<cHistoryStore::Damage> damaged;
+    HistoryError error;
+    ASSERT_TRUE(store.Check(problems, damaged, error)) << error.detail;
+    std::map<int64_t, std::string> found;
+    for (const cHistoryStore::Damage& d : damaged)
+        found[d.id] = d.which;
+    EXPECT_EQ(found, changed);
+    for (const HistoryEntry& e : store.Entries("SN-P", error, true)) {
+        std::string which;
+        EXPECT_EQ(ImagesIntact(e, which), !changed.count(e.id)) << e.id;
+        // What is given out still matches the digest it was stored with.
+        if (e.before) {
+            EXPECT_EQ(ImageDigest(*e.before), e.beforeDigest);
+        }
+        if (e.after) {
+            EXPECT_EQ(ImageDigest(*e.after), e.afterDigest);
+        }
+        if (!e.extra.empty()) {
+            EXPECT_EQ(ImageDigest(e.extra.data(), e.extra.size()), e.extraDigest);
+        }
     }
 }
 

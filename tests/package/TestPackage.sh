@@ -187,7 +187,7 @@ contains "image.bin" "$out" "completion of \"show\""
 out=$(complete_words kelvane-cli read --language "")
 contains "english german" "$out" "completion of --language"
 out=$(cd "$TMP/cwd" && complete_words kelvane-cli history "")
-[ "$out" = show ] || fail "completion after \"history\" offers \"$out\", not just \"show\""
+[ "$out" = "check show" ] || fail "completion after \"history\" offers \"$out\", not just its words \"check show\""
 out=$(cd "$TMP/cwd" && complete_words kelvane-cli password --old "")
 [ -z "$out" ] || fail "completion of a password offers \"$out\""
 out=$(complete_words kelvane-cli read --port "")

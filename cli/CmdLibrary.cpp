@@ -1,11 +1,11 @@
 // kelvane-cli library add NAME FILE [--note TEXT] | list [--json] | show NAME[@VERSION] [--json]
 // | export NAME[@VERSION] FILE [--yes]: the approved configurations, each name with numbered
 // versions that never change once added.
+#include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "cli/FleetCli.h"
 #include "cli/HistoryCli.h"
 #include "files/ConfigFile.h"
-#include "base/FileIo.h"
 #include "model/ImageListing.h"
 
 #include <filesystem>
@@ -74,11 +74,13 @@ int Add(cFleetStore& fleet, const std::vector<std::string>& rest, const std::str
     std::string error;
     if (!ReadConfiguration(rest[2], image, error))
         return cli::Fail(error);
-    const int version = fleet.AddVersion(rest[1], image, note, error);
+    bool isNew = false;
+    const int version = fleet.AddVersion(rest[1], image, note, error, 0, &isNew);
     if (!version)
         return cli::Fail("library add: " + error);
     auto added = fleet.Find({rest[1], version}, error);
-    std::cout << rest[1] << " v" << version << " added (" << (added ? added->digest : "") << ")\n";
+    std::cout << rest[1] << " v" << version << (isNew ? " added (" : " holds it already (")
+              << (added ? added->digest : "") << ")\n";
     return 0;
 }
 

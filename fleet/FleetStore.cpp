@@ -301,7 +301,8 @@ bool cFleetStore::AddRecord(const char* kind, const std::string& title,
     if (!e.timeMs) {
         // Records are ordered by time (then UUID, as on every laptop): one made here comes
         // after the last one of its kind, even within the same millisecond.
-        Statement s(db_, "SELECT max(time_ms) FROM entry WHERE kind = ?1");
+        // "kind <> 'machine'" lets the history's index of records answer, not a scan.
+        Statement s(db_, "SELECT max(time_ms) FROM entry WHERE kind = ?1 AND kind <> 'machine'");
         s.Text(1, kind);
         const int64_t last = s.Step() == SQLITE_ROW && !s.ColNull(0) ? s.ColInt(0) : 0;
         e.timeMs = std::max(NowMs(), last + 1);
@@ -321,7 +322,9 @@ std::vector<cFleetStore::Raw> cFleetStore::Records(const char* kind, std::string
         return out;
     }
     // Oldest first; the same time (two laptops) ordered by the UUID, as everywhere.
+    // "kind <> 'machine'" lets the history's index of records answer, not a scan.
     Statement s(db_, "SELECT time_ms, uuid, technician, payload FROM entry WHERE kind = ?1 "
+                     "AND kind <> 'machine' "
                      "ORDER BY time_ms, uuid");
     if (s.rc != SQLITE_OK) {
         error = Error();

@@ -361,15 +361,24 @@ int cFleetStore::AddVersion(const std::string& name, const ParameterBlock& image
     ParameterBlock stored;
     stored.bytes = ConfigurationCopy(image.bytes);
     const std::string digest = DigestText(stored);
+    bool damaged = false;
     auto numberOf = [&]() {
         std::string ignored;
-        for (const auto& v : Versions(name, ignored))
-            if (v.digest == digest)
+        for (const auto& v : AllVersions(name, ignored))
+            if (v.digest == digest) {
+                damaged = !v.intact;
                 return v.version;
+            }
         return 0;
     };
-    if (const int known = numberOf())
+    if (const int known = numberOf()) {
+        if (damaged) {
+            error = name + " v" + std::to_string(known) +
+                    " holds this configuration but is damaged in the history";
+            return 0;
+        }
         return known;
+    }
     const nlohmann::json payload = {{"name", name},
                                     {"note", note},
                                     {"user", CurrentUser()},
@@ -385,9 +394,8 @@ int cFleetStore::AddVersion(const std::string& name, const ParameterBlock& image
     return 0;
 }
 
-std::vector<LibraryVersion> cFleetStore::Versions(const std::string& name, std::string& error) {
+std::vector<LibraryVersion> cFleetStore::AllVersions(const std::string& name, std::string& error) {
     std::map<std::string, std::vector<LibraryVersion>> byName;
-    std::string damaged;
     for (const Raw& r : Records("library", error)) {
         LibraryVersion v;
         v.name = Text(r.payload, "name");
@@ -404,22 +412,27 @@ std::vector<LibraryVersion> cFleetStore::Versions(const std::string& name, std::
             std::any_of(versions.begin(), versions.end(),
                         [&](const LibraryVersion& x) { return x.digest == v.digest; }))
             continue;
-        const bool intact =
-            FromHex(Text(r.payload, "image"), v.image) && DigestText(v.image) == v.digest;
+        // A damaged one is numbered all the same: its digest says which version it was.
+        v.intact = FromHex(Text(r.payload, "image"), v.image) && DigestText(v.image) == v.digest;
         versions.push_back(std::move(v));
         versions.back().version = int(versions.size());
-        if (!intact) {
-            // Numbered all the same: the digest says which version it was.
-            damaged += (damaged.empty() ? "" : ", ") + versions.back().name + " v" +
-                       std::to_string(versions.back().version);
-            versions.back().digest.clear();
-        }
     }
     std::vector<LibraryVersion> out;
     for (auto& [n, versions] : byName)
         for (auto& v : versions)
-            if (!v.digest.empty())
-                out.push_back(std::move(v));
+            out.push_back(std::move(v));
+    return out;
+}
+
+std::vector<LibraryVersion> cFleetStore::Versions(const std::string& name, std::string& error) {
+    std::vector<LibraryVersion> out;
+    std::string damaged;
+    for (auto& v : AllVersions(name, error)) {
+        if (v.intact)
+            out.push_back(std::move(v));
+        else
+            damaged += (damaged.empty() ? "" : ", ") + v.name + " v" + std::to_string(v.version);
+    }
     if (!damaged.empty() && error.empty())
         error = "damaged in the history (its image no longer matches its digest): " + damaged;
     return out;
@@ -427,28 +440,34 @@ std::vector<LibraryVersion> cFleetStore::Versions(const std::string& name, std::
 
 std::optional<LibraryVersion> cFleetStore::Find(const LibraryRef& ref, std::string& error) {
     std::string listError;
-    std::vector<LibraryVersion> all = Versions(ref.name, listError);
-    const bool damaged = listError.rfind("damaged", 0) == 0;
-    if (!listError.empty() && !damaged) {
+    std::vector<LibraryVersion> all = AllVersions(ref.name, listError);
+    if (!listError.empty()) {
         error = listError;
         return std::nullopt;
     }
-    auto missing = [&](const std::string& what) {
-        error = what + (damaged ? "; " + listError : "");
+    if (all.empty()) {
+        error = "no approved configuration \"" + ref.name + "\"";
         return std::nullopt;
-    };
-    if (all.empty())
-        return missing("no approved configuration \"" + ref.name + "\"");
-    if (!ref.version) {
-        if (damaged)
-            return missing("the newest version of \"" + ref.name + "\" cannot be used");
-        return all.back();
     }
-    for (auto& v : all)
-        if (v.version == *ref.version)
-            return v;
-    return missing("\"" + ref.name + "\" has no version " + std::to_string(*ref.version) +
-                   " (versions 1 to " + std::to_string(all.back().version) + ")");
+    const LibraryVersion* v = &all.back();
+    if (ref.version) {
+        v = nullptr;
+        for (const auto& x : all)
+            if (x.version == *ref.version)
+                v = &x;
+    }
+    if (!v) {
+        error = "\"" + ref.name + "\" has no version " + std::to_string(*ref.version) +
+                " (versions 1 to " + std::to_string(all.back().version) + ")";
+        return std::nullopt;
+    }
+    // Never an older one instead: the user asked for this one.
+    if (!v->intact) {
+        error = ref.name + " v" + std::to_string(v->version) +
+                " is damaged in the history (its image no longer matches its digest)";
+        return std::nullopt;
+    }
+    return *v;
 }
 
 bool cFleetStore::Assign(const std::string& serialNr, const LibraryRef& ref, bool& knownSerial,

@@ -32,7 +32,8 @@ struct LibraryVersion {
     std::string user, note;
     std::string digest; // of the configuration, "%08X" five times
     ParameterBlock image;
-    std::string uuid; // of the record that added it
+    std::string uuid;   // of the record that added it
+    bool intact = true; // the image matches the digest
 };
 
 // A configuration reference "NAME" or "NAME@VERSION".
@@ -157,6 +158,8 @@ private:
         nlohmann::json payload;
     };
     std::vector<Raw> Records(const char* kind, std::string& error);
+    // Every version, damaged ones (intact false) included.
+    std::vector<LibraryVersion> AllVersions(const std::string& name, std::string& error);
     std::vector<Assignment> Assignments(std::string& error);
     bool CarryOldRecords(std::string& error);
 

@@ -330,6 +330,12 @@ TEST_F(FleetStoreTest, ADamagedVersionIsNamedAndNeverUsed) {
     EXPECT_FALSE(fleet.Find({"Station-12", std::nullopt}, error)) << "never an older one instead";
     error.clear();
     EXPECT_TRUE(fleet.Find({"Station-12", 1}, error)) << error;
+    // A newer version is usable again, numbered after the damaged one.
+    ASSERT_EQ(fleet.AddVersion("Station-12", Configuration(3), "", error), 3) << error;
+    error.clear();
+    const auto newest = fleet.Find({"Station-12", std::nullopt}, error);
+    ASSERT_TRUE(newest) << error;
+    EXPECT_EQ(newest->version, 3);
 }
 
 TEST_F(FleetStoreTest, TheOldTableIsCarriedIntoRecordsOnceAndKept) {

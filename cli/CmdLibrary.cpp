@@ -74,13 +74,11 @@ int Add(cFleetStore& fleet, const std::vector<std::string>& rest, const std::str
     std::string error;
     if (!ReadConfiguration(rest[2], image, error))
         return cli::Fail(error);
-    bool isNew = false;
-    const int version = fleet.AddVersion(rest[1], image, note, error, 0, &isNew);
+    const int version = fleet.AddVersion(rest[1], image, note, error);
     if (!version)
         return cli::Fail("library add: " + error);
     auto added = fleet.Find({rest[1], version}, error);
-    std::cout << rest[1] << " v" << version << (isNew ? " added (" : " holds it already (")
-              << (added ? added->digest : "") << ")\n";
+    std::cout << rest[1] << " v" << version << " added (" << (added ? added->digest : "") << ")\n";
     return 0;
 }
 

@@ -293,8 +293,9 @@ bool cFleetStore::Writable(std::string& error) const {
     return false;
 }
 
-bool cFleetStore::AddRecord(const char* kind, const std::string& title,
-                            const nlohmann::json& payload, int64_t timeMs, std::string& error) {
+std::string cFleetStore::AddRecord(const char* kind, const std::string& title,
+                                   const nlohmann::json& payload, int64_t timeMs,
+                                   std::string& error) {
     const std::string text = Dump(payload);
     HistoryEntry e = HistoryEntry::Record(kind, title, {text.begin(), text.end()});
     e.timeMs = timeMs;
@@ -307,12 +308,13 @@ bool cFleetStore::AddRecord(const char* kind, const std::string& title,
         const int64_t last = s.Step() == SQLITE_ROW && !s.ColNull(0) ? s.ColInt(0) : 0;
         e.timeMs = std::max(NowMs(), last + 1);
     }
+    e.uuid = NewUuid();
     HistoryError herr;
     if (history_->Add(e, herr) == 0) {
         error = herr.detail.empty() ? "the record was not stored" : herr.detail;
-        return false;
+        return "";
     }
-    return true;
+    return e.uuid;
 }
 
 std::vector<cFleetStore::Raw> cFleetStore::Records(const char* kind, std::string& error) {
@@ -361,35 +363,20 @@ int cFleetStore::AddVersion(const std::string& name, const ParameterBlock& image
     ParameterBlock stored;
     stored.bytes = ConfigurationCopy(image.bytes);
     const std::string digest = DigestText(stored);
-    bool damaged = false;
-    auto numberOf = [&]() {
-        std::string ignored;
-        for (const auto& v : AllVersions(name, ignored))
-            if (v.digest == digest) {
-                damaged = !v.intact;
-                return v.version;
-            }
-        return 0;
-    };
-    if (const int known = numberOf()) {
-        if (damaged) {
-            error = name + " v" + std::to_string(known) +
-                    " holds this configuration but is damaged in the history";
-            return 0;
-        }
-        return known;
-    }
     const nlohmann::json payload = {{"name", name},
                                     {"note", note},
                                     {"user", CurrentUser()},
                                     {"digest", digest},
                                     {"image", Hex(stored.bytes.data(), stored.bytes.size())}};
-    if (!AddRecord("library", "library " + name, payload, timeMs, error))
+    const std::string uuid = AddRecord("library", "library " + name, payload, timeMs, error);
+    if (uuid.empty())
         return 0;
     if (added)
         *added = true;
-    if (const int number = numberOf())
-        return number;
+    std::string ignored;
+    for (const auto& v : AllVersions(name, ignored))
+        if (v.uuid == uuid)
+            return v.version;
     error = "the version was stored but cannot be read back";
     return 0;
 }
@@ -407,10 +394,7 @@ std::vector<LibraryVersion> cFleetStore::AllVersions(const std::string& name, st
         v.note = Text(r.payload, "note");
         v.digest = Text(r.payload, "digest");
         auto& versions = byName[v.name];
-        // The same configuration added again (here or on another laptop) is the same version.
-        if (!ValidLibraryName(v.name) || v.digest.empty() ||
-            std::any_of(versions.begin(), versions.end(),
-                        [&](const LibraryVersion& x) { return x.digest == v.digest; }))
+        if (!ValidLibraryName(v.name) || v.digest.empty())
             continue;
         // A damaged one is numbered all the same: its digest says which version it was.
         v.intact = FromHex(Text(r.payload, "image"), v.image) && DigestText(v.image) == v.digest;
@@ -493,15 +477,16 @@ bool cFleetStore::Assign(const std::string& serialNr, const LibraryRef& ref, boo
         s.Text(1, serialNr);
         knownSerial = s.Step() == SQLITE_ROW;
     }
-    // A pinned version is kept by its digest: its number may change once another laptop's
-    // versions arrive, the configuration does not.
+    // A pinned version is kept by its record's UUID (and digest): its number may change once
+    // another laptop's versions arrive, the version does not.
     const nlohmann::json payload = {
         {"serialNr", serialNr},
         {"name", ref.name},
         {"version", ref.version ? nlohmann::json(*ref.version) : nlohmann::json(nullptr)},
+        {"versionUuid", pinned ? pinned->uuid : ""},
         {"digest", pinned ? pinned->digest : ""},
         {"user", CurrentUser()}};
-    return AddRecord("assignment", "assignment " + serialNr, payload, timeMs, error);
+    return !AddRecord("assignment", "assignment " + serialNr, payload, timeMs, error).empty();
 }
 
 bool cFleetStore::RecordRollout(const RolloutStep& step, std::string& error) {
@@ -525,7 +510,7 @@ bool cFleetStore::RecordRollout(const RolloutStep& step, std::string& error) {
                                     {"after", step.after},
                                     {"entry", step.entryId},
                                     {"entryUuid", entryUuid}};
-    return AddRecord("rollout", "rollout " + step.serialNr, payload, 0, error);
+    return !AddRecord("rollout", "rollout " + step.serialNr, payload, 0, error).empty();
 }
 
 std::vector<cFleetStore::RolloutStep> cFleetStore::Rollout(const std::string& rolloutId,
@@ -571,6 +556,7 @@ std::vector<Assignment> cFleetStore::Assignments(std::string& error) {
         a.ref.name = Text(r.payload, "name");
         a.ref.version = Number(r.payload, "version");
         a.digest = Text(r.payload, "digest");
+        a.versionUuid = Text(r.payload, "versionUuid");
         a.timeMs = r.timeMs;
         a.user = Text(r.payload, "user");
         newest[a.serialNr] = std::move(a); // oldest first: the last one counts
@@ -581,15 +567,16 @@ std::vector<Assignment> cFleetStore::Assignments(std::string& error) {
     return out;
 }
 
-// The version an assignment names: the pinned one by its digest, else the newest.
+// The version an assignment names: the pinned one by its record, else the newest.
 static const LibraryVersion* Resolve(const Assignment& a,
                                      const std::vector<LibraryVersion>& versions) {
     const LibraryVersion* v = nullptr;
     for (const auto& x : versions) {
         if (x.name != a.ref.name)
             continue;
-        if (!a.digest.empty() ? x.digest == a.digest
-                              : !a.ref.version || x.version == *a.ref.version)
+        if (!a.versionUuid.empty() ? x.uuid == a.versionUuid
+            : !a.digest.empty()    ? x.digest == a.digest // carried from the old table
+                                   : !a.ref.version || x.version == *a.ref.version)
             v = &x; // the last is the newest
     }
     return v;

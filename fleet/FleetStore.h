@@ -49,8 +49,9 @@ bool ValidLibraryName(const std::string& name);
 
 struct Assignment {
     std::string serialNr;
-    LibraryRef ref;     // empty name: none assigned; version: the pinned one as numbered now
-    std::string digest; // of the pinned version ("" follows the newest)
+    LibraryRef ref;          // empty name: none assigned; version: the pinned one as numbered now
+    std::string digest;      // of the pinned version ("" follows the newest)
+    std::string versionUuid; // the pinned version's record
     int64_t timeMs = 0;
     std::string user;
 };
@@ -101,11 +102,11 @@ public:
 
     // Adds the next version of name; its number, or 0 with error. The image is taken as a
     // configuration file carries it (ConfigurationCopy): identity and maintenance data never
-    // come from the library. A configuration the name holds already is that version.
+    // come from the library.
     //
-    // Versions are numbered at every read: a name's versions are its distinct digests in the
-    // order they were added (time, then the record's UUID), so laptops that added versions
-    // offline agree on the numbers once they have each other's records.
+    // Versions are numbered at every read: a name's records in the order they were added
+    // (time, then the record's UUID), so laptops that added versions offline agree on the
+    // numbers once they have each other's records; a pin keeps its version by the record.
     int AddVersion(const std::string& name, const ParameterBlock& image, const std::string& note,
                    std::string& error, int64_t timeMs = 0, bool* added = nullptr);
     // Every version, by name then version (name "" for all names). A version whose image no
@@ -149,8 +150,9 @@ private:
     std::string Error() const;
     bool OpenFile(const std::filesystem::path& file, std::string& error);
     bool Writable(std::string& error) const;
-    bool AddRecord(const char* kind, const std::string& title, const nlohmann::json& payload,
-                   int64_t timeMs, std::string& error);
+    // The new record's UUID, "" with error.
+    std::string AddRecord(const char* kind, const std::string& title, const nlohmann::json& payload,
+                          int64_t timeMs, std::string& error);
     // The payloads of one kind's records with their time and UUID, oldest first.
     struct Raw {
         int64_t timeMs = 0;

@@ -84,15 +84,16 @@ bool cRollout::Wait(int ms) {
 
 // Reads the block and the counter of whatever machine answers, without a history entry. A
 // machine that answers is left connected: the write that may follow takes the link as it is.
-cRollout::Probe cRollout::Identify(ParameterBlock& block, uint32_t& counter) {
+cRollout::Probe cRollout::Identify(ParameterBlock& block, std::optional<uint32_t>& counter) {
     if (c.OpenSelectedPort() != kResultOk)
         return Probe::AdapterGone;
     cQVX& link = c.Link();
     int r = link.Connect();
     if (r == kResultOk)
         r = link.ReadParameterBlock(block.bytes);
-    if (r == kResultOk && link.ReadFasteningCounter(counter) != kResultOk)
-        counter = 0;
+    // A counter the machine does not give stays unknown rather than turning into 0.
+    if (uint32_t value = 0; r == kResultOk && link.ReadFasteningCounter(value) == kResultOk)
+        counter = value;
     if (r != kResultOk)
         c.ClosePort();
     return r == kResultOk ? Probe::Machine : Probe::Nothing;
@@ -104,7 +105,7 @@ bool cRollout::Run() {
     Tell(RolloutEvent::Kind::Waiting);
     while (!StopAsked() && (!options.count || long(machines.size()) < options.count)) {
         ParameterBlock seen;
-        uint32_t counter = 0;
+        std::optional<uint32_t> counter;
         const int64_t startMs = NowMs();
         const Probe probe = Identify(seen, counter);
         if (probe == Probe::AdapterGone) {
@@ -158,7 +159,8 @@ bool cRollout::Run() {
 }
 
 // A machine of the approved type, read and still connected: compliant, or written.
-void cRollout::Handle(const ParameterBlock& seen, uint32_t counter, RolloutMachine& m) {
+void cRollout::Handle(const ParameterBlock& seen, std::optional<uint32_t> counter,
+                      RolloutMachine& m) {
     auto skip = [&](const std::string& reason) {
         m.step.result = "skipped";
         m.step.reason = reason;

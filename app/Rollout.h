@@ -76,8 +76,8 @@ public:
 
 private:
     enum class Probe { Machine, Nothing, AdapterGone };
-    Probe Identify(ParameterBlock& block, uint32_t& counter);
-    void Handle(const ParameterBlock& seen, uint32_t counter, RolloutMachine& m);
+    Probe Identify(ParameterBlock& block, std::optional<uint32_t>& counter);
+    void Handle(const ParameterBlock& seen, std::optional<uint32_t> counter, RolloutMachine& m);
     bool Wait(int ms);
     bool StopAsked();
     void Tell(RolloutEvent::Kind kind, const RolloutMachine* m = nullptr);

@@ -83,9 +83,16 @@ int main() {
     for (const auto& m : j["machines"])
         rollout += m["seconds"].get<double>();
     const double least = line.LeastLineSeconds();
+    // The line prescribes 500 ms before a write's reconnect; the rollout writes over the link
+    // its read left connected and makes no reconnect, so its least time is without them.
+    const double reconnects = double(line.writeCommands) * 0.5;
+    const double leastHere = least - reconnects;
     std::printf("rollout over %u machines on the paced line: %.2f s a machine, the line's least "
                 "time %.2f s a machine: ratio %.2f (goal at most 1.15)\n",
                 kMachines, rollout / kMachines, least / kMachines, rollout / least);
+    std::printf("  without the %.1f s of pauses before reconnects the rollout does not make: "
+                "%.2f s a machine, ratio %.2f\n",
+                reconnects / kMachines, leastHere / kMachines, rollout / leastHere);
     fs::remove_all(dir);
-    return rollout / least <= 1.15 ? 0 : 1;
+    return rollout / leastHere <= 1.15 ? 0 : 1;
 }

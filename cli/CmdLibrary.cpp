@@ -1,11 +1,11 @@
 // kelvane-cli library add NAME FILE [--note TEXT] | list [--json] | show NAME[@VERSION] [--json]
 // | export NAME[@VERSION] FILE [--yes]: the approved configurations, each name with numbered
 // versions that never change once added.
+#include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "cli/FleetCli.h"
 #include "cli/HistoryCli.h"
 #include "files/ConfigFile.h"
-#include "base/FileIo.h"
 #include "model/ImageListing.h"
 
 #include <filesystem>

@@ -2,7 +2,6 @@
 #include "base/FileIo.h"
 #include "cli/Cli.h"
 #include "crypto/SHA1.h"
-#include "base/FileIo.h"
 
 #include <cerrno>
 #include <cstring>

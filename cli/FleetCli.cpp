@@ -35,7 +35,9 @@ nlohmann::json FleetMachineJson(const FleetMachine& m) {
     j["firmwareOutdated"] = m.newestFirmware.empty() ? json(nullptr) : json(m.firmwareOld);
     j["place"] = m.HasImage() ? json(m.place) : json(nullptr);
     j["lastSeen"] = m.lastSeenMs ? json(cHistoryStore::LocalTime(*m.lastSeenMs)) : json(nullptr);
-    j["lastSeenBy"] = nullptr; // the local history does not name who
+    j["lastSeenBy"] = m.lastSeenBy.empty() ? json(nullptr) : json(m.lastSeenBy);
+    j["lastSeenHost"] = m.lastSeenHost.empty() ? json(nullptr) : json(m.lastSeenHost);
+    j["rollout"] = text(m.lastRollout);
     j["counter"] = m.counter ? json(*m.counter) : json(nullptr);
     j["serviceDue"] =
         m.service == ServiceState::Unknown ? json(nullptr) : json(m.service == ServiceState::Due);

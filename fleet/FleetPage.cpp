@@ -1,10 +1,10 @@
 #include "fleet/FleetPage.h"
 
 #include "base/CalendarDate.h"
+#include "base/FileIo.h"
+#include "base/TextCodec.h"
 #include "history/HistoryStore.h"
 #include "lang/Language.h"
-#include "base/TextCodec.h"
-#include "base/FileIo.h"
 
 #include <map>
 
@@ -106,14 +106,20 @@ std::map<std::string, std::string> RowValues(const FleetMachine& m) {
         {"M_FIRMWARE",
          Html(m.swVersion) + (m.firmwareOld ? " (" + Html(m.newestFirmware) + ")" : std::string())},
         {"M_PLACE", Html(m.place)},
-        {"M_LAST_SEEN", m.lastSeenMs ? cHistoryStore::LocalTime(*m.lastSeenMs) : ""},
+        // Who saw it last, with the team's history someone else perhaps.
+        {"M_LAST_SEEN", (m.lastSeenMs ? cHistoryStore::LocalTime(*m.lastSeenMs) : "") +
+                            (m.lastSeenBy.empty() ? "" : " " + Html(m.lastSeenBy))},
+        {"M_LAST_SEEN_BY", Html(LastSeenBy(m))},
+        {"M_ROLLOUT", Html(m.lastRollout)},
         {"M_COUNTER", m.counter ? std::to_string(*m.counter) : ""},
         {"M_SERVICE", ServiceText(m.service)},
         {"M_CAL_DATE", CalDateText(m.calDate)},
         {"M_CALIBRATION", !m.calibrationDue   ? std::string()
                           : *m.calibrationDue ? Translate("fällig")
                                               : std::string("ok")},
-        {"M_ASSIGNED", Html(m.assigned)},
+        // The image shown was written by a rollout: which one proves it.
+        {"M_ASSIGNED",
+         Html(m.assigned) + (m.lastRollout.empty() ? "" : " [" + Html(m.lastRollout) + "]")},
         {"M_COMPLIANT", ComplianceText(m.compliance)},
     };
 }

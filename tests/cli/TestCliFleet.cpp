@@ -158,6 +158,9 @@ TEST_F(CliFleet, ReadSaysWhetherTheMachineHoldsItsApproval) {
     EXPECT_TRUE(Contains(r.out, "set1.step2.time")) << r.out;
     fleet = Parse(Cli({"fleet", "--json"}));
     EXPECT_EQ(fleet[0]["compliant"], false);
+    const json last = Parse(Cli({"history", "--serial", "SIM0000001", "--json"}))[0];
+    EXPECT_EQ(fleet[0]["lastSeenBy"], last["technician"]) << "who read it last";
+    EXPECT_FALSE(fleet[0]["lastSeenBy"].is_null());
     EXPECT_EQ(fleet[0]["assigned"], "Station-12 v2");
     for (const char* key :
          {"serialNr", "machineType", "swVersion", "place", "lastSeen", "counter", "serviceDue",

@@ -1,9 +1,11 @@
 // The library, the assignments and the fleet overview over a history of entries.
+#include "files/ConfigFile.h"
 #include "fleet/FleetStore.h"
 #include "history/HistoryStore.h"
 #include "sim/SimMachine.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -220,3 +222,204 @@ TEST_F(FleetStoreTest, ReadOnlyHistoryRefusesChangesAndListsNothingMissing) {
 }
 
 } // namespace
+
+namespace {
+
+// A laptop: its own history file and the fleet's records in it.
+struct Laptop {
+    explicit Laptop(const fs::path& file) {
+        HistoryNotice notice;
+        HistoryError herr;
+        EXPECT_TRUE(history.Open(file, notice, herr)) << herr.detail;
+        EXPECT_TRUE(fleet.Open(history, error)) << error;
+    }
+    // What the sync does: the other's records this one lacks, added as they are.
+    void Take(Laptop& other) {
+        HistoryError herr;
+        std::vector<HistoryEntry> missing;
+        for (const char* kind : {"library", "assignment", "rollout"})
+            for (auto& e : other.history.Records(kind, herr))
+                if (!history.EntryByUuid(e.uuid, herr))
+                    missing.push_back(e);
+        ASSERT_TRUE(history.AddAll(missing, herr)) << herr.detail;
+    }
+    std::vector<std::pair<int, std::string>> Numbers(const std::string& name) {
+        std::vector<std::pair<int, std::string>> out;
+        for (const auto& v : fleet.Versions(name, error))
+            out.emplace_back(v.version, v.digest);
+        return out;
+    }
+    cHistoryStore history;
+    cFleetStore fleet;
+    std::string error;
+};
+
+ParameterBlock Configuration(int k) {
+    ParameterBlock b = Image("x");
+    b.Step(0).SetTime(uint16_t(100 + k));
+    return b;
+}
+
+// The digest of configuration k as the library keeps it.
+std::string Digest(int k) {
+    ParameterBlock c;
+    c.bytes = ConfigurationCopy(Configuration(k).bytes);
+    return DigestText(c);
+}
+
+} // namespace
+
+TEST_F(FleetStoreTest, LaptopsThatAddedVersionsOfflineAgreeAfterTheSync) {
+    Laptop a(dir / "a.sqlite"), b(dir / "b.sqlite");
+    ASSERT_EQ(a.fleet.AddVersion("Station-12", Configuration(1), "", a.error, 1000), 1);
+    ASSERT_NO_FATAL_FAILURE(b.Take(a));
+    // Offline: each adds its own v2, and then one more.
+    ASSERT_EQ(a.fleet.AddVersion("Station-12", Configuration(2), "", a.error, 3000), 2);
+    ASSERT_EQ(b.fleet.AddVersion("Station-12", Configuration(3), "", b.error, 2000), 2);
+    ASSERT_EQ(a.fleet.AddVersion("Station-12", Configuration(4), "", a.error, 4000), 3);
+    ASSERT_EQ(b.fleet.AddVersion("Station-12", Configuration(4), "", b.error, 4500), 3);
+    bool known = false;
+    // B pins its v2; after the sync that configuration is numbered 2 still (it is older), and
+    // a pin of A's v2 keeps A's configuration whatever number it gets.
+    ASSERT_TRUE(a.fleet.Assign("SN-A", {"Station-12", 2}, known, a.error, 5000));
+    ASSERT_TRUE(b.fleet.Assign("SN-B", {"Station-12", 2}, known, b.error, 5000));
+
+    ASSERT_NO_FATAL_FAILURE(a.Take(b));
+    ASSERT_NO_FATAL_FAILURE(b.Take(a));
+    const auto numbers = a.Numbers("Station-12");
+    EXPECT_EQ(numbers, b.Numbers("Station-12"));
+    ASSERT_EQ(numbers.size(), 5u);
+    EXPECT_EQ(numbers[1].second, Digest(3)) << "B's version was added first";
+    EXPECT_EQ(numbers[2].second, Digest(2));
+    for (Laptop* l : {&a, &b}) {
+        const auto pinA = l->fleet.AssignmentOf("SN-A", l->error);
+        ASSERT_TRUE(pinA);
+        EXPECT_EQ(pinA->ref.Text(), "Station-12@3") << "numbered as now";
+        EXPECT_EQ(pinA->digest, Digest(2));
+        EXPECT_EQ(l->fleet.AssignmentOf("SN-B", l->error)->ref.Text(), "Station-12@2");
+        ParameterBlock machine = Image("SN-A");
+        machine.Step(0).SetTime(102);
+        const auto check = l->fleet.CheckMachine(machine, l->error);
+        ASSERT_TRUE(check.approved) << l->error;
+        EXPECT_EQ(check.approved->version, 3) << "A's configuration, numbered 3 now";
+        EXPECT_EQ(check.state, FleetCompliance::Yes);
+    }
+}
+
+TEST_F(FleetStoreTest, ADamagedVersionIsNamedAndNeverUsed) {
+    ASSERT_EQ(fleet.AddVersion("Station-12", Configuration(1), "", error), 1);
+    ASSERT_EQ(fleet.AddVersion("Station-12", Configuration(2), "", error), 2);
+    fleet.Close();
+    // One byte of version 2's image changed inside the stored record.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "history.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "UPDATE entry SET payload = CAST(replace(CAST(payload AS TEXT), "
+                           "'\"image\":\"', '\"image\":\"F') AS BLOB) WHERE kind = 'library' "
+                           "AND id = (SELECT max(id) FROM entry WHERE kind = 'library')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_TRUE(fleet.Open(history, error)) << error;
+
+    EXPECT_EQ(fleet.Versions("Station-12", error).size(), 1u);
+    EXPECT_NE(error.find("Station-12 v2"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(fleet.Find({"Station-12", 2}, error));
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(fleet.Find({"Station-12", std::nullopt}, error)) << "never an older one instead";
+    error.clear();
+    EXPECT_TRUE(fleet.Find({"Station-12", 1}, error)) << error;
+    // A newer version is usable again, numbered after the damaged one.
+    ASSERT_EQ(fleet.AddVersion("Station-12", Configuration(3), "", error), 3) << error;
+    error.clear();
+    const auto newest = fleet.Find({"Station-12", std::nullopt}, error);
+    ASSERT_TRUE(newest) << error;
+    EXPECT_EQ(newest->version, 3);
+}
+
+TEST_F(FleetStoreTest, TheOldTableIsCarriedIntoRecordsOnceAndKept) {
+    fleet.Close();
+    ParameterBlock v1;
+    v1.bytes = ConfigurationCopy(Configuration(1).bytes);
+    ParameterBlock v2;
+    v2.bytes = ConfigurationCopy(Configuration(2).bytes);
+    ASSERT_NO_FATAL_FAILURE(Read(Image("SN1"), 1000, 5));
+    HistoryError herr;
+    const int64_t writeId = history.Entries("SN1", herr).front().id;
+    const std::string writeUuid = history.Entries("SN1", herr).front().uuid;
+    {
+        // The table as the earlier program made it.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir / "history.sqlite").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE fleet_record (id INTEGER PRIMARY KEY, time_ms INTEGER "
+                               "NOT NULL, kind TEXT NOT NULL, user TEXT NOT NULL DEFAULT '', name "
+                               "TEXT NOT NULL DEFAULT '', version INTEGER, serial_nr TEXT NOT NULL "
+                               "DEFAULT '', note TEXT NOT NULL DEFAULT '', digest TEXT NOT NULL "
+                               "DEFAULT '', image BLOB)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO fleet_record(time_ms, kind, user, name, version, "
+                           "serial_nr, note, digest, image) VALUES(?,?,?,?,?,?,?,?,?)",
+                           -1, &st, nullptr);
+        auto row = [&](int64_t t, const char* kind, const char* name, std::optional<int> version,
+                       const char* serial, const std::string& note, const std::string& digest,
+                       const ParameterBlock* image) {
+            sqlite3_reset(st);
+            sqlite3_bind_int64(st, 1, t);
+            sqlite3_bind_text(st, 2, kind, -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, 3, "alice", -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, 4, name, -1, SQLITE_TRANSIENT);
+            version ? sqlite3_bind_int(st, 5, *version) : sqlite3_bind_null(st, 5);
+            sqlite3_bind_text(st, 6, serial, -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, 7, note.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, 8, digest.c_str(), -1, SQLITE_TRANSIENT);
+            image ? sqlite3_bind_blob(st, 9, image->bytes.data(), 512, SQLITE_TRANSIENT)
+                  : sqlite3_bind_null(st, 9);
+            ASSERT_EQ(sqlite3_step(st), SQLITE_DONE);
+        };
+        row(100, "library", "Station-12", 1, "", "first", DigestText(v1), &v1);
+        row(200, "library", "Station-12", 2, "", "", DigestText(v2), &v2);
+        row(300, "assignment", "Station-12", 1, "SN1", "", "", nullptr);
+        const std::string note = "{\"rollout\":\"rollout-1\",\"result\":\"written\",\"reason\":"
+                                 "\"\",\"before\":\"B\",\"after\":\"A\",\"entry\":" +
+                                 std::to_string(writeId) + "}";
+        row(400, "rollout", "Station-12", 1, "SN1", note, "rollout-1", nullptr);
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+    }
+    for (int open = 0; open < 2; ++open) {
+        ASSERT_TRUE(fleet.Open(history, error)) << error;
+        const auto versions = fleet.Versions("Station-12", error);
+        ASSERT_EQ(versions.size(), 2u) << "opened " << open + 1 << " times: " << error;
+        EXPECT_EQ(versions[0].note, "first");
+        EXPECT_EQ(versions[0].user, "alice");
+        EXPECT_EQ(versions[1].digest, DigestText(v2));
+        const auto pin = fleet.AssignmentOf("SN1", error);
+        ASSERT_TRUE(pin);
+        EXPECT_EQ(pin->digest, DigestText(v1)) << "the pin keeps the configuration it meant";
+        const auto steps = fleet.Rollout("rollout-1", error);
+        ASSERT_EQ(steps.size(), 1u);
+        EXPECT_EQ(steps[0].result, "written");
+        EXPECT_EQ(steps[0].entryId, writeId);
+        fleet.Close();
+    }
+    // As records they travel: waiting to be sent, the write named by its UUID.
+    const auto records = history.Records("rollout", herr);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(std::string(records[0].payload.begin(), records[0].payload.end()).find(writeUuid),
+              std::string::npos);
+    EXPECT_EQ(history.Waiting(herr), 1 + 4);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "history.sqlite").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM fleet_record", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 4) << "the old table stays as it was";
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}

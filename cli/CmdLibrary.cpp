@@ -27,7 +27,7 @@ std::string Dump(const nlohmann::json& j) {
 bool ReadConfiguration(const std::string& path, ParameterBlock& out, std::string& error) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
-        error = path + ": not a file";
+        error = path + (std::filesystem::exists(path, ec) ? ": not a file" : ": no such file");
         return false;
     }
     std::vector<uint8_t> bytes;

@@ -115,10 +115,9 @@ std::string UuidOf(const std::string& text) {
            "-" + h.substr(20, 12);
 }
 
-std::string TrimmedText(const ParameterBlock& b, size_t offset, size_t width) {
-    std::string s;
-    for (size_t i = 0; i < width && b.bytes[offset + i]; ++i)
-        s.push_back(char(b.bytes[offset + i]));
+// The image's text as the pages show it (Latin-1 read as such), without trailing blanks.
+std::string TrimmedPlace(const ParameterBlock& b) {
+    std::string s = b.Place();
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
@@ -768,7 +767,7 @@ std::vector<FleetMachine> cFleetStore::Overview(const FleetOptions& options, std
     std::map<std::string, std::string> newestFirmware;
     auto finish = [&](FleetMachine& m, const ParameterBlock* image, int64_t imageTime) {
         if (image) {
-            m.place = TrimmedText(*image, ParameterBlock::kOffPlace, ParameterBlock::kLenPlace);
+            m.place = TrimmedPlace(*image);
             m.calDate = image->CalDate();
             m.calibrationDue = CalibrationDue(m.calDate, calLimit) == CalibrationState::Due;
             m.service = ServiceDue(m.counter, image->ServiceDueCounter(),

@@ -65,7 +65,11 @@ std::vector<std::string> Columns(const FleetMachine& m) {
     c[cFleetTable::Serial] = m.serialNr;
     c[cFleetTable::Firmware] = m.swVersion;
     c[cFleetTable::Place] = m.place;
+    // With the team's history the last reader may be someone else: named beside the time.
     c[cFleetTable::LastSeen] = m.lastSeenMs ? cHistoryStore::LocalTime(*m.lastSeenMs) : "";
+    if (m.lastSeenMs && !m.lastSeenBy.empty())
+        c[cFleetTable::LastSeen] +=
+            " (" + m.lastSeenBy + (m.lastSeenHost.empty() ? "" : ", " + m.lastSeenHost) + ")";
     c[cFleetTable::Counter] = m.counter ? std::to_string(*m.counter) : "";
     c[cFleetTable::Service] = ServiceText(m.service);
     c[cFleetTable::CalDate] = m.calDate ? CalDateIso(m.calDate) : "";

@@ -152,6 +152,7 @@ TEST_F(FleetStoreTest, OverviewShowsDueDatesAndCompliance) {
     same.SetServiceDueCounter(1000);
     same.SetCalDate(1440); // 2000: long due
     same.bytes[P::kOffPlace] = 'H';
+    same.bytes[P::kOffPlace + 1] = 0xFC; // Latin-1 u-umlaut, as the machine stores it
     ParameterBlock deviating = Image("SN-DEV");
     deviating.bytes[P::kOffSteps] ^= 4;
     deviating.SetServiceDueCounter(1000);
@@ -187,7 +188,7 @@ TEST_F(FleetStoreTest, OverviewShowsDueDatesAndCompliance) {
     EXPECT_EQ(ok->assigned, "Station-12 v1");
     EXPECT_EQ(ok->service, ServiceState::Soon);
     EXPECT_EQ(ok->calibrationDue, true);
-    EXPECT_EQ(ok->place, "H");
+    EXPECT_EQ(ok->place, "H\u00fc");
     EXPECT_EQ(ok->counter, 960u);
     const FleetMachine* dev = Row(rows, "SN-DEV");
     EXPECT_EQ(dev->compliance, FleetCompliance::No);

@@ -60,10 +60,17 @@ TEST(FleetTable, FiltersByTextAndDueRows) {
     ms[2].calibrationDue = true;
     ms[3].place = "Halle 2";
     ms[3].compliance = FleetCompliance::No;
+    ms[1].lastSeenMs = 1'765'000'000'000;
+    ms[1].lastSeenBy = "anna";
+    ms[1].lastSeenHost = "laptop-7";
     cFleetTable t;
     t.SetMachines(ms);
     t.SetFilter("LINIE");
     EXPECT_EQ(Serials(t), (V{"SIM1"}));
+    // Who saw a machine last is shown and found (the team's history names others).
+    t.SetFilter("anna");
+    EXPECT_EQ(Serials(t), (V{"SIM2"}));
+    EXPECT_NE(t.Text(0, cFleetTable::LastSeen).find(" (anna, laptop-7)"), std::string::npos);
     // A match never runs from one column into the next ("QVK" + serial).
     t.SetFilter("qvksim");
     EXPECT_EQ(Serials(t), V{});

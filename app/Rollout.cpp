@@ -3,6 +3,7 @@
 #include "app/DialogMain.h"
 #include "app/WriteRoad.h"
 #include "history/HistoryStore.h"
+#include "lang/Language.h"
 #include "link/ResultCodes.h"
 #include "model/FirmwareVersion.h"
 
@@ -129,10 +130,10 @@ bool cRollout::Run() {
         m.step.after = m.step.before;
         if (!options.serials.empty() && !options.serials.count(serial)) {
             m.step.result = "skipped";
-            m.step.reason = "not in --serials";
+            m.step.reason = Translate("nicht in --serials");
         } else if (MachineTypeOf(seen) != approvedType) {
             m.step.result = "skipped";
-            m.step.reason = "another machine type (" + MachineTypeOf(seen) + ")";
+            m.step.reason = Translate("anderer Maschinentyp") + " (" + MachineTypeOf(seen) + ")";
         } else {
             Handle(seen, counter, m);
         }
@@ -172,19 +173,20 @@ void cRollout::Handle(const ParameterBlock& seen, std::optional<uint32_t> counte
     const ParameterBlock& approved = options.approved.image;
     if (ComplianceState(seen, approved) == Compliance::Compliant) {
         m.step.result = "compliant";
-        m.step.reason = "already holds " + Label();
+        m.step.reason = Translate("enthält bereits") + " " + Label();
         // Its read is recorded, so the fleet shows it checked.
         c.RecordRead("von Maschine", kResultOk, nullptr, &seen, counter);
         return;
     }
     const int kind = approved.MachineKindFromModel();
     if (FirmwareVersionOf(approved).major < 4 || (kind != 14 && kind != 18))
-        return skip("the configuration cannot be loaded for this machine");
+        return skip(Translate("Die Konfiguration kann für diese Maschine nicht geladen werden"));
     if (!seen.ParameterisationAllowed())
-        return skip("the machine allows no parameterisation");
+        return skip(Translate("Die Maschine erlaubt keine Parametrierung"));
     if (approved.VariantCode() != seen.VariantCode() ||
         approved.Transmission() != seen.Transmission() || approved.AngleHead() != seen.AngleHead())
-        return skip("the configuration does not fit the machine (variant, gearbox or angle head)");
+        return skip(Translate(
+            "Die Konfiguration passt nicht zur Maschine (Variante, Getriebe oder Winkelkopf)"));
 
     if (!passwordAsked) {
         passwordAsked = true;
@@ -193,11 +195,11 @@ void cRollout::Handle(const ParameterBlock& seen, std::optional<uint32_t> counte
             password = typed;
     }
     if (!password)
-        return fail("no password given");
+        return fail(Translate("kein Passwort angegeben"));
     // Checked here, so a wrong one is named as such; the road checks it again.
     if (cDialogMain::PasswordDigestOf(*password) != seen.PasswordDigest()) {
         c.Message("Ungültiges Passwort");
-        return fail("wrong password");
+        return fail(Translate("falsches Passwort"));
     }
 
     BlockWrite write;
@@ -219,13 +221,13 @@ void cRollout::Handle(const ParameterBlock& seen, std::optional<uint32_t> counte
         m.step.after = DigestText(out.after ? *out.after : write.outgoing);
         return;
     case WriteOutcome::End::Invalid:
-        return skip("the write check refuses the configuration for this machine");
+        return skip(Translate("Die Schreibprüfung lehnt die Konfiguration für diese Maschine ab"));
     case WriteOutcome::End::NoBackup:
-        return fail("no backup could be stored");
+        return fail(Translate("Die Sicherung konnte nicht gespeichert werden"));
     case WriteOutcome::End::WrongMachine:
-        return fail("another machine answered");
+        return fail(Translate("Eine andere Maschine hat geantwortet"));
     case WriteOutcome::End::Failed:
         c.Message("Fehler bei Datenübertagung");
-        return fail("line failure " + std::to_string(out.result));
+        return fail(Translate("Leitungsfehler") + " " + std::to_string(out.result));
     }
 }

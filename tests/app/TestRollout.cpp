@@ -2,6 +2,7 @@
 // skips and why, and what the history keeps of it.
 #include "app/HistoryJournal.h"
 #include "app/Rollout.h"
+#include "lang/Language.h"
 #include "tests/app/ControllerFixture.h"
 
 #include <gtest/gtest.h>
@@ -96,7 +97,9 @@ TEST_F(RolloutTest, WritesSkipsWithTheReasonAndGoesOn) {
     const auto& first = rollout.Machines()[0].step;
     EXPECT_EQ(first.result, "written");
     EXPECT_EQ(rollout.Machines()[1].step.result, "skipped");
-    EXPECT_NE(rollout.Machines()[1].step.reason.find("write check"), std::string::npos);
+    EXPECT_NE(rollout.Machines()[1].step.reason.find(
+                  Translate("Die Schreibprüfung lehnt die Konfiguration für diese Maschine ab")),
+              std::string::npos);
     EXPECT_EQ(rollout.Machines()[2].step.result, "compliant");
     EXPECT_EQ(StepTime(1), 777);
     EXPECT_EQ(*sim->LineImage(2), Machine(2)) << "nothing written where the check refused";
@@ -136,7 +139,7 @@ TEST_F(RolloutTest, AWrongPasswordFailsThatMachineOnly) {
     EXPECT_FALSE(rollout.Run());
     ASSERT_EQ(rollout.Machines().size(), 2u);
     EXPECT_EQ(rollout.Machines()[0].step.result, "failed");
-    EXPECT_EQ(rollout.Machines()[0].step.reason, "wrong password");
+    EXPECT_EQ(rollout.Machines()[0].step.reason, Translate("falsches Passwort"));
     EXPECT_EQ(rollout.Machines()[1].step.result, "written");
     EXPECT_EQ(ui.passwordAsks, 1);
     EXPECT_EQ(StepTime(1), 0);

@@ -116,7 +116,7 @@ TEST_F(CliRollout, ThreeMachinesOneOfAnotherTypeOneAlreadyCompliant) {
     EXPECT_EQ(j["machines"][0]["before"], Digest(first));
     EXPECT_EQ(j["machines"][0]["after"], Digest(*sim->LineImage(1)));
     EXPECT_EQ(j["machines"][1]["result"], "skipped");
-    EXPECT_TRUE(Contains(j["machines"][1]["reason"], "another machine type")) << j.dump();
+    EXPECT_TRUE(Contains(j["machines"][1]["reason"], "anderer Maschinentyp")) << j.dump();
     EXPECT_EQ(j["machines"][2]["result"], "compliant");
     EXPECT_TRUE(Contains(r.err, "1/3 fertig: SIM0000001")) << r.err;
     EXPECT_TRUE(Contains(r.err, "3/3 fertig: SIM0000003")) << r.err;

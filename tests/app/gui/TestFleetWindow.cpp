@@ -301,7 +301,7 @@ private slots:
                 auto* item = d->MachineList()->topLevelItem(i);
                 rows << item->text(0) + " " + item->data(0, Qt::UserRole).toString();
             }
-            QVERIFY(d->MachineList()->topLevelItem(1)->text(2).contains("machine type"));
+            QVERIFY(d->MachineList()->topLevelItem(1)->text(2).contains("Maschinentyp"));
             status = d->StatusLine()->text();
             Screenshot(d, "rollout-dialog.png");
             d->reject();

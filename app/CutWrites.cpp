@@ -118,7 +118,7 @@ void cDialogMain::ReportCutWrites(const ParameterBlock& machine, bool usable) {
     readSerialNr = usable ? SerialOf(machine) : std::string();
     readSerialPort = usable ? portSelection.SelectedPort() : std::string();
     auto* history = dynamic_cast<cHistoryJournal*>(journal);
-    if (!history || !history->store.IsOpen() || writeRunning)
+    if (!history || !history->store.IsOpen() || history->store.IsReadOnly() || writeRunning)
         return;
     HistoryError error;
     std::optional<std::string> serial;

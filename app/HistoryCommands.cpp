@@ -121,12 +121,15 @@ bool cHistoryJournal::Open(const fs::path& dataFolder, std::string& notice, std:
         !dataFolder.empty() && store.Open(dataFolder / cHistoryStore::kFileName, moved, failure);
     notice = NoticeText(moved);
     openError.clear();
-    if (!ok && !store.NewerVersion().empty())
+    if (!ok && !store.NewerVersion().empty()) {
         openError = Translate("Der Verlauf wurde von einer neueren Programmversion geschrieben "
                               "und wird nicht verändert:") +
                     " " + (dataFolder / cHistoryStore::kFileName).string() + " (Kelvane " +
                     store.NewerVersion() + ")";
-    else if (!ok)
+        // Still listed in the Verlauf, as it is; every backup is refused with openError.
+        HistoryError readFailure;
+        store.OpenForReading(dataFolder / cHistoryStore::kFileName, readFailure);
+    } else if (!ok)
         openError =
             Translate("Der Verlauf konnte nicht geöffnet werden") + ": " + FailureText(failure);
     error = openError;
@@ -157,7 +160,7 @@ HistoryEntry cHistoryJournal::EntryOf(const MachineEvent& event) {
 }
 
 int64_t cHistoryJournal::Backup(const MachineEvent& event, std::string& error) {
-    if (!store.IsOpen()) {
+    if (!store.IsOpen() || store.IsReadOnly()) {
         error =
             openError.empty() ? Translate("Der Verlauf konnte nicht geöffnet werden") : openError;
         return 0;
@@ -185,7 +188,7 @@ int64_t cHistoryJournal::Backup(const MachineEvent& event, std::string& error) {
 }
 
 bool cHistoryJournal::Record(int64_t backupId, const MachineEvent& event, std::string& error) {
-    if (!store.IsOpen()) {
+    if (!store.IsOpen() || store.IsReadOnly()) {
         error = openError;
         return false;
     }

@@ -76,7 +76,8 @@ std::string SyncErrorText(const ServerError& error) {
 }
 
 bool cHistoryJournal::SyncSoon(bool asked) {
-    if (server.empty() || !store.IsOpen() || (!asked && !BackgroundSyncDue(store)))
+    if (server.empty() || !store.IsOpen() || store.IsReadOnly() ||
+        (!asked && !BackgroundSyncDue(store)))
         return false;
     Syncing(); // collects one that ended
     // kelvane-cli beside the program: a process of its own, so neither a slow network nor a

@@ -5,6 +5,7 @@
 
 #include "app/HistoryJournal.h"
 #include "app/HistoryModel.h"
+#include "base/FileIo.h"
 
 #include <algorithm>
 #include <functional>
@@ -438,4 +439,39 @@ TEST_F(HistoryTest, VerlaufRefusesToCompareADamagedEntry) {
     message.clear();
     EXPECT_TRUE(model.AgainstEditor(1, MachineImage(), ctx, message).empty());
     EXPECT_EQ(message, "") << intact;
+}
+
+// A history a newer program wrote: the window lists it as it is, and nothing is written to it
+// or, unless the user agrees to go on without a backup, to the machine.
+TEST_F(HistoryTest, ANewerProgramsHistoryIsListedButNeverWritten) {
+    ReadMachine();
+    const fs::path file = journal.store.File();
+    journal.store.Close();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const auto bytes = [&file] {
+        std::vector<uint8_t> b;
+        EXPECT_TRUE(ReadWholeFile(file.string(), b, 1 << 24));
+        return b;
+    };
+    const std::vector<uint8_t> original = bytes();
+
+    std::string notice, error;
+    EXPECT_FALSE(journal.Open(temp.path() / "data", notice, error));
+    EXPECT_NE(error.find("neueren Programmversion"), std::string::npos) << error;
+    ASSERT_TRUE(journal.store.IsOpen());
+    EXPECT_TRUE(journal.store.IsReadOnly());
+    EXPECT_EQ(Entries().size(), 1u);
+
+    EditAfterRead(444);
+    ui.answers = {cUserInterface::Answer::No};
+    EXPECT_FALSE(controller->OnWriteToMachine());
+    const std::vector<std::string> shown = ui.TakeMessages();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_NE(shown.back().find("neueren Programmversion"), std::string::npos) << shown.back();
+    EXPECT_EQ(WritesSeen(), 0u);
+    journal.store.Close();
+    EXPECT_EQ(bytes(), original);
 }

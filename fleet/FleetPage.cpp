@@ -3,6 +3,7 @@
 #include "base/CalendarDate.h"
 #include "base/FileIo.h"
 #include "base/TextCodec.h"
+#include "fleet/FleetTable.h"
 #include "history/HistoryStore.h"
 #include "lang/Language.h"
 
@@ -60,19 +61,6 @@ std::string Expand(const std::string& text, const std::map<std::string, std::str
     }
     out.append(text, pos, std::string::npos);
     return out;
-}
-
-std::string ServiceText(ServiceState s) {
-    switch (s) {
-    case ServiceState::Due:
-        return Translate("fällig");
-    case ServiceState::Soon:
-        return Translate("bald fällig");
-    case ServiceState::Ok:
-        return "ok";
-    default:
-        return "";
-    }
 }
 
 std::string ComplianceText(FleetCompliance c) {

@@ -33,19 +33,6 @@ std::string Fill(const std::string& text, const std::vector<std::string>& args) 
     return out;
 }
 
-std::string ServiceText(ServiceState s) {
-    switch (s) {
-    case ServiceState::Due:
-        return Translate("fällig");
-    case ServiceState::Soon:
-        return Translate("bald fällig");
-    case ServiceState::Ok:
-        return Translate("OK");
-    default:
-        return "";
-    }
-}
-
 std::string CompliantText(const FleetMachine& m) {
     switch (m.compliance) {
     case FleetCompliance::Yes:
@@ -115,6 +102,19 @@ bool NumericColumn(int column) {
 }
 
 } // namespace
+
+std::string ServiceText(ServiceState s) {
+    switch (s) {
+    case ServiceState::Due:
+        return Translate("fällig");
+    case ServiceState::Soon:
+        return Translate("bald fällig");
+    case ServiceState::Ok:
+        return Translate("OK");
+    default:
+        return "";
+    }
+}
 
 bool FleetMachineDue(const FleetMachine& m) {
     return m.service == ServiceState::Due || m.service == ServiceState::Soon ||

@@ -75,6 +75,10 @@ const char* LibraryNameProblem(const std::string& name);
 // "3/40 fertig: SERIAL" (count 0: "3 fertig: SERIAL"), in the program's language.
 std::string RolloutDoneText(size_t done, long count, const std::string& serialNr);
 
+// "fällig", "bald fällig", "OK" in the program's language; "" when unknown. The window and
+// the printable page say it alike.
+std::string ServiceText(ServiceState s);
+
 // "entspricht Freigabe Station-12 v3" / "weicht ab von Freigabe Station-12 v3: 3 Felder", in
 // the program's language; "" without an assignment.
 std::string ComplianceText(const cFleetStore::Check& check);

@@ -8,6 +8,7 @@
 #include "lang/Language.h"
 #include "sim/SimMachine.h"
 #include "tests/app/gui/RecordingUi.h"
+#include "tests/app/gui/SimWindowSetup.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -35,20 +36,11 @@ class TestBackgroundSync : public QObject {
 private slots:
     void init() {
         temp = std::make_unique<QTemporaryDir>();
-        SetLanguageFolder(KELVANE_BIN_DIR "/language/");
-        SetLanguage("German");
-        SimOptions options;
-        options.pacing = false;
-        options.announce = false;
-        sim = std::make_unique<SimMachine>(options);
-        device = sim->Start();
+        GermanForTests();
+        sim = StartQuickSim(device);
         QVERIFY(!device.empty());
-        FolderSet folders;
-        folders.appFolder = KELVANE_BIN_DIR;
         // Not the folder kelvane-cli would find by itself: the sync must take the window's.
-        folders.dataFolder = (temp->path() + "/window-data").toStdString();
-        folders.documentsFolder = (temp->path() + "/documents").toStdString();
-        std::filesystem::create_directories(folders.dataFolder);
+        const FolderSet folders = TestFolders(temp->path(), "window-data");
         std::string notice, error;
         QVERIFY2(journal.Open(folders.dataFolder, notice, error), error.c_str());
 
@@ -70,10 +62,7 @@ private slots:
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         sheet->SetHost(controller.get());
-        controller->Ports().SetReportCount(false);
-        controller->SetPauseFunction([](int) {});
-        controller->DiscoverAdapters();
-        controller->SetJournal(&journal);
+        ReadyForTests(*controller, &journal);
     }
 
     void cleanup() {

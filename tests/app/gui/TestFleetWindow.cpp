@@ -12,6 +12,7 @@
 #include "lang/Language.h"
 #include "sim/SimMachine.h"
 #include "tests/app/gui/RecordingUi.h"
+#include "tests/app/gui/SimWindowSetup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -124,19 +125,10 @@ class TestFleetWindow : public QObject {
 private slots:
     void init() {
         temp = std::make_unique<QTemporaryDir>();
-        SetLanguageFolder(KELVANE_BIN_DIR "/language/");
-        SetLanguage("German");
-        SimOptions options;
-        options.pacing = false;
-        options.announce = false;
-        sim = std::make_unique<SimMachine>(options);
-        device = sim->Start();
+        GermanForTests();
+        sim = StartQuickSim(device);
         QVERIFY(!device.empty());
-        FolderSet folders;
-        folders.appFolder = KELVANE_BIN_DIR;
-        folders.dataFolder = (temp->path() + "/data").toStdString();
-        folders.documentsFolder = (temp->path() + "/documents").toStdString();
-        std::filesystem::create_directories(folders.dataFolder);
+        const FolderSet folders = TestFolders(temp->path());
         std::string notice, error;
         QVERIFY2(journal.Open(folders.dataFolder, notice, error), error.c_str());
         ui = std::make_unique<RecordingUi>();
@@ -145,10 +137,7 @@ private slots:
             return std::vector<AdapterRecord>{{"NORKSIM1", device}};
         });
         sheet->SetHost(controller.get());
-        controller->Ports().SetReportCount(false);
-        controller->SetPauseFunction([](int) {});
-        controller->DiscoverAdapters();
-        controller->SetJournal(&journal);
+        ReadyForTests(*controller, &journal);
     }
 
     void cleanup() {

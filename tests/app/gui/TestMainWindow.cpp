@@ -10,6 +10,7 @@
 #include "pages/gui/StepGraphicWnd.h"
 #include "sim/SimMachine.h"
 #include "tests/app/gui/RecordingUi.h"
+#include "tests/app/gui/SimWindowSetup.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -80,20 +81,11 @@ class TestMainWindow : public QObject {
 private slots:
     void init() {
         temp = std::make_unique<QTemporaryDir>();
-        SetLanguageFolder(KELVANE_BIN_DIR "/language/");
-        SetLanguage("German");
-        SimOptions options;
-        options.pacing = false;
-        options.announce = false;
-        sim = std::make_unique<SimMachine>(options);
-        device = sim->Start();
+        GermanForTests();
+        sim = StartQuickSim(device);
         QVERIFY(!device.empty());
 
-        FolderSet folders;
-        folders.appFolder = KELVANE_BIN_DIR;
-        folders.dataFolder = (temp->path() + "/data").toStdString();
-        folders.documentsFolder = (temp->path() + "/documents").toStdString();
-        std::filesystem::create_directories(folders.dataFolder);
+        const FolderSet folders = TestFolders(temp->path());
         ui = std::make_unique<RecordingUi>();
         sheet = std::make_unique<CMainSheet>();
         controller = std::make_unique<cDialogMain>(*ui, *sheet, folders, [this] {

@@ -2,6 +2,7 @@
 
 #include "app/Folders.h"
 #include "app/HistoryJournal.h"
+#include "base/Hex.h"
 #include "cli/Cli.h"
 #include "cli/ImageInput.h"
 #include "fleet/FleetStore.h"
@@ -154,14 +155,7 @@ nlohmann::json EntryJson(const HistoryEntry& e) {
 }
 
 std::string HexOf(const uint8_t* p, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    s.reserve(n * 2);
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
+    return HexBytes(p, n, false, false);
 }
 
 ConversionContext ContextFor(const ParameterBlock& image, int machineKind) {

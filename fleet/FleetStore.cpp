@@ -1,5 +1,6 @@
 #include "fleet/FleetStore.h"
 
+#include "base/Hex.h"
 #include "crypto/SHA1.h"
 #include "files/ConfigFile.h"
 #include "history/HistoryStore.h"
@@ -56,31 +57,14 @@ int64_t NowMs() {
 }
 
 std::string Hex(const uint8_t* p, size_t n) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(n * 2);
-    for (size_t i = 0; i < n; ++i) {
-        s.push_back(digits[p[i] >> 4]);
-        s.push_back(digits[p[i] & 15]);
-    }
-    return s;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return HexBytes(p, n, false);
 }
 
 bool FromHex(const std::string& text, ParameterBlock& out) {
     if (text.size() != 2 * ParameterBlock::kSize)
         return false;
     for (size_t i = 0; i < ParameterBlock::kSize; ++i) {
-        const int hi = HexValue(text[2 * i]), lo = HexValue(text[2 * i + 1]);
+        const int hi = HexDigit(text[2 * i]), lo = HexDigit(text[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         out.bytes[i] = uint8_t(hi << 4 | lo);
@@ -110,7 +94,7 @@ std::string UuidOf(const std::string& text) {
     for (char& c : h)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     h[12] = '4';
-    h[16] = "89ab"[HexValue(h[16]) & 3];
+    h[16] = "89ab"[HexDigit(h[16]) & 3];
     return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) +
            "-" + h.substr(20, 12);
 }

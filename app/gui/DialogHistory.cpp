@@ -4,6 +4,7 @@
 #include "app/HistoryJournal.h"
 #include "lang/Language.h"
 #include "model/ImageListing.h"
+#include "model/gui/DifferenceList.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -246,18 +247,8 @@ void cDialogHistory::ShowDifferences(const QString& title,
                                      const QString& oldHeader, const QString& newHeader) {
     differenceList->clear();
     differenceList->setHeaderLabels({Q(Translate("Feld")), oldHeader, newHeader});
-    // The pages' captions in the window's language; the record name (as kelvane-cli --json
-    // has it) in the tooltip.
-    const Translator translate = [](std::string_view german) { return Translate(german); };
-    for (const FieldDifference& d : differences) {
-        auto* item =
-            new QTreeWidgetItem({Q(DifferenceCaption(d, translate)), Q(d.oldValue), Q(d.newValue)});
-        item->setToolTip(0, Q(d.name));
-        item->setData(0, Qt::UserRole, Q(d.name));
-        differenceList->addTopLevelItem(item);
-    }
-    differenceList->resizeColumnToContents(0);
-    differenceList->resizeColumnToContents(1);
+    FillDifferenceList(differenceList, differences,
+                       [](std::string_view german) { return Translate(german); });
     differenceTitle->setText(differences.empty() ? title + ": " + Q(Translate("keine Unterschiede"))
                                                  : title);
 }

@@ -4,6 +4,7 @@
 #include "model/ImageDiff.h"
 #include "model/ImageFields.h"
 #include "model/ImageListing.h"
+#include "model/gui/DifferenceList.h"
 
 #include <QBrush>
 #include <QCheckBox>
@@ -307,17 +308,8 @@ cDialogApprovalDiff::cDialogApprovalDiff(const std::string& serialNr, const std:
     list->setObjectName("differences");
     list->setRootIsDecorated(false);
     list->setHeaderLabels({T("Feld"), T("Freigabe"), T("Maschine")});
-    // The pages' captions in the window's language; the record name in the tooltip.
-    const Translator translate = [](std::string_view german) { return Translate(german); };
-    for (const FieldDifference& d : differences) {
-        auto* item =
-            new QTreeWidgetItem({Q(DifferenceCaption(d, translate)), Q(d.oldValue), Q(d.newValue)});
-        item->setToolTip(0, Q(d.name));
-        item->setData(0, Qt::UserRole, Q(d.name));
-        list->addTopLevelItem(item);
-    }
-    list->resizeColumnToContents(0);
-    list->resizeColumnToContents(1);
+    FillDifferenceList(list, differences,
+                       [](std::string_view german) { return Translate(german); });
     auto* close = Button("Schließen", "close");
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     auto* buttons = new QHBoxLayout;
